@@ -1,0 +1,67 @@
+// Image-level operations of DiskImage: opening, indexing and selecting.
+#include "diskimage/DiskImage.h"
+
+#include <cstdint>
+#include <cstring>
+
+using d88::LoadLE32;
+
+DiskImage::~DiskImage() { Open(nullptr); }
+
+bool DiskImage::Open(const char* path) {
+  if (file != nullptr) {
+    std::fclose(file);
+    file = nullptr;
+  }
+  window.Reset();
+  imageCount = 0;
+  if (path == nullptr) {
+    mediaType = -1;
+    return true;
+  }
+  file = std::fopen(path, "rb");
+  if (file == nullptr) return false;
+  // The window does all the buffering; a second copy in the stream is waste.
+  std::setvbuf(file, nullptr, _IONBF, 0);
+
+  std::int64_t start = 0;
+  std::uint8_t header[d88::kImageHeaderSize];
+  while (imageCount < d88::kMaxImages) {
+    imageOffsets[imageCount] = static_cast<std::int32_t>(start);
+    if (window.ReadAt(file, start, header, sizeof header) != sizeof header) break;
+    ++imageCount;
+    // A size that carries the next start outside 0..INT32_MAX has no
+    // meaning; the images before it are kept and indexing ends here.
+    start += LoadLE32(header + d88::kImageSizeOffset);
+    if (start < 0 || start > INT32_MAX) break;
+  }
+  return true;
+}
+
+void DiskImage::ClearCurrentImage() {
+  imageOffset = -1;
+  mediaType = -1;
+  diskSize = 0;
+  std::memset(name, 0, sizeof name);
+}
+
+bool DiskImage::Select(int k) {
+  if (file == nullptr) return false;
+  ClearCurrentImage();
+  if (k < 0 || k >= imageCount) return false;
+
+  std::uint8_t header[d88::kImageHeaderSize];
+  if (window.ReadAt(file, imageOffsets[k], header, sizeof header) != sizeof header) return false;
+
+  imageOffset = imageOffsets[k];
+  for (int t = 0; t < d88::kTrackCount; ++t) {
+    trackOffsets[t] = LoadLE32(header + d88::kTrackTableOffset + t * d88::kTrackEntrySize);
+  }
+  mediaType = header[d88::kMediaTypeOffset];
+  diskSize = LoadLE32(header + d88::kImageSizeOffset);
+  // The name ends at its first NUL, or fills all 16 bytes.
+  for (int i = 0; i < d88::kNameSize && header[d88::kNameOffset + i] != 0; ++i) {
+    name[i] = static_cast<char>(header[d88::kNameOffset + i]);
+  }
+  return true;
+}

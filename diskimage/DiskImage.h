@@ -1,0 +1,100 @@
+// DiskImage: read access to the disk images of one D88 container.
+//
+// The reader opens a container, indexes the images in it, makes one of them
+// current and reads that image's sectors by their recorded ID.  It keeps all
+// its state in fixed-size members, allocates nothing, throws nothing and
+// prints nothing: every failure shows only in a return value.
+#ifndef D88EXTRACT_DISKIMAGE_DISKIMAGE_H
+#define D88EXTRACT_DISKIMAGE_DISKIMAGE_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "diskimage/D88Format.h"
+#include "diskimage/ReadWindow.h"
+
+class DiskImage {
+ public:
+  DiskImage() = default;
+  ~DiskImage();
+  DiskImage(const DiskImage&) = delete;
+  DiskImage& operator=(const DiskImage&) = delete;
+
+  // Opens the container at path for binary reading and indexes its images.
+  // Returns false only when the file cannot be opened; a file without a
+  // complete image header opens with 0 images.  A container that was open
+  // is closed first.  With a null path: closes the container, returns true.
+  bool Open(const char* path);
+
+  // Returns the number of images the last Open indexed (0-64).
+  int GetImageCount() const { return imageCount; }
+
+  // Makes image k current.  Returns false when no container is open, k is
+  // not an indexed image or its header cannot be read; in the last two
+  // cases no image is current afterwards (media type -1, size 0, no name).
+  bool Select(int k);
+
+  // Returns the current image's name: NUL-terminated, at most 16 bytes.
+  const char* GetName() const { return name; }
+
+  // Returns the current image's media type byte (0-255), -1 if none.
+  int GetMediaType() const { return mediaType; }
+
+  // Sets the sector numbers that begin and end a track for ReadSectors.
+  void SetSectorRange(int first, int last) {
+    firstSector = first;
+    lastSector = last;
+  }
+
+  // Reads the first sector recorded on track with ID (c, h, r, n) into
+  // buffer, which holds maxLength bytes.  Returns the smaller of the
+  // record's data length and maxLength; 0 when the track is unusable or no
+  // such sector is recorded.  Where the file ends inside that data, the
+  // bytes of buffer it does not reach keep their contents.
+  int ReadSector(int track, int c, int h, int r, int n, std::uint8_t* buffer, int maxLength);
+
+  // Reads consecutive sectors from (c, h, r, n) on track on, stepping to the
+  // next head and cylinder after sector lastSector, into buffer (length
+  // bytes).  Returns the bytes of the sectors read in full, stopping at the
+  // first missing or short one.
+  int ReadSectors(int track, int c, int h, int r, int n, std::uint8_t* buffer, int length);
+
+  // Lists the IDs (C, H, R, N) of track's records in recorded order into
+  // buffer, 4 bytes a record.  Returns the number of bytes written: 0 for
+  // an unusable track, never more than length.
+  int ReadTrackIds(int track, std::uint8_t* buffer, int length);
+
+ private:
+  // One sector record's header, decoded.
+  struct RecordHeader {
+    std::uint8_t id[4];          // C, H, R, N as recorded
+    std::int32_t sectorCount;    // records in this track, as this record says
+    std::int32_t dataLength;     // data bytes after the header
+    std::int64_t dataPosition;   // file position of the data
+  };
+
+  // Returns the file position of track's first record, or -1 when the track
+  // is unusable (no container, index out of range, table entry 0 or beyond
+  // the image, or a position before the start of the file).
+  std::int64_t TrackStart(int track) const;
+
+  // Reads the record header at position; false if it is not there in full.
+  bool ReadRecordHeader(std::int64_t position, RecordHeader* header);
+
+  // Forgets the current image.
+  void ClearCurrentImage();
+
+  std::FILE* file = nullptr;             // the open container; null when none is
+  std::int32_t imageCount = 0;           // images indexed by the last Open, 0-64
+  std::int32_t firstSector = 1;          // sector number that begins a track
+  std::int32_t lastSector = 16;          // sector number that ends a track
+  std::int32_t imageOffsets[d88::kMaxImages] = {};  // start of image k in the file
+  std::int32_t diskSize = 0;             // size field of the current image
+  std::int32_t imageOffset = 0;          // start of the current image; -1 when cleared
+  std::int32_t trackOffsets[d88::kTrackCount] = {};  // current image's track table
+  std::int32_t mediaType = -1;           // current media type byte; -1 when none
+  char name[d88::kNameSize + 1] = {};    // current image's name, NUL-terminated
+  d88::ReadWindow window;                // cached bytes of the container
+};
+
+#endif

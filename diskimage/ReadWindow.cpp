@@ -1,0 +1,54 @@
+#include "diskimage/ReadWindow.h"
+
+#include <cstring>
+
+namespace d88 {
+
+bool SeekAbsolute(std::FILE* file, std::int64_t position) {
+  if (position < 0) return false;
+#if defined(_WIN32)
+  // long is 32 bits on Windows; the 64-bit call reaches past 2 GiB.
+  return _fseeki64(file, position, SEEK_SET) == 0;
+#else
+  const off_t target = static_cast<off_t>(position);
+  if (static_cast<std::int64_t>(target) != position) return false;
+  return fseeko(file, target, SEEK_SET) == 0;
+#endif
+}
+
+void ReadWindow::Reset() {
+  start_ = 0;
+  length_ = 0;
+}
+
+bool ReadWindow::Fill(std::FILE* file, std::int64_t position) {
+  length_ = 0;
+  start_ = position;
+  if (!SeekAbsolute(file, position)) return false;
+  const std::size_t got = std::fread(bytes_, 1, static_cast<std::size_t>(kSize), file);
+  std::clearerr(file);
+  length_ = static_cast<std::int64_t>(got);
+  return got > 0;
+}
+
+std::int64_t ReadWindow::ReadAt(std::FILE* file, std::int64_t position, std::uint8_t* dest,
+                                std::int64_t length) {
+  if (file == nullptr || position < 0 || length <= 0) return 0;
+  std::int64_t copied = 0;
+  while (copied < length) {
+    const std::int64_t at = position + copied;
+    if (at < start_ || at >= start_ + length_) {
+      if (!Fill(file, at)) break;
+    }
+    const std::int64_t available = start_ + length_ - at;
+    const std::int64_t wanted = length - copied;
+    const std::int64_t n = available < wanted ? available : wanted;
+    std::memcpy(dest + copied, bytes_ + (at - start_), static_cast<std::size_t>(n));
+    copied += n;
+    // A window shorter than kSize ends at the end of the file.
+    if (copied < length && length_ < kSize) break;
+  }
+  return copied;
+}
+
+}  // namespace d88

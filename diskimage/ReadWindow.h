@@ -1,0 +1,45 @@
+// A fixed-size cache of one stretch of the container file.
+//
+// The reader looks at the same few kilobytes over and over: every sector
+// read starts again at the first record of its track.  Serving those bytes
+// from a window of our own, refilled by one absolute seek and one read,
+// keeps the number of system calls proportional to the bytes read rather
+// than to the number of records visited.
+#ifndef D88EXTRACT_DISKIMAGE_READWINDOW_H
+#define D88EXTRACT_DISKIMAGE_READWINDOW_H
+
+#include <cstdint>
+#include <cstdio>
+
+namespace d88 {
+
+class ReadWindow {
+ public:
+  // Size of the cached stretch; a sector record (16 + 65535 bytes) fits.
+  static constexpr std::int64_t kSize = 128 * 1024;
+
+  // Forgets the cached bytes; call whenever the file changes.
+  void Reset();
+
+  // Copies up to length bytes at file position `position` into dest.
+  // Returns the number of bytes copied: fewer than length only where the
+  // file ends (or cannot be read) first; 0 for a negative position.
+  std::int64_t ReadAt(std::FILE* file, std::int64_t position, std::uint8_t* dest,
+                      std::int64_t length);
+
+ private:
+  // Refills the window with the file's bytes from position on; false
+  // when nothing could be read there.
+  bool Fill(std::FILE* file, std::int64_t position);
+
+  std::uint8_t bytes_[kSize];   // the cached file bytes
+  std::int64_t start_ = 0;      // file position of bytes_[0]
+  std::int64_t length_ = 0;     // how many bytes of bytes_ are valid
+};
+
+// Seeks file to an absolute 64-bit position; false when the seek fails.
+bool SeekAbsolute(std::FILE* file, std::int64_t position);
+
+}  // namespace d88
+
+#endif

@@ -1,0 +1,72 @@
+// The built tool end to end: arguments, opening, media identification.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/TestSupport.h"
+#include "tool/Messages.h"
+
+using namespace d88test;
+
+namespace {
+
+struct MediaCase {
+  const char* what;
+  Bytes container;
+  const char* out;
+  const char* err;
+  int status;
+};
+
+Bytes HeaderOnly(std::uint8_t mediaType) {
+  Image image;
+  image.mediaType = mediaType;
+  return image.Build();
+}
+
+TEST(CommandLine, WrongArgumentCountPrintsUsageWithTheInvocationName) {
+  ScratchDir cwd;
+  for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"a.d88", "b.d88"}}) {
+    const RunResult r = RunToolProcess(args, cwd.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_BYTES_EQ(Lines("Usage: " + ToolBinaryPath() + " image\n"), r.err);
+  }
+  EXPECT_TRUE(cwd.List().empty());
+}
+
+TEST(CommandLine, MissingFileCannotBeOpened) {
+  ScratchDir cwd;
+  const RunResult r = RunToolProcess({"no-such-file.d88"}, cwd.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_BYTES_EQ(Lines(msg::kCannotOpen), r.err);
+}
+
+TEST(CommandLine, IdentifiesTheMediumOfTheFirstImage) {
+  const MediaCase cases[] = {
+      {"empty file", {}, "", msg::kWrongMedium, 1},
+      {"687 bytes", Bytes(687, 0), "", msg::kWrongMedium, 1},
+      {"media type 0x00", HeaderOnly(0x00), "", msg::kWrongMedium, 1},
+      {"media type 0x30", HeaderOnly(0x30), "", msg::kWrongMedium, 1},
+      {"media type 0x11", HeaderOnly(0x11), "", msg::kWrongMedium, 1},
+      {"2DD", HeaderOnly(0x10), "MEDIA TYPE=2DD\n", "", 0},
+      {"2HD", HeaderOnly(0x20), "MEDIA TYPE=2HD\n", "", 0},
+      {"2DD first, 2HD second", Concat({HeaderOnly(0x10), HeaderOnly(0x20)}), "MEDIA TYPE=2DD\n", "", 0},
+      {"bad first, 2HD second", Concat({HeaderOnly(0x00), HeaderOnly(0x20)}), "", msg::kWrongMedium, 1},
+  };
+  for (const MediaCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir cwd;
+    ScratchDir input;
+    const std::string path = input.File("disk.d88");
+    ASSERT_TRUE(WriteFileBytes(path, c.container));
+    const RunResult r = RunToolProcess({path}, cwd.path());
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_BYTES_EQ(Lines(c.out), r.out);
+    EXPECT_BYTES_EQ(Lines(c.err), r.err);
+    EXPECT_TRUE(cwd.List().empty());
+  }
+}
+
+}  // namespace

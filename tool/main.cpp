@@ -1,0 +1,11 @@
+// d88extract: extracts the files of a D88 floppy-disk image.
+#include <cstdio>
+
+#include "diskimage/DiskImage.h"
+#include "tool/Tool.h"
+
+// The tool's one reader; its destruction at exit closes the container, so
+// every way out of main leaves the file closed.
+static DiskImage disk;
+
+int main(int argc, char** argv) { return RunTool(disk, argc, argv, Console{stdout, stderr}); }
