@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "diskimage/DiskImage.h"
+#include "tool/Extraction.h"
 #include "tool/Messages.h"
 #include "tool/MediaGeometry.h"
 
@@ -33,5 +34,5 @@ int RunTool(DiskImage& disk, int argc, const char* const* argv, const Console& c
   }
   std::fputs(geometry->mediaLine, console.out);
   disk.SetSectorRange(1, geometry->sectorsPerTrack);
-  return kExitSuccess;
+  return ExtractDisk(disk, *geometry, console);
 }

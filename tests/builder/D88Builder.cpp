@@ -88,7 +88,7 @@ Image FormatDisk(const Medium& medium, const Bytes& contents) {
   return image;
 }
 
-Bytes DirectoryEntry(const std::string& name, std::uint16_t location, std::int32_t size) {
+Bytes EntryBytes(const std::string& name, std::uint16_t location, std::int32_t size) {
   Bytes out(10, ' ');
   for (std::size_t i = 0; i < name.size() && i < 4; ++i) out[i] = static_cast<std::uint8_t>(name[i]);
   Put16(out, 4, location);
@@ -122,7 +122,7 @@ std::uint16_t DiskBuilder::AddFile(const std::string& name, const Bytes& data) {
     contents_[at + i] = data[i];
   }
   nextSector_ += static_cast<int>((data.size() + medium_.sectorBytes - 1) / medium_.sectorBytes);
-  AddEntry(DirectoryEntry(name, location, static_cast<std::int32_t>(data.size())));
+  AddEntry(EntryBytes(name, location, static_cast<std::int32_t>(data.size())));
   return location;
 }
 

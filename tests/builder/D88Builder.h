@@ -66,7 +66,7 @@ Image FormatDisk(const Medium& medium, const Bytes& contents);
 
 // Returns the 10 bytes of a directory entry; name is padded with spaces to
 // 4 bytes (or cut to 4).
-Bytes DirectoryEntry(const std::string& name, std::uint16_t location, std::int32_t size);
+Bytes EntryBytes(const std::string& name, std::uint16_t location, std::int32_t size);
 
 // A well-formed disk with a directory and files laid one after another.
 class DiskBuilder {

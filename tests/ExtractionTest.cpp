@@ -1,0 +1,256 @@
+// The built tool end to end: the directory listing and the extracted files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "tests/support/TestSupport.h"
+#include "tool/Messages.h"
+
+using namespace d88test;
+
+namespace {
+
+// What a run must leave: its streams, its status and the files in its
+// working directory, name by name.
+struct Outcome {
+  std::string out;
+  std::string err;
+  int status;
+  std::map<std::string, Bytes> files;
+  std::vector<std::string> alsoPresent = {};  // entries made before the run
+};
+
+class ExtractionTest : public ::testing::Test {
+ protected:
+  // Runs the tool on container in a fresh working directory (after
+  // prepare has set it up) and checks every part of the outcome.
+  void Check(const Bytes& container, const Outcome& expected,
+             const std::function<void(const ScratchDir&)>& prepare = {}) {
+    ScratchDir cwd;
+    if (prepare) prepare(cwd);
+    const std::string path = input.File("disk.d88");
+    ASSERT_TRUE(WriteFileBytes(path, container));
+    const RunResult r = RunToolProcess({path}, cwd.path());
+    EXPECT_EQ(r.status, expected.status);
+    EXPECT_BYTES_EQ(Lines(expected.out), r.out);
+    EXPECT_BYTES_EQ(Lines(expected.err), r.err);
+    std::vector<std::string> names = expected.alsoPresent;
+    for (const auto& [name, bytes] : expected.files) {
+      names.push_back(name);
+      EXPECT_BYTES_EQ(bytes, ReadFileBytes(cwd.File(name))) << "file " << name;
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(cwd.List(), names);
+  }
+
+  ScratchDir input;
+};
+
+Bytes Text(const std::string& s) { return ToBytes(s); }
+
+TEST_F(ExtractionTest, Extracts2HD) {
+  DiskBuilder disk(k2HD);
+  const Bytes text = Text("HELLO FROM A 2HD DISK\r\n");
+  const Bytes binary = PatternBytes(3000, 1);
+  const Bytes crossing = PatternBytes(9000, 2);  // from track 0 sector 7 into track 1
+  disk.AddFile("TEXT", text);
+  disk.AddFile("BIN", binary);
+  disk.AddFile("XTRK", crossing);
+  Check(disk.Build().Build(),
+        {"MEDIA TYPE=2HD\n"
+         "TEXT TRK=00 SEC=04 SIZE=23\n"
+         "BIN  TRK=00 SEC=05 SIZE=3000\n"
+         "XTRK TRK=00 SEC=08 SIZE=9000\n",
+         "", 0, {{"TEXT", text}, {"BIN", binary}, {"XTRK", crossing}}});
+}
+
+TEST_F(ExtractionTest, Extracts2DD) {
+  DiskBuilder disk(k2DD);
+  const Bytes text = Text("2DD text\n");
+  const Bytes crossing = PatternBytes(5 * 512, 3);  // sectors 7-9 and track 1 sectors 1-2
+  disk.AddFile("note", text);
+  disk.AddFile("\x83\x41\x83\x43", crossing);
+  Check(disk.Build().Build(),
+        {"MEDIA TYPE=2DD\n"
+         "note TRK=00 SEC=06 SIZE=9\n"
+         "\x83\x41\x83\x43 TRK=00 SEC=07 SIZE=2560\n",
+         "", 0, {{"note", text}, {"\x83\x41\x83\x43", crossing}}});
+}
+
+TEST_F(ExtractionTest, NamesEndAtASpaceOrZeroByte) {
+  DiskBuilder disk(k2HD);
+  const Bytes data = Text("x");
+  const std::uint16_t at = disk.AddFile("AB  ", data);
+  Bytes spaceInside = EntryBytes("A BC", at, 1);
+  Bytes zeroInside = EntryBytes("QRST", at, 1);
+  zeroInside[1] = 0;
+  disk.AddEntry(spaceInside);
+  disk.AddEntry(zeroInside);
+  Check(disk.Build().Build(),
+        {"MEDIA TYPE=2HD\n"
+         "AB   TRK=00 SEC=04 SIZE=1\n"
+         "A    TRK=00 SEC=04 SIZE=1\n"
+         "Q    TRK=00 SEC=04 SIZE=1\n",
+         "", 0, {{"AB", data}, {"A", data}, {"Q", data}}});
+}
+
+TEST_F(ExtractionTest, LaterEntryOfTheSameNameReplacesTheFile) {
+  DiskBuilder disk(k2HD);
+  disk.AddFile("SAME", PatternBytes(2000, 4));
+  disk.AddFile("SAME", Text("second"));
+  disk.AddFile("ZERO", {});
+  Check(disk.Build().Build(),
+        {"MEDIA TYPE=2HD\n"
+         "SAME TRK=00 SEC=04 SIZE=2000\n"
+         "SAME TRK=00 SEC=06 SIZE=6\n"
+         "ZERO TRK=00 SEC=07 SIZE=0\n",
+         "", 0, {{"SAME", Text("second")}, {"ZERO", {}}}});
+}
+
+// Entries that point anywhere: the data is what lies in the loaded disk
+// (zeros beyond a 2DD disk's area), cut off at the end of the largest disk.
+TEST_F(ExtractionTest, LocationsAndSizesAnywhere) {
+  DiskBuilder dd(k2DD);
+  Bytes& c = dd.contents();
+  const Bytes wrapped = PatternBytes(700, 5);
+  std::copy(wrapped.begin(), wrapped.end(), c.begin() + 10 * 512);  // track 1 sector 2
+  const Bytes tail = PatternBytes(512, 6);
+  std::copy(tail.begin(), tail.end(), c.end() - 512);  // track 159 sector 9
+  dd.AddEntry(EntryBytes("WRAP", 0x000A, 700));  // sector 11 of track 0
+  dd.AddEntry(EntryBytes("LAST", 0x09F8, 512));  // track 0x9f sector 9
+  dd.AddEntry(EntryBytes("AREA", 0x0A00, 100));  // track 160: beyond the disk
+  dd.AddEntry(EntryBytes("FAR", 0xFFF0, 100));   // track 0xfff: beyond the buffer
+  dd.AddEntry(EntryBytes("NEG", 0x0000, -5));
+  dd.AddEntry(EntryBytes("HUGE", 0x09F8, 0x7FFFFFFF));
+  const std::size_t hugeLength = 154 * 8 * 1024 - (159 * 9 + 8) * 512;
+  Bytes huge(hugeLength, 0);
+  std::copy(tail.begin(), tail.end(), huge.begin());
+  Check(dd.Build().Build(),
+        {"MEDIA TYPE=2DD\n"
+         "WRAP TRK=00 SEC=0b SIZE=700\n"
+         "LAST TRK=9f SEC=09 SIZE=512\n"
+         "AREA TRK=a0 SEC=01 SIZE=100\n"
+         "FAR  TRK=fff SEC=01 SIZE=100\n"
+         "NEG  TRK=00 SEC=01 SIZE=-5\n"
+         "HUGE TRK=9f SEC=09 SIZE=2147483647\n",
+         "", 0,
+         {{"WRAP", wrapped}, {"LAST", tail}, {"AREA", Bytes(100, 0)}, {"FAR", {}}, {"NEG", {}},
+          {"HUGE", huge}}});
+}
+
+TEST_F(ExtractionTest, FourDigitTrackIndexesOn2HD) {
+  DiskBuilder hd(k2HD);
+  const Bytes last = PatternBytes(1024, 7);
+  std::copy(last.begin(), last.end(), hd.contents().end() - 1024);
+  hd.AddEntry(EntryBytes("T999", 0x04CF, 5000));  // track 0x99 sector 8: cut at the end
+  hd.AddEntry(EntryBytes("BIG", 0x8000, 10));     // track 0x1000
+  hd.AddEntry(EntryBytes("MAX", 0xFFFF, 10));     // track 0x1fff sector 8
+  Check(hd.Build().Build(),
+        {"MEDIA TYPE=2HD\n"
+         "T999 TRK=99 SEC=08 SIZE=5000\n"
+         "BIG  TRK=1000 SEC=01 SIZE=10\n"
+         "MAX  TRK=1fff SEC=08 SIZE=10\n",
+         "", 0, {{"T999", last}, {"BIG", {}}, {"MAX", {}}}});
+}
+
+TEST_F(ExtractionTest, AFullDirectoryListsEveryEntry) {
+  for (const Medium* medium : {&k2HD, &k2DD}) {
+    SCOPED_TRACE(medium->mediaType);
+    DiskBuilder disk(*medium);
+    Outcome expected{medium == &k2HD ? "MEDIA TYPE=2HD\n" : "MEDIA TYPE=2DD\n", "", 0, {}};
+    const int entries = medium->directoryBytes / 10;  // 204 or 153 whole entries
+    for (int i = 0; i < entries; ++i) {
+      const std::string name = "F" + std::to_string(1000 + i).substr(1);
+      disk.AddEntry(EntryBytes(name, 0x0010, 1));
+      char line[64];
+      std::snprintf(line, sizeof line, "%s TRK=%02x SEC=01 SIZE=1\n", name.c_str(),
+                    0x10 >> medium->locationShift);
+      expected.out += line;
+      expected.files[name] = Bytes(1, 0);
+    }
+    if (medium == &k2DD) {
+      // Entry 153 straddles the end of the 1536 bytes read: its size comes
+      // from the zero tail of the directory buffer.
+      const std::size_t at = 2 * 512 + 1530;
+      const Bytes partial = EntryBytes("LAST", 0x0010, -1);
+      std::copy(partial.begin(), partial.begin() + 6, disk.contents().begin() + static_cast<std::ptrdiff_t>(at));
+      expected.out += "LAST TRK=01 SEC=01 SIZE=0\n";
+      expected.files["LAST"] = {};
+    }
+    Check(disk.Build().Build(), expected);
+  }
+}
+
+TEST_F(ExtractionTest, MissingOrShortDirectorySectors) {
+  DiskBuilder disk(k2DD);
+  disk.AddFile("ONE", Text("1"));
+  disk.AddFile("TWO", Text("2"));
+  Image missing = disk.Build();
+  missing.tracks[0].erase(missing.tracks[0].begin() + 2);  // sector 3
+  Check(missing.Build(), {"MEDIA TYPE=2DD\n", "", 0, {}});
+
+  // Recorded short, the sector's bytes are kept and the read stops there.
+  Image shortSector = disk.Build();
+  shortSector.tracks[0][2].data.resize(10);
+  shortSector.tracks[0][2].dataLength = 10;
+  Check(shortSector.Build(), {"MEDIA TYPE=2DD\nONE  TRK=00 SEC=06 SIZE=1\n", "", 0, {{"ONE", Text("1")}}});
+}
+
+TEST_F(ExtractionTest, AnEmptyDirectoryListsNothing) {
+  Check(DiskBuilder(k2HD).Build().Build(), {"MEDIA TYPE=2HD\n", "", 0, {}});
+}
+
+TEST_F(ExtractionTest, NamesThatCannotBeCreatedEndTheRun) {
+  struct Case {
+    const char* what;
+    std::string name;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"leading space: empty name", " ABC", "     TRK=00 SEC=05 SIZE=1\n"},
+      {"a separator", "a/b", "a/b  TRK=00 SEC=05 SIZE=1\n"},
+      {"parent directory", "..", "..   TRK=00 SEC=05 SIZE=1\n"},
+      {"this directory", ".", ".    TRK=00 SEC=05 SIZE=1\n"},
+      {"an existing directory", "SUB", "SUB  TRK=00 SEC=05 SIZE=1\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DiskBuilder disk(k2HD);
+    disk.AddFile("OK", Text("ok"));
+    disk.AddFile(c.name, Text("x"));
+    disk.AddFile("LATE", Text("late"));
+    Check(disk.Build().Build(),
+          {"MEDIA TYPE=2HD\nOK   TRK=00 SEC=04 SIZE=2\n" + c.line, msg::kWriteFailed, 1,
+           {{"OK", Text("ok")}}, {"SUB"}},
+          [](const ScratchDir& cwd) { std::filesystem::create_directory(cwd.File("SUB")); });
+    EXPECT_FALSE(std::filesystem::exists(input.File("b")));
+  }
+}
+
+#if !defined(_WIN32)
+TEST_F(ExtractionTest, AFileThatCannotBeWrittenInFullIsAFailure) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  DiskBuilder disk(k2HD);
+  disk.AddFile("FULL", PatternBytes(5000, 8));
+  disk.AddFile("LATE", Text("late"));
+  // The user's own link in the working directory leads to a full device.
+  Check(disk.Build().Build(),
+        {"MEDIA TYPE=2HD\nFULL TRK=00 SEC=04 SIZE=5000\n", msg::kWriteFailed, 1, {}, {"FULL"}},
+        [](const ScratchDir& cwd) { std::filesystem::create_symlink("/dev/full", cwd.File("FULL")); });
+}
+#endif
+
+TEST_F(ExtractionTest, OnlyTheFirstImageIsExtracted) {
+  DiskBuilder first(k2DD);
+  first.AddFile("ONE", Text("first"));
+  DiskBuilder second(k2HD);
+  second.AddFile("TWO", Text("second"));
+  Check(Concat({first.Build().Build(), second.Build().Build()}),
+        {"MEDIA TYPE=2DD\nONE  TRK=00 SEC=06 SIZE=5\n", "", 0, {{"ONE", Text("first")}}});
+}
+
+}  // namespace
