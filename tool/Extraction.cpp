@@ -24,16 +24,24 @@ void ReadDirectory(DiskImage& disk, const MediaGeometry& geometry) {
                    geometry.directoryBytes);
 }
 
+// One request per sector slot of the image buffer.
+SectorRequest loadRequests[kMostDiskSectors];
+
 void LoadDisk(DiskImage& disk, const MediaGeometry& geometry) {
   std::memset(imageBuffer, 0, sizeof imageBuffer);
   const int sectors = geometry.tracks * geometry.sectorsPerTrack;
   for (int p = 0; p < sectors; ++p) {
+    // Slot p holds sector (p mod spt) + 1 of track index p / spt, whose
+    // cylinder and head the track index carries.
     const int t = p / geometry.sectorsPerTrack;
     const int r = p % geometry.sectorsPerTrack + 1;
-    disk.ReadSector(t, t >> 1, t & 1, r, geometry.sizeCode,
-                    imageBuffer + static_cast<std::size_t>(p) * static_cast<std::size_t>(geometry.sectorBytes),
-                    geometry.sectorBytes);
+    loadRequests[p] = SectorRequest{
+        t, t >> 1, t & 1, r, geometry.sizeCode,
+        imageBuffer + static_cast<std::size_t>(p) * static_cast<std::size_t>(geometry.sectorBytes),
+        geometry.sectorBytes, 0};
   }
+  // Unread sectors stay zero: the results need no checking.
+  disk.ReadSectorBatch(loadRequests, sectors);
 }
 
 }  // namespace

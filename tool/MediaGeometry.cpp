@@ -10,7 +10,7 @@ constexpr MediaGeometry kMedia[] = {
 
 constexpr bool FitsBuffers() {
   for (const MediaGeometry& m : kMedia) {
-    if (m.DiskBytes() > kLargestDiskBytes || m.directoryBytes > kDirectoryBufferBytes ||
+    if (m.DiskBytes() > kLargestDiskBytes || m.tracks * m.sectorsPerTrack > kMostDiskSectors || m.directoryBytes > kDirectoryBufferBytes ||
         m.sectorBytes != (128 << m.sizeCode)) {
       return false;
     }

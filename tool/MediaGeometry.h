@@ -27,6 +27,9 @@ const MediaGeometry* FindMediaGeometry(int mediaType);
 // The largest disk of the table (2HD): the size of the tool's image buffer.
 constexpr std::int32_t kLargestDiskBytes = 154 * 8 * 1024;
 
+// The most sectors a disk of the table has (2DD: 160 x 9).
+constexpr int kMostDiskSectors = 160 * 9;
+
 // The largest directory of the table: the size of the directory buffer.
 constexpr int kDirectoryBufferBytes = 2048;
 

@@ -1,0 +1,34 @@
+#include "bench/BenchInputs.h"
+
+#include <string>
+
+using namespace d88test;
+
+namespace bench {
+
+Bytes SixFileDisk() {
+  DiskBuilder disk(k2HD);
+  for (int i = 0; i < kSixFiles; ++i) {
+    Bytes data(static_cast<std::size_t>(kSixFileBytes));
+    for (std::size_t j = 0; j < data.size(); ++j) data[j] = static_cast<std::uint8_t>(j * 7 + static_cast<std::size_t>(i));
+    disk.AddFile("FIL" + std::to_string(i), data);
+  }
+  return disk.Build().Build();
+}
+
+Bytes CraftedLongRun(std::size_t totalBytes) {
+  Image image;
+  image.mediaType = 0x20;
+  std::vector<Record>& run = image.tracks[0];
+  const std::size_t records = (totalBytes - 0x2B0) / 16;
+  run.reserve(records);
+  for (std::size_t i = 0; i < records; ++i) {
+    // Count 2 on the first record, 1 on the rest: "index == count - 1" is
+    // never true, so only the end of the file stops the scan.
+    run.push_back(MakeRecord(0xFF, 0xFF, 0xFF, 0xFF, i == 0 ? 2 : 1, {}));
+  }
+  for (int t = 1; t < 164; ++t) image.trackOffsetOverride[t] = 0x2B0;
+  return image.Build();
+}
+
+}  // namespace bench

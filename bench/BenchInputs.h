@@ -1,0 +1,25 @@
+// The containers the benchmark runs the tool on.
+#ifndef D88EXTRACT_BENCH_BENCHINPUTS_H
+#define D88EXTRACT_BENCH_BENCHINPUTS_H
+
+#include <cstddef>
+
+#include "tests/builder/D88Builder.h"
+
+namespace bench {
+
+// Files on the six-file disk, and the size of each.
+constexpr int kSixFiles = 6;
+constexpr int kSixFileBytes = 200000;
+
+// A well-formed 2HD disk holding six files of 200,000 bytes.
+d88test::Bytes SixFileDisk();
+
+// A 2HD container of about totalBytes whose every track leads into one
+// long run of empty records that match no sector and whose counts never
+// end the scan: each sector read walks the whole run.
+d88test::Bytes CraftedLongRun(std::size_t totalBytes);
+
+}  // namespace bench
+
+#endif

@@ -1,0 +1,137 @@
+// Whole-process benchmark of d88extract, run by hand:
+//   d88bench TOOL IO_FLOOR [ROUNDS]
+// Builds the inputs in a scratch directory, runs every command ROUNDS times
+// interleaved (so drift hits all alike), and prints median wall times,
+// the ratios the performance goals are stated in, and the peak memory.
+#include <sys/ptrace.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "bench/BenchInputs.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Command {
+  const char* label;
+  std::vector<std::string> argv;
+  std::vector<double> seconds;
+  long peakKiB = 0;
+};
+
+// Starts argv in dir (emptied first), stdout to /dev/null; with traced,
+// the child stops at its exec so that its exit can be watched.
+pid_t Start(Command& c, const fs::path& dir, bool traced) {
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) _exit(127);
+    if (traced) ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+    std::vector<char*> args;
+    for (std::string& a : c.argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+void CheckStatus(const Command& c, int status) {
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "%s failed (status %d)\n", c.label, status);
+    std::exit(1);
+  }
+}
+
+// Runs the command once; returns its wall time in seconds.
+double TimeOnce(Command& c, const fs::path& dir) {
+  const auto start = std::chrono::steady_clock::now();
+  int status = 0;
+  waitpid(Start(c, dir, false), &status, 0);
+  const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  CheckStatus(c, status);
+  return s;
+}
+
+// Runs the command once under ptrace and reads its peak resident set
+// (VmHWM) as it exits.  A fork's rusage would count the parent's pages
+// that the child held before its exec.
+void MeasurePeak(Command& c, const fs::path& dir) {
+  const pid_t pid = Start(c, dir, true);
+  int status = 0;
+  waitpid(pid, &status, 0);  // stopped at the exec
+  ptrace(PTRACE_SETOPTIONS, pid, nullptr, reinterpret_cast<void*>(PTRACE_O_TRACEEXIT));
+  ptrace(PTRACE_CONT, pid, nullptr, nullptr);
+  waitpid(pid, &status, 0);  // stopped at the exit
+  std::ifstream proc("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(proc, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) c.peakKiB = std::atol(line.c_str() + 6);
+  }
+  ptrace(PTRACE_CONT, pid, nullptr, nullptr);
+  waitpid(pid, &status, 0);
+  CheckStatus(c, status);
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: %s TOOL IO_FLOOR [ROUNDS]\n", argv[0]);
+    return 2;
+  }
+  const std::string tool = fs::absolute(argv[1]).string();
+  const std::string floor = fs::absolute(argv[2]).string();
+  const int rounds = argc > 3 ? std::atoi(argv[3]) : 21;
+
+  const fs::path scratch = fs::temp_directory_path() / ("d88bench-" + std::to_string(getpid()));
+  fs::create_directories(scratch);
+  const std::string sixFile = (scratch / "six-file.d88").string();
+  const std::string crafted1 = (scratch / "crafted-1m.d88").string();
+  const std::string crafted4 = (scratch / "crafted-4m.d88").string();
+  d88test::WriteFileBytes(sixFile, bench::SixFileDisk());
+  d88test::WriteFileBytes(crafted1, bench::CraftedLongRun(1u << 20));
+  d88test::WriteFileBytes(crafted4, bench::CraftedLongRun(4u << 20));
+
+  std::vector<Command> commands = {
+      {"io floor (read + six files)", {floor, sixFile, std::to_string(bench::kSixFiles), std::to_string(bench::kSixFileBytes)}, {}},
+      {"d88extract six-file 2HD", {tool, sixFile}, {}},
+      {"d88extract crafted 1 MiB", {tool, crafted1}, {}},
+      {"d88extract crafted 4 MiB", {tool, crafted4}, {}},
+  };
+  const fs::path work = scratch / "out";
+  for (int round = 0; round < rounds; ++round) {
+    for (Command& c : commands) c.seconds.push_back(TimeOnce(c, work));
+  }
+  for (Command& c : commands) MeasurePeak(c, work);
+  fs::remove_all(scratch);
+
+  std::printf("%-32s %12s %10s\n", "command", "median ms", "peak KiB");
+  for (const Command& c : commands) std::printf("%-32s %12.3f %10ld\n", c.label, Median(c.seconds) * 1e3, c.peakKiB);
+  const double floorT = Median(commands[0].seconds), six = Median(commands[1].seconds);
+  const double c1 = Median(commands[2].seconds), c4 = Median(commands[3].seconds);
+  long toolPeak = 0;
+  for (std::size_t i = 1; i < commands.size(); ++i) toolPeak = std::max(toolPeak, commands[i].peakKiB);
+  std::printf("\nsix-file extraction / io floor:   %6.2fx  (goal <= 1.25)\n", six / floorT);
+  std::printf("crafted 4 MiB / six-file:         %6.2fx  (goal <= 40)\n", c4 / six);
+  std::printf("crafted 4 MiB / crafted 1 MiB:    %6.2fx  (goal <= 5)\n", c4 / c1);
+  std::printf("peak memory of d88extract:        %6.2f MiB (goal <= 8)\n", static_cast<double>(toolPeak) / 1024.0);
+  return 0;
+}
