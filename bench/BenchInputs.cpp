@@ -16,7 +16,7 @@ Bytes SixFileDisk() {
   return disk.Build().Build();
 }
 
-Bytes CraftedLongRun(std::size_t totalBytes) {
+Bytes CraftedLongRun(std::size_t totalBytes, bool distinctStarts) {
   Image image;
   image.mediaType = 0x20;
   std::vector<Record>& run = image.tracks[0];
@@ -24,10 +24,13 @@ Bytes CraftedLongRun(std::size_t totalBytes) {
   run.reserve(records);
   for (std::size_t i = 0; i < records; ++i) {
     // Count 2 on the first record, 1 on the rest: "index == count - 1" is
-    // never true, so only the end of the file stops the scan.
-    run.push_back(MakeRecord(0xFF, 0xFF, 0xFF, 0xFF, i == 0 ? 2 : 1, {}));
+    // never true, so only the end of the file stops the scan.  Where every
+    // track has a start of its own, the starts carry the largest count, so
+    // that a walk from an earlier start passes them too.
+    const int count = distinctStarts ? (i < 164 ? 0xFFFF : 1) : (i == 0 ? 2 : 1);
+    run.push_back(MakeRecord(0xFF, 0xFF, 0xFF, 0xFF, count, {}));
   }
-  for (int t = 1; t < 164; ++t) image.trackOffsetOverride[t] = 0x2B0;
+  for (int t = 1; t < 164; ++t) image.trackOffsetOverride[t] = 0x2B0 + (distinctStarts ? 16u * static_cast<unsigned>(t) : 0u);
   return image.Build();
 }
 

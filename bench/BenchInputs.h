@@ -17,8 +17,10 @@ d88test::Bytes SixFileDisk();
 
 // A 2HD container of about totalBytes whose every track leads into one
 // long run of empty records that match no sector and whose counts never
-// end the scan: each sector read walks the whole run.
-d88test::Bytes CraftedLongRun(std::size_t totalBytes);
+// end the scan: each sector read walks the whole run.  With distinctStarts
+// each track enters the run one record further on, so that no two tracks
+// share a walk.
+d88test::Bytes CraftedLongRun(std::size_t totalBytes, bool distinctStarts = false);
 
 }  // namespace bench
 

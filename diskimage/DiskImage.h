@@ -12,15 +12,9 @@
 
 #include "diskimage/D88Format.h"
 #include "diskimage/ReadWindow.h"
-
-// One sector asked of DiskImage::ReadSectorBatch.
-struct SectorRequest {
-  int track;              // track index, as for ReadSector
-  int c, h, r, n;         // the sector ID looked for
-  std::uint8_t* buffer;   // where the data goes; holds maxLength bytes
-  int maxLength;          // the most bytes wanted
-  int result;             // set by the batch: what ReadSector would return
-};
+#include "diskimage/RecordHeader.h"
+#include "diskimage/SectorBatch.h"
+#include "diskimage/SectorRequest.h"
 
 class DiskImage {
  public:
@@ -69,8 +63,8 @@ class DiskImage {
   int ReadSectors(int track, int c, int h, int r, int n, std::uint8_t* buffer, int length);
 
   // Answers each of count requests exactly as ReadSector would (result and
-  // buffer), but walks the records from each distinct track start once for
-  // all the requests that start there, instead of once per sector.
+  // buffer), but reads each record of the tracks at most once for all the
+  // requests together, instead of walking a track once per sector.
   void ReadSectorBatch(SectorRequest* requests, int count);
 
   // Lists the IDs (C, H, R, N) of track's records in recorded order into
@@ -79,36 +73,14 @@ class DiskImage {
   int ReadTrackIds(int track, std::uint8_t* buffer, int length);
 
  private:
-  // One sector record's header, decoded.
-  struct RecordHeader {
-    std::uint8_t id[4];          // C, H, R, N as recorded
-    std::int32_t sectorCount;    // records in this track, as this record says
-    std::int32_t dataLength;     // data bytes after the header
-    std::int64_t dataPosition;   // file position of the data
-  };
-
   // Returns the file position of track's first record, or -1 when the track
   // is unusable (no container, index out of range, table entry 0 or beyond
   // the image, or a position before the start of the file).
   std::int64_t TrackStart(int track) const;
 
-  // Reads the record header at position; false if it is not there in full.
-  bool ReadRecordHeader(std::int64_t position, RecordHeader* header);
-
   // Forgets the current image.
   void ClearCurrentImage();
 
-  // Answers the requests of one batch group: those still pending in
-  // requests[0..count) whose track starts at position.
-  void ReadBatchGroup(SectorRequest* requests, int count, std::int64_t position);
-
-  // Most requests one batch group is hashed for; a larger batch is taken
-  // in parts, at the cost of one more walk per part.
-  static constexpr int kBatchCapacity = 2048;
-  // Slots of the batch's ID hash: twice the capacity, 2^12 (the hash
-  // takes the top 12 bits of a 32-bit product).
-  static constexpr int kBatchSlots = 2 * kBatchCapacity;
-  static_assert(kBatchSlots == 1 << 12, "the hash yields 12 bits");
 
   std::FILE* file = nullptr;             // the open container; null when none is
   std::int32_t imageCount = 0;           // images indexed by the last Open, 0-64
@@ -121,11 +93,8 @@ class DiskImage {
   std::int32_t mediaType = -1;           // current media type byte; -1 when none
   char name[d88::kNameSize + 1] = {};    // current image's name, NUL-terminated
   d88::ReadWindow window;                // cached bytes of the container
-  std::uint32_t batchSlotId[kBatchSlots];   // ID (C | H<<8 | R<<16 | N<<24) of a hash slot
-  std::int32_t batchSlotFirst[kBatchSlots]; // first request of a slot + 1; -1 once answered
-  std::uint32_t batchSlotStamp[kBatchSlots] = {};  // group that filled a slot; others are empty
-  std::uint32_t batchStamp = 0;             // number of the group being answered
-  std::int32_t batchNext[kBatchCapacity];   // next request with the same ID + 1; 0 = none
+  d88::SectorBatch batch;                // the shared walks of ReadSectorBatch
+  std::int64_t batchStarts[d88::SectorBatch::kCapacity];  // start of each request's track
 };
 
 #endif

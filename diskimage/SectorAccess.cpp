@@ -10,9 +10,6 @@
 
 #include "diskimage/DiskImage.h"
 
-using d88::LoadLE16;
-using d88::LoadLE32;
-
 std::int64_t DiskImage::TrackStart(int track) const {
   if (file == nullptr || track < 0 || track >= d88::kTrackCount) return -1;
   const std::int32_t offset = trackOffsets[track];
@@ -21,26 +18,13 @@ std::int64_t DiskImage::TrackStart(int track) const {
   return position >= 0 ? position : -1;
 }
 
-bool DiskImage::ReadRecordHeader(std::int64_t position, RecordHeader* header) {
-  std::uint8_t bytes[d88::kSectorHeaderSize];
-  if (window.ReadAt(file, position, bytes, sizeof bytes) != sizeof bytes) return false;
-  header->id[0] = bytes[d88::kIdCylinderOffset];
-  header->id[1] = bytes[d88::kIdHeadOffset];
-  header->id[2] = bytes[d88::kIdSectorOffset];
-  header->id[3] = bytes[d88::kIdSizeCodeOffset];
-  header->sectorCount = LoadLE16(bytes + d88::kSectorCountOffset);
-  header->dataLength = LoadLE16(bytes + d88::kDataLengthOffset);
-  header->dataPosition = position + d88::kSectorHeaderSize;
-  return true;
-}
-
 int DiskImage::ReadSector(int track, int c, int h, int r, int n, std::uint8_t* buffer,
                           int maxLength) {
   std::int64_t position = TrackStart(track);
   if (position < 0) return 0;
   for (std::int64_t i = 0;; ++i) {
-    RecordHeader record;
-    if (!ReadRecordHeader(position, &record)) return 0;
+    d88::RecordHeader record;
+    if (!d88::ReadRecordHeader(window, file, position, &record)) return 0;
     // A count of 0 ends the track before its own ID is looked at.
     if (record.sectorCount == 0) return 0;
     if (record.id[0] == c && record.id[1] == h && record.id[2] == r && record.id[3] == n) {
@@ -51,7 +35,7 @@ int DiskImage::ReadSector(int track, int c, int h, int r, int n, std::uint8_t* b
       window.ReadAt(file, record.dataPosition, buffer, length);
       return length;
     }
-    position = record.dataPosition + record.dataLength;
+    position = record.NextPosition();
     if (i == record.sectorCount - 1) return 0;
   }
 }
@@ -91,12 +75,20 @@ int DiskImage::ReadTrackIds(int track, std::uint8_t* buffer, int length) {
   int written = 0;
   // Whole IDs only: a length that is not a multiple of 4 never overruns.
   for (std::int64_t i = 0; written + 4 <= length; ++i) {
-    RecordHeader record;
-    if (!ReadRecordHeader(position, &record)) break;
+    d88::RecordHeader record;
+    if (!d88::ReadRecordHeader(window, file, position, &record)) break;
     for (int b = 0; b < 4; ++b) buffer[written + b] = record.id[b];
     written += 4;
-    position = record.dataPosition + record.dataLength;
+    position = record.NextPosition();
     if (i == record.sectorCount - 1) break;
   }
   return written;
+}
+
+void DiskImage::ReadSectorBatch(SectorRequest* requests, int count) {
+  for (int first = 0; first < count; first += d88::SectorBatch::kCapacity) {
+    const int part = count - first < d88::SectorBatch::kCapacity ? count - first : d88::SectorBatch::kCapacity;
+    for (int i = 0; i < part; ++i) batchStarts[i] = TrackStart(requests[first + i].track);
+    batch.Answer(file, window, requests + first, batchStarts, part);
+  }
 }

@@ -24,7 +24,21 @@ Record RandomRecord(std::minstd_rand& rng) {
   return rec;
 }
 
-// A random image: a few tracks, table entries that share, lie or point
+// Returns the offsets (from the image start) at which image's records lie.
+std::vector<std::uint32_t> RecordOffsets(const Image& image) {
+  std::vector<std::uint32_t> offsets;
+  std::uint32_t at = 0x2B0;
+  for (const auto& [track, records] : image.tracks) {
+    for (const Record& rec : records) {
+      offsets.push_back(at);
+      at += static_cast<std::uint32_t>(16 + rec.data.size());
+    }
+  }
+  return offsets;
+}
+
+// A random image: a few tracks, table entries that share a start, point
+// into the middle of another track (so that walks join), lie or point
 // anywhere, and now and then a cut file.
 Bytes RandomContainer(std::minstd_rand& rng) {
   Image image;
@@ -34,9 +48,12 @@ Bytes RandomContainer(std::minstd_rand& rng) {
     const int n = static_cast<int>(rng() % 12);
     for (int k = 0; k < n; ++k) records.push_back(RandomRecord(rng));
   }
-  const std::uint32_t offsets[] = {0, 0x2B0, static_cast<std::uint32_t>(0x2B0 + 16 * (rng() % 20)), 0x7FFFFFFF,
-                                   0xFFFFFFF0, static_cast<std::uint32_t>(rng() % 4000)};
-  for (int i = 0; i < 3; ++i) image.trackOffsetOverride[static_cast<int>(rng() % 10)] = offsets[rng() % 6];
+  const std::vector<std::uint32_t> inside = RecordOffsets(image);
+  for (int i = 0; i < 4; ++i) {
+    const std::uint32_t anywhere[] = {0, 0x2B0, 0x7FFFFFFF, 0xFFFFFFF0, static_cast<std::uint32_t>(rng() % 4000)};
+    const bool join = !inside.empty() && rng() % 3 != 0;
+    image.trackOffsetOverride[static_cast<int>(rng() % 10)] = join ? inside[rng() % inside.size()] : anywhere[rng() % 5];
+  }
   Bytes bytes = image.Build();
   if (rng() % 4 == 0) bytes.resize(rng() % (bytes.size() + 1));
   return bytes;
@@ -52,6 +69,15 @@ SectorRequest RandomRequest(std::minstd_rand& rng) {
   if (rng() % 20 == 0) q.c = -1;
   q.maxLength = static_cast<int>(rng() % 10 == 0 ? 0 : rng() % 400);
   return q;
+}
+
+// The requests of a whole 2HD load: every sector of tracks 0-153.
+std::vector<SectorRequest> WholeDiskLoad() {
+  std::vector<SectorRequest> requests;
+  for (int t = 0; t < 154; ++t) {
+    for (int r = 1; r <= 8; ++r) requests.push_back(SectorRequest{t, t >> 1, t & 1, r, 3, nullptr, 1024, 0});
+  }
+  return requests;
 }
 
 class SectorBatchTest : public ::testing::Test {
@@ -92,7 +118,7 @@ class SectorBatchTest : public ::testing::Test {
 
 TEST_F(SectorBatchTest, RandomTracksReadAsOneSectorAtATime) {
   std::minstd_rand rng(20261206);
-  for (int round = 0; round < 400; ++round) {
+  for (int round = 0; round < 1000; ++round) {
     SCOPED_TRACE(round);
     const Bytes container = RandomContainer(rng);
     std::vector<SectorRequest> requests(rng() % 200);
@@ -110,11 +136,44 @@ TEST_F(SectorBatchTest, SharedLongRunReadsAsOneSectorAtATime) {
   for (int i = 0; i < 3000; ++i) run.push_back(MakeRecord(0xFF, 0xFF, 0xFF, 0xFF, i == 0 ? 2 : 1, {}));
   run.push_back(MakeRecord(0, 1, 3, 3, 1, PatternBytes(1024, 9)));
   for (int t = 1; t < 164; ++t) image.trackOffsetOverride[t] = 0x2B0 + 16 * static_cast<std::uint32_t>(t % 3);
-  std::vector<SectorRequest> requests;
-  for (int t = 0; t < 154; ++t) {
-    for (int r = 1; r <= 8; ++r) requests.push_back(SectorRequest{t, t >> 1, t & 1, r, 3, nullptr, 1024, 0});
+  ExpectSameAsReadSector(image.Build(), WholeDiskLoad(), 1);
+}
+
+// Every track enters one run at a start of its own; the starts carry
+// counts that end the walks from some earlier starts and not others.
+TEST_F(SectorBatchTest, JoiningWalksKeepTheirOwnRecordIndex) {
+  Image image;
+  std::vector<Record>& run = image.tracks[0];
+  for (int i = 0; i < 2000; ++i) {
+    const int count = i < 164 ? (i % 5 == 0 ? 0xFFFF : 3 + i % 7) : 1;
+    run.push_back(MakeRecord(i % 3, i % 2, i % 9, 3, count, i % 50 == 0 ? PatternBytes(40, static_cast<unsigned>(i)) : Bytes{}));
   }
-  ExpectSameAsReadSector(image.Build(), requests, 1);
+  std::uint32_t at = 0x2B0;
+  for (int t = 0; t < 164; ++t) {
+    image.trackOffsetOverride[t] = at;
+    at += static_cast<std::uint32_t>(16 + run[static_cast<std::size_t>(t)].data.size());
+  }
+  std::vector<SectorRequest> requests = WholeDiskLoad();
+  for (SectorRequest& q : requests) q.c = q.c % 3;  // IDs that the run holds
+  ExpectSameAsReadSector(image.Build(), requests, 3);
+}
+
+// Two runs laid in the same bytes: the data of one run's records holds the
+// headers of the other's, so walks from alternate tracks never meet.
+TEST_F(SectorBatchTest, InterleavedRunsReadAsOneSectorAtATime) {
+  Image image;
+  std::vector<Record>& run = image.tracks[0];
+  for (int i = 0; i < 400; ++i) {
+    Record inner = MakeRecord(1, i % 2, 1 + i % 8, 3, 1, PatternBytes(0, 0));
+    inner.dataLength = 16;  // skips the next header of the outer run
+    run.push_back(MakeRecord(0, i % 2, 1 + i % 8, 3, i == 0 ? 2 : 1, {}));
+    run.back().dataLength = 16;
+    run.push_back(inner);
+  }
+  for (int t = 0; t < 164; ++t) image.trackOffsetOverride[t] = 0x2B0 + 16 * static_cast<std::uint32_t>(t % 2);
+  std::vector<SectorRequest> requests = WholeDiskLoad();
+  for (SectorRequest& q : requests) q.c = q.track % 2;
+  ExpectSameAsReadSector(image.Build(), requests, 4);
 }
 
 // More requests than one group holds are taken in parts, with the same
