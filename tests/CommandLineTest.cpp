@@ -43,6 +43,17 @@ TEST(CommandLine, MissingFileCannotBeOpened) {
   EXPECT_BYTES_EQ(Lines(msg::kCannotOpen), r.err);
 }
 
+TEST(CommandLine, APathWithShellCharactersReachesTheToolUnchanged) {
+  ScratchDir cwd;
+  ScratchDir input;
+  const std::string path = input.File("it's (a) & b ^ !x;.d88");
+  ASSERT_TRUE(WriteFileBytes(path, HeaderOnly(0x20)));
+  const RunResult r = RunToolProcess({path}, cwd.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_BYTES_EQ(Lines("MEDIA TYPE=2HD\n"), r.out);
+  EXPECT_EQ(r.err, "");
+}
+
 TEST(CommandLine, IdentifiesTheMediumOfTheFirstImage) {
   const MediaCase cases[] = {
       {"empty file", {}, "", msg::kWrongMedium, 1},

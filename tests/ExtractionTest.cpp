@@ -41,7 +41,7 @@ class ExtractionTest : public ::testing::Test {
     std::vector<std::string> names = expected.alsoPresent;
     for (const auto& [name, bytes] : expected.files) {
       names.push_back(name);
-      EXPECT_BYTES_EQ(bytes, ReadFileBytes(cwd.File(name))) << "file " << name;
+      EXPECT_BYTES_EQ(bytes, cwd.Read(name)) << "file " << name;
     }
     std::sort(names.begin(), names.end());
     EXPECT_EQ(cwd.List(), names);
@@ -51,6 +51,15 @@ class ExtractionTest : public ::testing::Test {
 };
 
 Bytes Text(const std::string& s) { return ToBytes(s); }
+
+// A 2HD disk holding "OK", then a file of the given name, then "LATE".
+Bytes DiskWithNameBetween(const std::string& name) {
+  DiskBuilder disk(k2HD);
+  disk.AddFile("OK", Text("ok"));
+  disk.AddFile(name, Text("x"));
+  disk.AddFile("LATE", Text("late"));
+  return disk.Build().Build();
+}
 
 TEST_F(ExtractionTest, Extracts2HD) {
   DiskBuilder disk(k2HD);
@@ -74,11 +83,16 @@ TEST_F(ExtractionTest, Extracts2DD) {
   const Bytes crossing = PatternBytes(5 * 512, 3);  // sectors 7-9 and track 1 sectors 1-2
   disk.AddFile("note", text);
   disk.AddFile("\x83\x41\x83\x43", crossing);
+#if defined(_WIN32)
+  const std::string onDisk = u8"\u30a2\u30a4";  // the Shift_JIS name decoded
+#else
+  const std::string onDisk = "\x83\x41\x83\x43";
+#endif
   Check(disk.Build().Build(),
         {"MEDIA TYPE=2DD\n"
          "note TRK=00 SEC=06 SIZE=9\n"
          "\x83\x41\x83\x43 TRK=00 SEC=07 SIZE=2560\n",
-         "", 0, {{"note", text}, {"\x83\x41\x83\x43", crossing}}});
+         "", 0, {{"note", text}, {onDisk, crossing}}});
 }
 
 TEST_F(ExtractionTest, NamesEndAtASpaceOrZeroByte) {
@@ -219,11 +233,7 @@ TEST_F(ExtractionTest, NamesThatCannotBeCreatedEndTheRun) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    DiskBuilder disk(k2HD);
-    disk.AddFile("OK", Text("ok"));
-    disk.AddFile(c.name, Text("x"));
-    disk.AddFile("LATE", Text("late"));
-    Check(disk.Build().Build(),
+    Check(DiskWithNameBetween(c.name),
           {"MEDIA TYPE=2HD\nOK   TRK=00 SEC=04 SIZE=2\n" + c.line, msg::kWriteFailed, 1,
            {{"OK", Text("ok")}}, {"SUB"}},
           [](const ScratchDir& cwd) { std::filesystem::create_directory(cwd.File("SUB")); });
@@ -231,7 +241,52 @@ TEST_F(ExtractionTest, NamesThatCannotBeCreatedEndTheRun) {
   }
 }
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+// On Windows the name bytes are Shift_JIS whatever the ANSI code page, and a
+// name Windows would take for a device, drive, stream or path is refused
+// like one that cannot be created.
+TEST_F(ExtractionTest, WindowsNamesAreShiftJis) {
+  struct Case {
+    const char* what;
+    std::string name;        // the 4 bytes of the entry, as listed
+    const wchar_t* created;  // the file's name; nullptr: refused
+  };
+  const Case cases[] = {
+      {"katakana", "\x83\x41\x83\x43", L"\u30a2\u30a4"},
+      {"second byte 0x5C", "\x95\x5c  ", L"\u8868"},
+      {"second byte 0x5C before a letter", "\x95\x5c" "A ", L"\u8868" L"A"},
+      {"half-width katakana", "\xb1\xb2  ", L"\uff71\uff72"},
+      {"lone lead byte at the end", "AB\x81 ", nullptr},
+      {"lead byte before a byte that cannot follow it", "\x81\x7f  ", nullptr},
+      {"NUL", "NUL ", nullptr},
+      {"lower-case con", "con ", nullptr},
+      {"device name and a dot", "Aux.", nullptr},
+      {"PRN", "PRN ", nullptr},
+      {"COM1", "COM1", nullptr},
+      {"lpt9", "lpt9", nullptr},
+      {"drive", "C:AB", nullptr},
+      {"backslash", "A\\B ", nullptr},
+      {"trailing dot", "AB. ", nullptr},
+      {"wildcards", "A*?B", nullptr},
+      {"redirection", "<A> ", nullptr},
+      {"quote and bar", "\"A| ", nullptr},
+      {"control character", "A\x01" "B ", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string listing =
+        "MEDIA TYPE=2HD\nOK   TRK=00 SEC=04 SIZE=2\n" + c.name + " TRK=00 SEC=05 SIZE=1\n";
+    if (c.created == nullptr) {
+      Check(DiskWithNameBetween(c.name), {listing, msg::kWriteFailed, 1, {{"OK", Text("ok")}}});
+    } else {
+      const std::string created = std::filesystem::path(c.created).u8string();
+      Check(DiskWithNameBetween(c.name),
+            {listing + "LATE TRK=00 SEC=06 SIZE=4\n", "", 0,
+             {{"OK", Text("ok")}, {created, Text("x")}, {"LATE", Text("late")}}});
+    }
+  }
+}
+#else
 TEST_F(ExtractionTest, AFileThatCannotBeWrittenInFullIsAFailure) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   DiskBuilder disk(k2HD);

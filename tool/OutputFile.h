@@ -12,6 +12,11 @@ bool IsSafeOutputName(const char* name);
 // size bytes of data to it.  Returns false when the name is not safe, the
 // file cannot be created, or not every byte reached it (a short write or a
 // failing close): a partial file is never reported as written.
+//
+// On Windows the name bytes are Shift_JIS (code page 932) and the file gets
+// the decoded name; a name of more than kEntryNameBytes bytes, one that is
+// not valid code page 932, or one that IsPlainWindowsName refuses is not
+// safe there either.  Elsewhere the bytes are the name as they stand.
 bool WriteOutputFile(const char* name, const std::uint8_t* data, int size);
 
 #endif

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 
@@ -20,6 +23,28 @@ namespace fs = std::filesystem;
 
 namespace d88test {
 
+namespace {
+
+// Tests spell file names as bytes; on Windows, where names are wide
+// characters, as UTF-8.
+fs::path NamePath(const std::string& name) {
+#if defined(_WIN32)
+  return fs::u8path(name);
+#else
+  return fs::path(name);
+#endif
+}
+
+std::string NameString(const fs::path& path) {
+#if defined(_WIN32)
+  return path.u8string();
+#else
+  return path.string();
+#endif
+}
+
+}  // namespace
+
 ScratchDir::ScratchDir() {
   static std::mt19937_64 random{std::random_device{}()};
   const fs::path base = fs::temp_directory_path();
@@ -27,7 +52,7 @@ ScratchDir::ScratchDir() {
     fs::path candidate = base / ("d88extract-test-" + std::to_string(random()));
     std::error_code ec;
     if (fs::create_directory(candidate, ec)) {
-      path_ = candidate.string();
+      path_ = NameString(candidate);
       return;
     }
   }
@@ -36,30 +61,74 @@ ScratchDir::ScratchDir() {
 ScratchDir::~ScratchDir() {
   std::error_code ec;
   // Directories made read-only by a test must become writable to go.
-  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-  fs::remove_all(path_, ec);
+  fs::permissions(NamePath(path_), fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(NamePath(path_), ec);
 }
 
-std::string ScratchDir::File(const std::string& name) const { return (fs::path(path_) / name).string(); }
+std::string ScratchDir::File(const std::string& name) const {
+  return NameString(NamePath(path_) / NamePath(name));
+}
 
 std::vector<std::string> ScratchDir::List() const {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(path_)) names.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(NamePath(path_))) {
+    names.push_back(NameString(entry.path().filename()));
+  }
   std::sort(names.begin(), names.end());
   return names;
 }
 
+Bytes ScratchDir::Read(const std::string& name) const {
+  std::ifstream in(NamePath(path_) / NamePath(name), std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 namespace {
 
-std::string Quote(const std::string& s) {
 #if defined(_WIN32)
-  return "\"" + s + "\"";
+// A path for cmd.exe: in double quotes, where cmd.exe takes & | < > ^ as
+// they stand.  Windows paths hold no double quote.
+std::string QuotePath(const std::string& s) { return "\"" + s + "\""; }
+
+// An argument quoted as the C runtime splits a command line (a run of
+// backslashes doubled before a quote, the quote escaped), then with every
+// character cmd.exe acts on, quotes included, escaped by ^, so that cmd.exe
+// hands the line on unchanged.  Only % has no escape there: cmd.exe
+// expands %NAME% wherever NAME is set.
+std::string QuoteArgument(const std::string& s) {
+  if (s.find('%') != std::string::npos) ADD_FAILURE() << "cmd.exe cannot pass % unchanged: " << s;
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (char ch : s) {
+    if (ch == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (ch == '"') backslashes = backslashes * 2 + 1;
+    quoted.append(backslashes, '\\');
+    backslashes = 0;
+    quoted += ch;
+  }
+  quoted.append(backslashes * 2, '\\');
+  quoted += '"';
+  std::string escaped;
+  for (char ch : quoted) {
+    if (std::strchr("()%!^\"<>&|", ch) != nullptr) escaped += '^';
+    escaped += ch;
+  }
+  return escaped;
+}
 #else
+// Single quotes for the POSIX shell, which takes everything in them as it
+// stands but the quote itself.
+std::string QuoteArgument(const std::string& s) {
   std::string q = "'";
   for (char ch : s) q += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
   return q + "'";
-#endif
 }
+
+std::string QuotePath(const std::string& s) { return QuoteArgument(s); }
+#endif
 
 std::string ReadText(const std::string& path) {
   const Bytes b = ReadFileBytes(path);
@@ -68,24 +137,31 @@ std::string ReadText(const std::string& path) {
 
 }  // namespace
 
-std::string ToolBinaryPath() { return D88EXTRACT_BINARY; }
+std::string ToolBinaryPath() {
+#if defined(_WIN32)
+  // cmd.exe wants backslashes.
+  return fs::path(D88EXTRACT_BINARY).make_preferred().string();
+#else
+  return D88EXTRACT_BINARY;
+#endif
+}
 
 RunResult RunToolProcess(const std::vector<std::string>& args, const std::string& cwd) {
   ScratchDir streams;
   const std::string outPath = streams.File("stdout");
   const std::string errPath = streams.File("stderr");
 #if defined(_WIN32)
-  std::string command = "cd /d " + Quote(cwd) + " && " + Quote(D88EXTRACT_BINARY);
+  std::string command = "cd /d " + QuotePath(cwd) + " && " + QuotePath(ToolBinaryPath());
 #else
-  std::string command = "cd " + Quote(cwd) + " && exec " + Quote(D88EXTRACT_BINARY);
+  std::string command = "cd " + QuotePath(cwd) + " && exec " + QuotePath(ToolBinaryPath());
 #endif
-  for (const std::string& a : args) command += " " + Quote(a);
+  for (const std::string& a : args) command += " " + QuoteArgument(a);
 #if defined(_WIN32)
   command += " <NUL";
 #else
   command += " </dev/null";
 #endif
-  command += " >" + Quote(outPath) + " 2>" + Quote(errPath);
+  command += " >" + QuotePath(outPath) + " 2>" + QuotePath(errPath);
   RunResult result;
   const int raw = std::system(command.c_str());
 #if defined(_WIN32)

@@ -21,10 +21,12 @@ class ScratchDir {
   ScratchDir& operator=(const ScratchDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // Returns path()/name.
+  // Returns path()/name.  Names are bytes, on Windows UTF-8.
   std::string File(const std::string& name) const;
   // Returns the names of the entries in the directory, sorted.
   std::vector<std::string> List() const;
+  // Returns the contents of the file name; empty when it cannot be read.
+  Bytes Read(const std::string& name) const;
 
  private:
   std::string path_;
