@@ -20,9 +20,9 @@ namespace fs = std::filesystem;
 
 namespace d88test {
 
-ScratchDir::ScratchDir() {
+ScratchDir::ScratchDir(const std::string& parent) {
   static std::mt19937_64 random{std::random_device{}()};
-  const fs::path base = fs::temp_directory_path();
+  const fs::path base = parent.empty() ? fs::temp_directory_path() : fs::path(parent);
   for (;;) {
     fs::path candidate = base / ("d88extract-test-" + std::to_string(random()));
     std::error_code ec;
@@ -39,6 +39,8 @@ ScratchDir::~ScratchDir() {
   fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(path_, ec);
 }
+
+std::string ScratchDir::Name() const { return fs::path(path_).filename().string(); }
 
 std::string ScratchDir::File(const std::string& name) const { return (fs::path(path_) / name).string(); }
 
