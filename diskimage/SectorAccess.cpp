@@ -5,13 +5,24 @@
 // means nothing, so tracks with IDs out of order, repeated or foreign read
 // as recorded.  A walk ends at a match, at a header that cannot be read in
 // full, or when the record index reaches the count that the record itself
-// carries; it is not bounded by the image size or the next track.
+// carries; it is not bounded by the image size or the next track.  No
+// count exceeds 65535, so a record at index 65535 or later lies past every
+// count and the walk ends there: without that, records whose counts never
+// meet their index would make every sector read walk to the end of the
+// file, and a large file would take hours.
 #include <cstdint>
 
 #include "diskimage/DiskImage.h"
 
 using d88::LoadLE16;
 using d88::LoadLE32;
+
+namespace {
+
+// The first record index that lies past every count a record can carry.
+constexpr std::int64_t kPastEveryCount = 0xFFFF;
+
+}  // namespace
 
 std::int64_t DiskImage::TrackStart(int track) const {
   if (file == nullptr || track < 0 || track >= d88::kTrackCount) return -1;
@@ -38,7 +49,7 @@ int DiskImage::ReadSector(int track, int c, int h, int r, int n, std::uint8_t* b
                           int maxLength) {
   std::int64_t position = TrackStart(track);
   if (position < 0) return 0;
-  for (std::int64_t i = 0;; ++i) {
+  for (std::int64_t i = 0; i < kPastEveryCount; ++i) {
     RecordHeader record;
     if (!ReadRecordHeader(position, &record)) return 0;
     // A count of 0 ends the track before its own ID is looked at.
@@ -54,6 +65,7 @@ int DiskImage::ReadSector(int track, int c, int h, int r, int n, std::uint8_t* b
     position = record.dataPosition + record.dataLength;
     if (i == record.sectorCount - 1) return 0;
   }
+  return 0;
 }
 
 int DiskImage::ReadSectors(int track, int c, int h, int r, int n, std::uint8_t* buffer,

@@ -163,6 +163,21 @@ TEST_F(SectorAccessTest, DataLengthSkippingPastTheFileEndsTheScan) {
   EXPECT_EQ(disk.ReadTrackIds(0, ids, 12), 4);
 }
 
+// No record carries a count above 65535, so a record at index 65535 or
+// later lies past every count.  Here no count ever ends the walk (record i
+// carries i + 2); the sector asked for is found at index 65534 but not one
+// further on, however long the file goes on.
+TEST_F(SectorAccessTest, NoWalkGoesPastTheLargestCount) {
+  for (int at : {65534, 65535}) {
+    SCOPED_TRACE(at);
+    std::vector<Record> records;
+    for (int i = 0; i < at; ++i) records.push_back(MakeRecord(0, 0, 1, 0, i < 65534 ? i + 2 : 1, {}));
+    records.push_back(MakeRecord(0, 0, 9, 0, 1, Fill(1, 0x99)));
+    Load(OneTrack(std::move(records)));
+    EXPECT_EQ(Read(0, 0, 0, 9, 0, 1), at == 65534 ? 1 : 0);
+  }
+}
+
 // A two-track disk of 4 records a track, 128 bytes a record.
 Image SmallDisk() {
   Image image;
