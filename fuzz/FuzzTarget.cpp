@@ -1,8 +1,9 @@
 // The fuzzer's entry: each input is a container.  It goes through the whole
 // tool in a sandbox (fuzz/CheckedRun.h), then through the reader's own
-// calls on every track of every image it holds, with the sector sizes and
-// ranges of both media.  A broken rule aborts, which libFuzzer reports as
-// a crash; the sanitizers catch the rest.
+// calls: every image selected, and every track of the first two and the
+// last read with the sector sizes and ranges of both media.  A broken rule
+// aborts, which libFuzzer reports as a crash; the sanitizers catch the
+// rest.
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -51,7 +52,9 @@ void VisitTracks(DiskImage& disk, Buffers& b) {
   disk.SetSectorRange(1, g.sectorsPerTrack);
   for (int t : tracks) {
     const int idBytes = disk.ReadTrackIds(t, b.ids.data(), idLength);
-    if (idBytes < 0 || idBytes > idLength || idBytes % 4 != 0) Fail("ReadTrackIds returned " + std::to_string(idBytes));
+    if (idBytes < 0 || idBytes > idLength || idBytes % 4 != 0) {
+      Fail("ReadTrackIds returned " + std::to_string(idBytes));
+    }
     const int runBytes = disk.ReadSectors(t, t >> 1, t & 1, 1, g.sizeCode, b.run.data(), runLength);
     if (runBytes < 0 || runBytes > runLength) Fail("ReadSectors returned " + std::to_string(runBytes));
   }
