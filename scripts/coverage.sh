@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 command -v gcovr >/dev/null || { echo "coverage.sh: gcovr is missing (apt-get install gcovr)" >&2; exit 1; }
 # Counts from an earlier run would add up with this one's.
-[ -d build-coverage ] && find build-coverage -name '*.gcda' -delete
+if [ -d build-coverage ]; then find build-coverage -name '*.gcda' -delete; fi
 cmake --workflow --preset coverage
 gcovr --root . --object-directory build-coverage --filter 'diskimage/' --filter 'tool/' \
   --exclude-unreachable-branches --print-summary "$@"
