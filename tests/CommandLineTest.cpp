@@ -1,10 +1,13 @@
 // The built tool end to end: arguments, opening, media identification.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
+#include "diskimage/DiskImage.h"
 #include "tests/support/TestSupport.h"
 #include "tool/Messages.h"
+#include "tool/Tool.h"
 
 using namespace d88test;
 
@@ -33,6 +36,26 @@ TEST(CommandLine, WrongArgumentCountPrintsUsageWithTheInvocationName) {
     EXPECT_BYTES_EQ(Lines("Usage: " + ToolBinaryPath() + " image\n"), r.err);
   }
   EXPECT_TRUE(cwd.List().empty());
+}
+
+// A process may be started with no argument vector at all; the usage line
+// then names the tool itself.
+TEST(CommandLine, UsageWithoutAnInvocationNameNamesTheTool) {
+  const char* const none[] = {nullptr};
+  for (int argc : {0, 1}) {
+    SCOPED_TRACE(argc);
+    DiskImage disk;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    ASSERT_TRUE(out != nullptr && err != nullptr);
+    EXPECT_EQ(RunTool(disk, argc, none, Console{out, err}), 1);
+    EXPECT_EQ(std::ftell(out), 0);
+    char text[64] = {};
+    std::rewind(err);
+    EXPECT_STREQ(std::fgets(text, sizeof text, err), "Usage: d88extract image\n");
+    std::fclose(out);
+    std::fclose(err);
+  }
 }
 
 TEST(CommandLine, MissingFileCannotBeOpened) {

@@ -27,10 +27,12 @@ struct Outcome {
 class ExtractionTest : public ::testing::Test {
  protected:
   // Runs the tool on container in a fresh working directory (after
-  // prepare has set it up) and checks every part of the outcome.
+  // prepare has set it up) and checks every part of the outcome.  The
+  // working directory lies beside the container, so a file that escaped it
+  // would show up there.
   void Check(const Bytes& container, const Outcome& expected,
              const std::function<void(const ScratchDir&)>& prepare = {}) {
-    ScratchDir cwd;
+    ScratchDir cwd(input.path());
     if (prepare) prepare(cwd);
     const std::string path = input.File("disk.d88");
     ASSERT_TRUE(WriteFileBytes(path, container));
@@ -45,6 +47,9 @@ class ExtractionTest : public ::testing::Test {
     }
     std::sort(names.begin(), names.end());
     EXPECT_EQ(cwd.List(), names);
+    std::vector<std::string> beside = {"disk.d88", cwd.Name()};
+    std::sort(beside.begin(), beside.end());
+    EXPECT_EQ(input.List(), beside);
   }
 
   ScratchDir input;
@@ -53,6 +58,12 @@ class ExtractionTest : public ::testing::Test {
 Bytes Text(const std::string& s) { return ToBytes(s); }
 
 // A 2HD disk holding "OK", then a file of the given name, then "LATE".
+#if defined(_WIN32)
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
 Bytes DiskWithNameBetween(const std::string& name) {
   DiskBuilder disk(k2HD);
   disk.AddFile("OK", Text("ok"));
@@ -218,26 +229,36 @@ TEST_F(ExtractionTest, AnEmptyDirectoryListsNothing) {
   Check(DiskBuilder(k2HD).Build().Build(), {"MEDIA TYPE=2HD\n", "", 0, {}});
 }
 
+// A name that would leave the working directory, or that names no file,
+// is refused like a file that cannot be created, and ends the run; names
+// that merely look odd are plain files.
 TEST_F(ExtractionTest, NamesThatCannotBeCreatedEndTheRun) {
   struct Case {
     const char* what;
     std::string name;
     std::string line;
+    bool refused;
   };
   const Case cases[] = {
-      {"leading space: empty name", " ABC", "     TRK=00 SEC=05 SIZE=1\n"},
-      {"a separator", "a/b", "a/b  TRK=00 SEC=05 SIZE=1\n"},
-      {"parent directory", "..", "..   TRK=00 SEC=05 SIZE=1\n"},
-      {"this directory", ".", ".    TRK=00 SEC=05 SIZE=1\n"},
-      {"an existing directory", "SUB", "SUB  TRK=00 SEC=05 SIZE=1\n"},
+      {"leading space: empty name", " ABC", "     TRK=00 SEC=05 SIZE=1\n", true},
+      {"a separator", "a/b", "a/b  TRK=00 SEC=05 SIZE=1\n", true},
+      {"up and out", "../x", "../x TRK=00 SEC=05 SIZE=1\n", true},
+      {"absolute", "/abs", "/abs TRK=00 SEC=05 SIZE=1\n", true},
+      {"parent directory", "..", "..   TRK=00 SEC=05 SIZE=1\n", true},
+      {"this directory", ".", ".    TRK=00 SEC=05 SIZE=1\n", true},
+      {"an existing directory", "SUB", "SUB  TRK=00 SEC=05 SIZE=1\n", true},
+      // Windows drops a trailing dot, so there the name is refused.
+      {"three dots", "...", "...  TRK=00 SEC=05 SIZE=1\n", kWindows},
+      {"dot first", ".x", ".x   TRK=00 SEC=05 SIZE=1\n", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Check(DiskWithNameBetween(c.name),
-          {"MEDIA TYPE=2HD\nOK   TRK=00 SEC=04 SIZE=2\n" + c.line, msg::kWriteFailed, 1,
-           {{"OK", Text("ok")}}, {"SUB"}},
+    const std::string listed = "MEDIA TYPE=2HD\nOK   TRK=00 SEC=04 SIZE=2\n" + c.line;
+    const Outcome refused{listed, msg::kWriteFailed, 1, {{"OK", Text("ok")}}, {"SUB"}};
+    const Outcome written{listed + "LATE TRK=00 SEC=06 SIZE=4\n", "", 0,
+                          {{"OK", Text("ok")}, {c.name, Text("x")}, {"LATE", Text("late")}}, {"SUB"}};
+    Check(DiskWithNameBetween(c.name), c.refused ? refused : written,
           [](const ScratchDir& cwd) { std::filesystem::create_directory(cwd.File("SUB")); });
-    EXPECT_FALSE(std::filesystem::exists(input.File("b")));
   }
 }
 
@@ -286,16 +307,45 @@ TEST_F(ExtractionTest, WindowsNamesAreShiftJis) {
     }
   }
 }
-#else
+#endif
+
+#if !defined(_WIN32)
+// Only a space or a zero byte ends a name; control bytes and bytes
+// 0x7F-0xFF reach the file system as they are.  Forty names of four bytes
+// hold each of them once.
+TEST_F(ExtractionTest, EveryOtherNameByteReachesTheFileSystemUnchanged) {
+  std::string bytes;
+  for (int b = 0x01; b < 0x20; ++b) bytes += static_cast<char>(b);
+  for (int b = 0x7F; b <= 0xFF; ++b) bytes += static_cast<char>(b);
+  DiskBuilder disk(k2HD);
+  Outcome expected{"MEDIA TYPE=2HD\n", "", 0, {}};
+  for (std::size_t at = 0; at < bytes.size(); at += 4) {
+    const std::string name = bytes.substr(at, 4);
+    const Bytes data = Text(std::to_string(at));
+    const std::uint16_t location = disk.AddFile(name, data);
+    char line[32];
+    std::snprintf(line, sizeof line, "%s TRK=%02x SEC=%02x SIZE=%zu\n", name.c_str(), location >> 3,
+                  (location & 7) + 1, data.size());
+    expected.out += line;
+    expected.files[name] = data;
+  }
+  Check(disk.Build().Build(), expected);
+}
+
 TEST_F(ExtractionTest, AFileThatCannotBeWrittenInFullIsAFailure) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  DiskBuilder disk(k2HD);
-  disk.AddFile("FULL", PatternBytes(5000, 8));
-  disk.AddFile("LATE", Text("late"));
-  // The user's own link in the working directory leads to a full device.
-  Check(disk.Build().Build(),
-        {"MEDIA TYPE=2HD\nFULL TRK=00 SEC=04 SIZE=5000\n", msg::kWriteFailed, 1, {}, {"FULL"}},
-        [](const ScratchDir& cwd) { std::filesystem::create_symlink("/dev/full", cwd.File("FULL")); });
+  // A small file fails only when the stream's buffer is flushed at close.
+  for (int size : {5000, 10}) {
+    SCOPED_TRACE(size);
+    DiskBuilder disk(k2HD);
+    disk.AddFile("FULL", PatternBytes(static_cast<std::size_t>(size), 8));
+    disk.AddFile("LATE", Text("late"));
+    // The user's own link in the working directory leads to a full device.
+    Check(disk.Build().Build(),
+          {"MEDIA TYPE=2HD\nFULL TRK=00 SEC=04 SIZE=" + std::to_string(size) + "\n", msg::kWriteFailed, 1, {},
+           {"FULL"}},
+          [](const ScratchDir& cwd) { std::filesystem::create_symlink("/dev/full", cwd.File("FULL")); });
+  }
 }
 #endif
 

@@ -163,6 +163,23 @@ TEST_F(SectorAccessTest, DataLengthSkippingPastTheFileEndsTheScan) {
   EXPECT_EQ(disk.ReadTrackIds(0, ids, 12), 4);
 }
 
+// Only the counts the records carry end a walk, however long it goes on:
+// with record i carrying i + 2 no count ever meets its index, and a sector
+// far past index 65535 is still found, by ReadSector and by the batch.
+TEST_F(SectorAccessTest, WalksGoOnPastTheLargestCount) {
+  std::vector<Record> records;
+  for (int i = 0; i < 70000; ++i) records.push_back(MakeRecord(0, 0, 1, 0, i < 65534 ? i + 2 : 1, {}));
+  records.push_back(MakeRecord(0, 0, 9, 0, 1, Fill(1, 0x99)));
+  Load(OneTrack(std::move(records)));
+  EXPECT_EQ(Read(0, 0, 0, 9, 0, 1), 1);
+  EXPECT_EQ(got[0], 0x99);
+  std::uint8_t byte = 0;
+  SectorRequest q{0, 0, 0, 9, 0, &byte, 1, 0};
+  disk.ReadSectorBatch(&q, 1);
+  EXPECT_EQ(q.result, 1);
+  EXPECT_EQ(byte, 0x99);
+}
+
 // A two-track disk of 4 records a track, 128 bytes a record.
 Image SmallDisk() {
   Image image;

@@ -88,6 +88,11 @@ Image FormatDisk(const Medium& medium, const Bytes& contents) {
   return image;
 }
 
+Image FirstTracks(Image image, int count) {
+  image.tracks.erase(image.tracks.lower_bound(count), image.tracks.end());
+  return image;
+}
+
 Bytes EntryBytes(const std::string& name, std::uint16_t location, std::int32_t size) {
   Bytes out(10, ' ');
   for (std::size_t i = 0; i < name.size() && i < 4; ++i) out[i] = static_cast<std::uint8_t>(name[i]);

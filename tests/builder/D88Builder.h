@@ -64,6 +64,10 @@ extern const Medium k2HD;
 // holding contents at their linear positions (zero past its end).
 Image FormatDisk(const Medium& medium, const Bytes& contents);
 
+// Returns image with only its first `count` track indexes recorded: a
+// disk whose files lie on those tracks, at a fraction of its size.
+Image FirstTracks(Image image, int count);
+
 // Returns the 10 bytes of a directory entry; name is padded with spaces to
 // 4 bytes (or cut to 4).
 Bytes EntryBytes(const std::string& name, std::uint16_t location, std::int32_t size);

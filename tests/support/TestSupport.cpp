@@ -45,9 +45,9 @@ std::string NameString(const fs::path& path) {
 
 }  // namespace
 
-ScratchDir::ScratchDir() {
+ScratchDir::ScratchDir(const std::string& parent) {
   static std::mt19937_64 random{std::random_device{}()};
-  const fs::path base = fs::temp_directory_path();
+  const fs::path base = parent.empty() ? fs::temp_directory_path() : NamePath(parent);
   for (;;) {
     fs::path candidate = base / ("d88extract-test-" + std::to_string(random()));
     std::error_code ec;
@@ -64,6 +64,8 @@ ScratchDir::~ScratchDir() {
   fs::permissions(NamePath(path_), fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(NamePath(path_), ec);
 }
+
+std::string ScratchDir::Name() const { return NameString(NamePath(path_).filename()); }
 
 std::string ScratchDir::File(const std::string& name) const {
   return NameString(NamePath(path_) / NamePath(name));

@@ -12,15 +12,18 @@
 
 namespace d88test {
 
-// A fresh, empty directory that is removed with everything in it.
+// A fresh, empty directory that is removed with everything in it; made in
+// parent, or in the system's temporary directory.
 class ScratchDir {
  public:
-  ScratchDir();
+  explicit ScratchDir(const std::string& parent = "");
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
 
   const std::string& path() const { return path_; }
+  // Returns the last component of path().
+  std::string Name() const;
   // Returns path()/name.  Names are bytes, on Windows UTF-8.
   std::string File(const std::string& name) const;
   // Returns the names of the entries in the directory, sorted.
