@@ -5,6 +5,11 @@
 #include <random>
 #include <vector>
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 #include "diskimage/DiskImage.h"
 #include "tool/Directory.h"
 #include "tool/MediaGeometry.h"
@@ -22,10 +27,32 @@ constexpr char kContainerName[] = "disk.d88";
 // The tool's reader; closed again after every run.
 DiskImage disk;
 
+// Returns a file's name as the directory entry spells it: on Windows the
+// tool creates files by their names decoded from code page 932, so they
+// are encoded back; elsewhere the bytes are the name.
+std::string EntryName(const fs::path& file) {
+#if defined(_WIN32)
+  const std::wstring wide = file.filename().wstring();
+  char bytes[64];
+  const int n = WideCharToMultiByte(932, 0, wide.c_str(), static_cast<int>(wide.size()), bytes,
+                                    static_cast<int>(sizeof bytes), nullptr, nullptr);
+  return std::string(bytes, n > 0 ? static_cast<std::size_t>(n) : 0);
+#else
+  return file.filename().string();
+#endif
+}
+
+// The entries of dir, by the names the tool would have given them, sorted.
+std::vector<std::pair<std::string, fs::path>> Entries(const std::string& dir) {
+  std::vector<std::pair<std::string, fs::path>> entries;
+  for (const auto& entry : fs::directory_iterator(dir)) entries.emplace_back(EntryName(entry.path()), entry.path());
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
 std::vector<std::string> Names(const std::string& dir) {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
+  for (const auto& entry : Entries(dir)) names.push_back(entry.first);
   return names;
 }
 
@@ -112,10 +139,9 @@ RunReport Sandbox::Run(const std::uint8_t* data, std::size_t size, bool readFile
   report.out = Drain(outStream_);
   report.err = Drain(errStream_);
 
-  const std::vector<std::string> files = Names(out_);
-  report.fault = BrokenRule(report, files);
-  for (const std::string& name : files) {
-    const fs::path path = fs::path(out_) / name;
+  const auto entries = Entries(out_);
+  report.fault = BrokenRule(report, Names(out_));
+  for (const auto& [name, path] : entries) {
     if (report.fault.empty() && !fs::is_regular_file(fs::symlink_status(path))) {
       report.fault = "not a plain file: " + name;
     }
