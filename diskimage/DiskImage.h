@@ -12,7 +12,6 @@
 
 #include "diskimage/D88Format.h"
 #include "diskimage/ReadWindow.h"
-#include "diskimage/RecordHeader.h"
 #include "diskimage/SectorBatch.h"
 #include "diskimage/SectorRequest.h"
 
@@ -80,7 +79,6 @@ class DiskImage {
 
   // Forgets the current image.
   void ClearCurrentImage();
-
 
   std::FILE* file = nullptr;             // the open container; null when none is
   std::int32_t imageCount = 0;           // images indexed by the last Open, 0-64

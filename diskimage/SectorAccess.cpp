@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "diskimage/DiskImage.h"
+#include "diskimage/RecordHeader.h"
 
 std::int64_t DiskImage::TrackStart(int track) const {
   if (file == nullptr || track < 0 || track >= d88::kTrackCount) return -1;

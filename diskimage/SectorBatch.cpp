@@ -42,7 +42,8 @@ void SectorBatch::Answer(std::FILE* file, ReadWindow& window, SectorRequest* req
     requests[i].result = 0;
     std::uint32_t id;
     if (starts[i] < 0 || !PackId(requests[i], &id)) continue;
-    AddRequest(i, id, WalkAt(starts[i]));
+    const int walk = WalkAt(starts[i]);
+    if (walk >= 0) AddRequest(i, id, walk);
   }
   for (int w = 0; w < walkCount_; ++w) {
     walkAlive_[w] = true;
@@ -73,6 +74,7 @@ int SectorBatch::WalkAt(std::int64_t position) {
   for (int w = 0; w < walkCount_; ++w) {
     if (walkStart_[w] == position) return w;
   }
+  if (walkCount_ == kMaxWalks) return -1;
   walkStart_[walkCount_] = position;
   walkPending_[walkCount_] = 0;
   return walkCount_++;

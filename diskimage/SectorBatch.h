@@ -33,7 +33,8 @@ class SectorBatch {
 
   // Answers requests[0..count) (count <= kCapacity) as ReadSector would:
   // request i walks from file position starts[i], or gets 0 when that is
-  // negative (an unusable track).
+  // negative (an unusable track).  The starts are track starts, so there
+  // are at most kTrackCount distinct ones.
   void Answer(std::FILE* file, ReadWindow& window, SectorRequest* requests,
               const std::int64_t* starts, int count);
 
@@ -45,7 +46,8 @@ class SectorBatch {
   static constexpr int kSlots = 1 << kSlotBits;
   static_assert(kSlots >= 2 * kCapacity, "the hash stays at most half full");
 
-  // Returns the walk that starts at position, making one if need be.
+  // Returns the walk that starts at position, making one if need be; -1
+  // past kMaxWalks distinct starts, which track starts never reach.
   int WalkAt(std::int64_t position);
   // Returns the hash slot of id: the one holding it, or the empty one where
   // it belongs.
