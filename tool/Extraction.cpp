@@ -56,6 +56,8 @@ int ExtractDisk(DiskImage& disk, const MediaGeometry& geometry, const Console& c
     // Data that would lie beyond the buffer is cut off there.
     const DataRange range = EntryDataRange(entry, geometry, kLargestDiskBytes);
     if (!WriteOutputFile(entry.name, imageBuffer + range.offset, range.length)) {
+      // The listing comes first also where both streams share one file.
+      std::fflush(console.out);
       std::fputs(msg::kWriteFailed, console.err);
       return kExitFailure;
     }
