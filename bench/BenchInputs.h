@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "tests/builder/D88Builder.h"
+#include "testing/D88Builder.h"
 
 namespace bench {
 

@@ -1,5 +1,5 @@
 // The fuzzer's entry: each input is a container.  It goes through the whole
-// tool in a sandbox (fuzz/CheckedRun.h), then through the reader's own
+// tool in a sandbox (testing/CheckedRun.h), then through the reader's own
 // calls: every image selected, and every track of the first two and the
 // last read with the sector sizes and ranges of both media.  A broken rule
 // aborts, which libFuzzer reports as a crash; the sanitizers catch the
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "diskimage/DiskImage.h"
-#include "fuzz/CheckedRun.h"
+#include "testing/CheckedRun.h"
 #include "tool/MediaGeometry.h"
 
 namespace {

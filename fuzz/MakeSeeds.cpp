@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tests/builder/D88Builder.h"
+#include "testing/D88Builder.h"
 
 using namespace d88test;
 

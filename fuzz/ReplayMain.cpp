@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/builder/D88Builder.h"
+#include "testing/D88Builder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 

@@ -1,13 +1,13 @@
 // Containers cut short or damaged at random, each run through the whole
 // tool in-process under the rules that hold for any input
-// (fuzz/CheckedRun.h): status, messages, output, and no file but a listed
+// (testing/CheckedRun.h): status, messages, output, and no file but a listed
 // one, in the working directory only.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
 
-#include "fuzz/CheckedRun.h"
+#include "testing/CheckedRun.h"
 #include "tests/support/TestSupport.h"
 #include "tool/Messages.h"
 

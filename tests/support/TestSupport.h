@@ -8,32 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/builder/D88Builder.h"
+#include "testing/D88Builder.h"
+#include "testing/ScratchDir.h"
 
 namespace d88test {
-
-// A fresh, empty directory that is removed with everything in it; made in
-// parent, or in the system's temporary directory.
-class ScratchDir {
- public:
-  explicit ScratchDir(const std::string& parent = "");
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  // Returns the last component of path().
-  std::string Name() const;
-  // Returns path()/name.  Names are bytes, on Windows UTF-8.
-  std::string File(const std::string& name) const;
-  // Returns the names of the entries in the directory, sorted.
-  std::vector<std::string> List() const;
-  // Returns the contents of the file name; empty when it cannot be read.
-  Bytes Read(const std::string& name) const;
-
- private:
-  std::string path_;
-};
 
 // What a run of the tool left on its streams.
 struct RunResult {

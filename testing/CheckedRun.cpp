@@ -1,8 +1,7 @@
-#include "fuzz/CheckedRun.h"
+#include "testing/CheckedRun.h"
 
 #include <algorithm>
 #include <filesystem>
-#include <random>
 #include <vector>
 
 #if defined(_WIN32)
@@ -97,20 +96,8 @@ std::string BrokenRule(const RunReport& r, const std::vector<std::string>& files
 
 }  // namespace
 
-Sandbox::Sandbox() {
-  std::random_device seed;
-  std::mt19937_64 random{seed()};
-  const fs::path base = fs::temp_directory_path();
-  for (;;) {
-    const fs::path candidate = base / ("d88extract-sandbox-" + std::to_string(random()));
-    if (fs::create_directory(candidate)) {
-      root_ = candidate.string();
-      break;
-    }
-  }
-  in_ = (fs::path(root_) / "in").string();
-  out_ = (fs::path(root_) / "out").string();
-  container_ = (fs::path(in_) / kContainerName).string();
+Sandbox::Sandbox()
+    : in_(root_.File("in")), out_(root_.File("out")), container_((fs::path(in_) / kContainerName).string()) {
   fs::create_directory(in_);
   fs::create_directory(out_);
   outStream_ = std::tmpfile();
@@ -120,8 +107,6 @@ Sandbox::Sandbox() {
 Sandbox::~Sandbox() {
   std::fclose(outStream_);
   std::fclose(errStream_);
-  std::error_code ec;
-  fs::remove_all(root_, ec);
 }
 
 RunReport Sandbox::Run(const std::uint8_t* data, std::size_t size, bool readFiles) {
@@ -151,7 +136,7 @@ RunReport Sandbox::Run(const std::uint8_t* data, std::size_t size, bool readFile
     report.files[name] = readFiles ? d88test::ReadFileBytes(path.string()) : Bytes();
     fs::remove_all(path);
   }
-  if (report.fault.empty() && Names(root_) != std::vector<std::string>{"in", "out"}) {
+  if (report.fault.empty() && Names(root_.path()) != std::vector<std::string>{"in", "out"}) {
     report.fault = "something was written beside the working directory";
   }
   if (report.fault.empty() && Names(in_) != std::vector<std::string>{kContainerName}) {

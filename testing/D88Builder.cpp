@@ -1,4 +1,4 @@
-#include "tests/builder/D88Builder.h"
+#include "testing/D88Builder.h"
 
 #include <fstream>
 #include <iterator>

@@ -4,8 +4,8 @@
 // IDs out of order, repeated or foreign, counts and data lengths that lie,
 // and short data; DiskBuilder makes a well-formed 2DD or 2HD disk with a
 // directory and files on it.
-#ifndef D88EXTRACT_TESTS_BUILDER_D88BUILDER_H
-#define D88EXTRACT_TESTS_BUILDER_D88BUILDER_H
+#ifndef D88EXTRACT_TESTING_D88BUILDER_H
+#define D88EXTRACT_TESTING_D88BUILDER_H
 
 #include <cstdint>
 #include <map>

@@ -13,15 +13,16 @@
 //     medium, and otherwise starts with a media line;
 //   - every file in out/ is a plain file, no larger than the largest disk,
 //     whose name begins a listing line.
-#ifndef D88EXTRACT_FUZZ_CHECKEDRUN_H
-#define D88EXTRACT_FUZZ_CHECKEDRUN_H
+#ifndef D88EXTRACT_TESTING_CHECKEDRUN_H
+#define D88EXTRACT_TESTING_CHECKEDRUN_H
 
 #include <cstdint>
 #include <cstdio>
 #include <map>
 #include <string>
 
-#include "tests/builder/D88Builder.h"
+#include "testing/D88Builder.h"
+#include "testing/ScratchDir.h"
 
 namespace d88check {
 
@@ -38,9 +39,9 @@ struct RunReport {
 
 class Sandbox {
  public:
-  // Makes a fresh sandbox under the system's temporary directory.
+  // Makes a fresh sandbox under the system's temporary directory; it is
+  // removed with everything in it when the sandbox goes.
   Sandbox();
-  // Removes the sandbox with everything in it.
   ~Sandbox();
   Sandbox(const Sandbox&) = delete;
   Sandbox& operator=(const Sandbox&) = delete;
@@ -55,12 +56,12 @@ class Sandbox {
   const std::string& ContainerPath() const { return container_; }
 
  private:
-  std::string root_;
-  std::string in_;
-  std::string out_;
-  std::string container_;
-  std::FILE* outStream_;
-  std::FILE* errStream_;
+  d88test::ScratchDir root_;  // holds in/ and out/
+  std::string in_;            // the container's directory
+  std::string out_;           // the run's working directory
+  std::string container_;     // the container's path
+  std::FILE* outStream_;      // the tool's standard output
+  std::FILE* errStream_;      // the tool's standard error
 };
 
 }  // namespace d88check
