@@ -55,8 +55,8 @@ std::FILE* OpenForWriting(const char* name) {
   const bool usable = GetFileInformationByHandle(handle, &info) != 0 &&
                       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
                       SetEndOfFile(handle) != 0;
-  const int fd = usable ? _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY)
-                        : -1;
+  const int fd =
+      usable ? _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY) : -1;
   if (fd == -1) {
     CloseHandle(handle);
     return nullptr;
