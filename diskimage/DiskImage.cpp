@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 using d88::LoadLE32;
 
 DiskImage::~DiskImage() { Open(nullptr); }
@@ -21,6 +25,16 @@ bool DiskImage::Open(const char* path) {
   }
   file = std::fopen(path, "rb");
   if (file == nullptr) return false;
+#if !defined(_WIN32)
+  // POSIX opens a directory for reading, where Windows refuses it; a
+  // mistyped path must not pass for a container without images.
+  struct stat status;
+  if (fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode)) {
+    std::fclose(file);
+    file = nullptr;
+    return false;
+  }
+#endif
   // The window does all the buffering; a second copy in the stream is waste.
   std::setvbuf(file, nullptr, _IONBF, 0);
 

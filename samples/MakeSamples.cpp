@@ -1,5 +1,5 @@
 // Writes two sample containers, sample-2hd.d88 and sample-2dd.d88, into the
-// directory given as the argument (default: the working directory).  Each
+// directory given as the argument:  make_samples DIR  Each
 // holds a few files of this project's own making: a text, a binary and one
 // that runs from one track into the next.
 #include <cstdio>
@@ -43,9 +43,14 @@ bool WriteSample(const std::string& path, const Medium& medium, const char* labe
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string dir = argc > 1 ? std::string(argv[1]) + "/" : std::string();
+  // No silent default: the samples land only where they are asked for.
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_samples DIR\n  writes sample-2hd.d88 and sample-2dd.d88 into DIR\n");
+    return 1;
+  }
+  const std::string dir = std::string(argv[1]) + "/";
   if (!WriteSample(dir + "sample-2hd.d88", k2HD, "2HD") || !WriteSample(dir + "sample-2dd.d88", k2DD, "2DD")) {
-    std::fprintf(stderr, "make_samples: cannot write the samples into %s\n", dir.empty() ? "." : dir.c_str());
+    std::fprintf(stderr, "make_samples: cannot write the samples into %s\n", argv[1]);
     return 1;
   }
   std::printf("wrote %ssample-2hd.d88 and %ssample-2dd.d88\n", dir.c_str(), dir.c_str());

@@ -49,18 +49,20 @@ void LoadDisk(DiskImage& disk, const MediaGeometry& geometry) {
 int ExtractDisk(DiskImage& disk, const MediaGeometry& geometry, const Console& console) {
   ReadDirectory(disk, geometry);
   LoadDisk(disk, geometry);
-  for (int i = 0; i < kMaxDirectoryEntries; ++i) {
+  bool filesWritten = true;
+  for (int i = 0; i < kMaxDirectoryEntries && filesWritten; ++i) {
     DirectoryEntry entry;
     if (!DecodeDirectoryEntry(directoryBuffer + i * kDirectoryEntryBytes, geometry, &entry)) break;
     std::fprintf(console.out, msg::kListingLine, entry.name, entry.track, entry.sector, entry.size);
     // Data that would lie beyond the buffer is cut off there.
     const DataRange range = EntryDataRange(entry, geometry, kLargestDiskBytes);
-    if (!WriteOutputFile(entry.name, imageBuffer + range.offset, range.length)) {
-      // The listing comes first also where both streams share one file.
-      std::fflush(console.out);
-      std::fputs(msg::kWriteFailed, console.err);
-      return kExitFailure;
-    }
+    filesWritten = WriteOutputFile(entry.name, imageBuffer + range.offset, range.length);
   }
-  return kExitSuccess;
+  // The listing comes first also where both streams share one file.  A
+  // listing that never reached its reader (a full device) is output lost
+  // like a file that could not be written, and fails the run the same way.
+  const bool listed = std::fflush(console.out) == 0 && std::ferror(console.out) == 0;
+  if (filesWritten && listed) return kExitSuccess;
+  std::fputs(msg::kWriteFailed, console.err);
+  return kExitFailure;
 }

@@ -5,10 +5,15 @@
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include "tool/Directory.h"
 #include "tool/WindowsName.h"
+#else
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 bool IsSafeOutputName(const char* name) {
@@ -38,10 +43,38 @@ std::FILE* OpenForWriting(const char* name) {
     return nullptr;
   }
   if (!IsPlainWindowsName(wide)) return nullptr;
-  return _wfopen(wide, L"wb");
+  // A reparse point (a symbolic link, a junction) would send the data out
+  // of the working directory.  The name is opened without following one
+  // and only truncated once it is known not to be one, so that no link can
+  // be swapped in between a check and the open.
+  const HANDLE handle =
+      CreateFileW(wide, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool usable = GetFileInformationByHandle(handle, &info) != 0 &&
+                      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+                      SetEndOfFile(handle) != 0;
+  const int fd =
+      usable ? _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY) : -1;
+  if (fd == -1) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* out = _fdopen(fd, "wb");
+  if (out == nullptr) _close(fd);
+  return out;
 }
 #else
-std::FILE* OpenForWriting(const char* name) { return std::fopen(name, "wb"); }
+// O_NOFOLLOW refuses a name that is a symbolic link (ELOOP) in the same
+// step as the open, so the data never goes where the link points.
+std::FILE* OpenForWriting(const char* name) {
+  const int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd == -1) return nullptr;
+  std::FILE* out = fdopen(fd, "wb");
+  if (out == nullptr) close(fd);
+  return out;
+}
 #endif
 
 }  // namespace

@@ -10,8 +10,10 @@ bool IsSafeOutputName(const char* name);
 
 // Creates (or truncates) the file name in the working directory and writes
 // size bytes of data to it.  Returns false when the name is not safe, the
-// file cannot be created, or not every byte reached it (a short write or a
-// failing close): a partial file is never reported as written.
+// file cannot be created, the name is a symbolic link (on Windows, any
+// reparse point), which is then left as it was, or not every byte reached
+// the file (a short write or a failing close): a partial file is never
+// reported as written.
 //
 // On Windows the name bytes are Shift_JIS (code page 932) and the file gets
 // the decoded name; a name of more than kEntryNameBytes bytes, one that is

@@ -86,9 +86,10 @@ std::string ToolBinaryPath() {
 #endif
 }
 
-RunResult RunToolProcess(const std::vector<std::string>& args, const std::string& cwd) {
+RunResult RunToolProcess(const std::vector<std::string>& args, const std::string& cwd,
+                         const std::string& stdoutPath) {
   ScratchDir streams;
-  const std::string outPath = streams.File("stdout");
+  const std::string outPath = stdoutPath.empty() ? streams.File("stdout") : stdoutPath;
   const std::string errPath = streams.File("stderr");
 #if defined(_WIN32)
   std::string command = "cd /d " + QuotePath(cwd) + " && " + QuotePath(ToolBinaryPath());
@@ -109,7 +110,7 @@ RunResult RunToolProcess(const std::vector<std::string>& args, const std::string
 #else
   result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
 #endif
-  result.out = ReadText(outPath);
+  if (stdoutPath.empty()) result.out = ReadText(outPath);
   result.err = ReadText(errPath);
   return result;
 }

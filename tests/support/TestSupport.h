@@ -23,8 +23,10 @@ struct RunResult {
 // Returns the path of the built tool, as the tests invoke it.
 std::string ToolBinaryPath();
 
-// Runs the built tool with args in directory cwd and captures its streams.
-RunResult RunToolProcess(const std::vector<std::string>& args, const std::string& cwd);
+// Runs the built tool with args in directory cwd and captures its streams;
+// with stdoutPath, standard output goes there instead and out stays empty.
+RunResult RunToolProcess(const std::vector<std::string>& args, const std::string& cwd,
+                         const std::string& stdoutPath = "");
 
 // Text lines as the tool writes them on this platform ("\r\n" on Windows).
 std::string Lines(const std::string& text);
