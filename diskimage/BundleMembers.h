@@ -43,7 +43,7 @@ class BundleMembers {
       entry.indexOffset += offsetChange;
       bundleOf_[entry.walk] = into;
     }
-    std::sort(entries_, entries_ + count_, Before);
+    std::sort(entries_, entries_ + count_, Before());
   }
 
   // Calls visit(walk) for every walk in bundle.
@@ -67,18 +67,21 @@ class BundleMembers {
     int walk;                  // which walk
   };
 
-  // The order of entries_: by bundle, then by index offset.
-  static bool Before(const Entry& a, const Entry& b) {
-    return a.bundle < b.bundle || (a.bundle == b.bundle && a.indexOffset < b.indexOffset);
-  }
+  // The order of entries_: by bundle, then by index offset.  A function
+  // object, so that the sort and the search inline it.
+  struct Before {
+    bool operator()(const Entry& a, const Entry& b) const {
+      return a.bundle < b.bundle || (a.bundle == b.bundle && a.indexOffset < b.indexOffset);
+    }
+  };
 
   // Calls visit(walk) for the walks of bundle with index offsets in
   // lowest..highest.
   template <typename Visit>
   void ForEachInRange(int bundle, std::int64_t lowest, std::int64_t highest, Visit visit) const {
     const Entry* end = entries_ + count_;
-    const Entry* it = std::lower_bound(entries_, end, Entry{bundle, lowest, 0}, Before);
-    for (; it != end && !Before(Entry{bundle, highest, 0}, *it); ++it) visit(it->walk);
+    const Entry* it = std::lower_bound(entries_, end, Entry{bundle, lowest, 0}, Before());
+    for (; it != end && !Before()(Entry{bundle, highest, 0}, *it); ++it) visit(it->walk);
   }
 
   Entry entries_[kCapacity];  // one per walk, in the order of Before

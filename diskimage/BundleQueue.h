@@ -24,13 +24,13 @@ class BundleQueue {
   // Queues bundle at position; at most kCapacity bundles fit.
   void Push(std::int64_t position, int bundle) {
     entries_[size_++] = Entry{position, bundle};
-    std::push_heap(entries_, entries_ + size_, Later);
+    std::push_heap(entries_, entries_ + size_, Later());
   }
 
   // Removes and returns the bundle with the smallest position; the queue
   // must not be empty.
   int Pop() {
-    std::pop_heap(entries_, entries_ + size_, Later);
+    std::pop_heap(entries_, entries_ + size_, Later());
     return entries_[--size_].bundle;
   }
 
@@ -41,8 +41,11 @@ class BundleQueue {
     int bundle;             // which bundle
   };
 
-  // Heap order: the smallest position on top.
-  static bool Later(const Entry& a, const Entry& b) { return a.position > b.position; }
+  // Heap order, the smallest position on top; a function object, so that
+  // the heap operations inline it.
+  struct Later {
+    bool operator()(const Entry& a, const Entry& b) const { return a.position > b.position; }
+  };
 
   Entry entries_[kCapacity];  // the heap
   int size_ = 0;              // entries in use
