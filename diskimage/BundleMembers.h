@@ -81,7 +81,7 @@ class BundleMembers {
   void ForEachInRange(int bundle, std::int64_t lowest, std::int64_t highest, Visit visit) const {
     const Entry* end = entries_ + count_;
     const Entry* it = std::lower_bound(entries_, end, Entry{bundle, lowest, 0}, Before());
-    for (; it != end && !Before()(Entry{bundle, highest, 0}, *it); ++it) visit(it->walk);
+    for (; it != end && it->bundle == bundle && it->indexOffset <= highest; ++it) visit(it->walk);
   }
 
   Entry entries_[kCapacity];  // one per walk, in the order of Before

@@ -90,7 +90,8 @@ void SectorBatch::Step(int b) {
     return;
   }
   AnswerMatches(b, record);
-  // The walks whose record index here is the record's count - 1 end after it.
+  // The walks whose record index (steps + index offset) here is the
+  // record's count - 1 end after it.
   members_.ForEachAt(b, record.sectorCount - 1 - bundle.steps, [this](int w) { EndWalk(w); });
   ++bundle.steps;
   bundle.position = record.NextPosition();

@@ -68,7 +68,7 @@ class SectorBatch {
  private:
   // Most walks: one per track start.
   static constexpr int kMaxWalks = kTrackCount;
-  // No walk or bundle.
+  // No walk: a track no request has asked for yet.
   static constexpr int kNone = -1;
 
   // One walk.
