@@ -92,7 +92,6 @@ class DiskImage {
   char name[d88::kNameSize + 1] = {};    // current image's name, NUL-terminated
   d88::ReadWindow window;                // cached bytes of the container
   d88::SectorBatch batch;                // the shared walks of ReadSectorBatch
-  std::int64_t batchStarts[d88::SectorBatch::kCapacity];  // start of each request's track
 };
 
 #endif

@@ -11,12 +11,22 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "diskimage/D88Format.h"
+
+// The build sets the window size for the library and every user of it (the
+// CMake cache variable of the same name), so all see one class layout.
+#ifndef D88_READ_WINDOW_BYTES
+#define D88_READ_WINDOW_BYTES 131072
+#endif
+
 namespace d88 {
 
 class ReadWindow {
  public:
-  // Size of the cached stretch; a sector record (16 + 65535 bytes) fits.
-  static constexpr std::int64_t kSize = 128 * 1024;
+  // Size of the cached stretch.  Reads longer than it take several fills;
+  // a small window (fuzz builds) makes reads cross its edges often.
+  static constexpr std::int64_t kSize = D88_READ_WINDOW_BYTES;
+  static_assert(kSize >= kSectorHeaderSize, "the window holds at least one record header");
 
   // Forgets the cached bytes; call whenever the file changes.
   void Reset();

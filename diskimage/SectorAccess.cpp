@@ -87,9 +87,7 @@ int DiskImage::ReadTrackIds(int track, std::uint8_t* buffer, int length) {
 }
 
 void DiskImage::ReadSectorBatch(SectorRequest* requests, int count) {
-  for (int first = 0; first < count; first += d88::SectorBatch::kCapacity) {
-    const int part = count - first < d88::SectorBatch::kCapacity ? count - first : d88::SectorBatch::kCapacity;
-    for (int i = 0; i < part; ++i) batchStarts[i] = TrackStart(requests[first + i].track);
-    batch.Answer(file, window, requests + first, batchStarts, part);
-  }
+  std::int64_t trackStarts[d88::kTrackCount];
+  for (int t = 0; t < d88::kTrackCount; ++t) trackStarts[t] = TrackStart(t);
+  batch.Answer(file, window, trackStarts, requests, count);
 }

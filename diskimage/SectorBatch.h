@@ -1,100 +1,116 @@
 // Answering many sector requests with shared walks over the records.
 //
-// A walk over a track's records ends at a record with a count of 0, at a
-// header that cannot be read in full, or where the walk's record index
-// reaches the count that the record carries; which ID is looked for does
-// not matter.  So one walk from a start position answers every request
-// that starts there: each gets the first record with its ID before the
-// walk ends, as its own ReadSector would.
+// Words used here:
+//   walk          reading a track's records from one start position on, as
+//                 ReadSector does.  Requests whose tracks start at the same
+//                 position share one walk.
+//   record index  the 0-based place of the current record in a walk: 0 at
+//                 its start, one more per record read.
+//   bundle        the walks that stand at one file position.  They read the
+//                 same records from there on, so the bundle reads each
+//                 header once for all of them.  Bundle b begins as walk b
+//                 alone; bundles that reach the same position merge.
+//   steps         the records a bundle has read since it began.
+//   index offset  a walk's record index minus its bundle's steps.  It stays
+//                 fixed while the walk's bundle steps, so one counter per
+//                 bundle keeps the index of all its walks:
+//                 record index = bundle steps + index offset.  It changes
+//                 only when the walk's bundle merges into another.
 //
-// Walks from different starts can run into the same records (tracks that
-// point into one run, or runs that join).  Walks are advanced together in
-// order of file position; walks that arrive at the same record become one
-// bundle and share every header read from there on, each keeping its own
-// record index.  Every record position is then read at most once per
-// batch, whatever the track table says.
+// At each record, a bundle does for all its walks what ReadSector does:
+//   - a header that cannot be read in full, or a sector count of 0, ends
+//     every walk before any ID is compared;
+//   - each unanswered request of the walks that wants the record's ID gets
+//     the record's data;
+//   - a walk ends after the record if its record index equals the record's
+//     sector count - 1, or once it has no unanswered request left (where
+//     ReadSector, asked for one sector, stops at its match).
+// The ID sought plays no part in where a walk ends, so one walk answers
+// every request that starts where it does.
+//
+// Invariants:
+//   - BundleQueue holds every bundle with a walk still going, keyed by the
+//     position of its next record, and the batch always advances the one
+//     furthest back.  Positions only grow (a record is at least its
+//     16-byte header), so all bundles at that position are at the top of
+//     the queue together and merge before the record is read: every record
+//     position is read at most once per batch.
+//   - RequestIndex lists every request not yet answered.  Those of ended
+//     walks stay listed until their ID next turns up, and go then.
+//   - BundleMembers alone keeps each walk's bundle and index offset, sorted
+//     for lookup; Merge is the only change to them.
 #ifndef D88EXTRACT_DISKIMAGE_SECTORBATCH_H
 #define D88EXTRACT_DISKIMAGE_SECTORBATCH_H
 
 #include <cstdint>
 #include <cstdio>
 
+#include "diskimage/BundleMembers.h"
+#include "diskimage/BundleQueue.h"
 #include "diskimage/D88Format.h"
 #include "diskimage/ReadWindow.h"
 #include "diskimage/RecordHeader.h"
+#include "diskimage/RequestIndex.h"
 #include "diskimage/SectorRequest.h"
 
 namespace d88 {
 
 class SectorBatch {
  public:
-  // Most requests one call answers.
-  static constexpr int kCapacity = 2048;
-
-  // Answers requests[0..count) (count <= kCapacity) as ReadSector would:
-  // request i walks from file position starts[i], or gets 0 when that is
-  // negative (an unusable track).  The starts are track starts, so there
-  // are at most kTrackCount distinct ones.
-  void Answer(std::FILE* file, ReadWindow& window, SectorRequest* requests,
-              const std::int64_t* starts, int count);
+  // Answers requests[0..count) as ReadSector would, result and buffer
+  // bytes alike.  trackStarts[t] is the file position of track t's first
+  // record, negative for an unusable track; a request for a track outside
+  // 0..kTrackCount-1 gets 0.  Any count is taken in parts of at most
+  // RequestIndex::kCapacity requests.
+  void Answer(std::FILE* file, ReadWindow& window, const std::int64_t (&trackStarts)[kTrackCount],
+              SectorRequest* requests, int count);
 
  private:
-  // Distinct start positions, at most one per track.
+  // Most walks: one per track start.
   static constexpr int kMaxWalks = kTrackCount;
-  // Slots of the ID hash: 2^12, twice the capacity.
-  static constexpr int kSlotBits = 12;
-  static constexpr int kSlots = 1 << kSlotBits;
-  static_assert(kSlots >= 2 * kCapacity, "the hash stays at most half full");
+  // No walk: a track no request has asked for yet.
+  static constexpr int kNone = -1;
 
-  // Returns the walk that starts at position, making one if need be; -1
-  // past kMaxWalks distinct starts, which track starts never reach.
-  int WalkAt(std::int64_t position);
-  // Returns the hash slot of id: the one holding it, or the empty one where
-  // it belongs.
-  std::uint32_t SlotOf(std::uint32_t id) const;
-  // Adds request i, wanting id, to its walk and the hash.
-  void AddRequest(int i, std::uint32_t id, int walk);
+  // One walk.
+  struct Walk {
+    std::int64_t start;  // file position of its first record
+    int pending;         // its requests not yet answered
+    bool going;          // false once it has ended
+  };
+
+  // One bundle.
+  struct Bundle {
+    std::int64_t position;  // file position of the next record it reads
+    std::int64_t steps;     // records it has read since it began
+    int walksGoing;         // its walks that have not ended
+  };
+
+  // Answers requests[0..count), count <= RequestIndex::kCapacity.
+  void AnswerPart(SectorRequest* requests, int count);
+  // Returns the walk of track (0..kTrackCount-1, usable), making it if need be.
+  int WalkOf(int track);
   // Reads the record at bundle b's position and moves b past it.
   void Step(int b);
-  // Answers the requests of bundle b's walks that want the record's ID.
-  void Match(int b, const RecordHeader& record);
-  // Ends walk w: its unanswered requests keep the result 0.
+  // Answers the requests of bundle b's walks that want record's ID.
+  void AnswerMatches(int b, const RecordHeader& record);
+  // Ends walk w; its unanswered requests keep the result 0.
   void EndWalk(int w);
   // Moves the walks of bundle from into bundle into (same position).
-  void Merge(int into, int from);
-  // Sorts walksByKey by (bundle, base) after a merge.
-  void SortWalks();
-  // Heap of bundles by position.
-  void Push(int b);
-  int Pop();
+  void Merge(int from, int into);
 
-  std::FILE* file_ = nullptr;        // the container being read
-  ReadWindow* window_ = nullptr;     // its cached bytes
-  SectorRequest* requests_ = nullptr;  // the requests of this call
+  std::FILE* file_ = nullptr;                 // the container being read
+  ReadWindow* window_ = nullptr;              // its cached bytes
+  const std::int64_t* trackStarts_ = nullptr;  // first record of each track
+  SectorRequest* requests_ = nullptr;         // the requests of this part
 
-  // The ID hash over this call's unanswered requests.
-  std::uint32_t slotId_[kSlots];       // packed ID (C | H<<8 | R<<16 | N<<24)
-  std::int32_t slotFirst_[kSlots];     // first request + 1 wanting it; 0 = none left
-  std::uint32_t slotStamp_[kSlots] = {};  // call that filled the slot; others are empty
-  std::uint32_t stamp_ = 0;            // number of this call
-  std::int32_t nextRequest_[kCapacity];  // next request + 1 with the same ID; 0 = none
-  std::int32_t requestWalk_[kCapacity];  // walk each request belongs to
-
-  // Walks: one per distinct start.
-  int walkCount_ = 0;
-  std::int64_t walkStart_[kMaxWalks];    // file position of its first record
-  std::int32_t walkPending_[kMaxWalks];  // requests not yet answered
-  bool walkAlive_[kMaxWalks];            // still walking
-  std::int32_t walkBundle_[kMaxWalks];   // the bundle it walks in
-  std::int64_t walkBase_[kMaxWalks];     // its record index minus its bundle's steps
-  std::int32_t walksByKey_[kMaxWalks];   // walks sorted by (bundle, base)
-
-  // Bundles: walks at one position.  Bundle b starts as walk b's own.
-  std::int64_t bundlePosition_[kMaxWalks];  // file position of the next record
-  std::int64_t bundleSteps_[kMaxWalks];     // records read since it began
-  std::int32_t bundleAlive_[kMaxWalks];     // live walks in it
-  std::int32_t heap_[kMaxWalks];            // bundles by position, smallest first
-  int heapSize_ = 0;
+  RequestIndex index_;                          // unanswered requests by ID
+  int walkOfRequest_[RequestIndex::kCapacity];  // the walk each indexed request is on
+  int walkOfTrack_[kTrackCount];                // each track's walk, or kNone
+  Walk walks_[kMaxWalks];                       // the walks of this part
+  int walkCount_ = 0;                           // walks in use
+  Bundle bundles_[kMaxWalks];                   // bundle b begins as walk b
+  BundleMembers members_;                       // each walk's bundle and index offset
+  BundleQueue queue_;                           // bundles still going, by position
 };
 
 }  // namespace d88
