@@ -1,0 +1,131 @@
+// The verbs: each opens the container, surveys its disks one at a time into
+// one static survey, and hands them to a view.
+#include "d88/D88.h"
+
+#include "d88/Options.h"
+#include "d88/WorkDirectory.h"
+#include "diskimage/DiskImage.h"
+#include "survey/Survey.h"
+#include "tool/OutputFile.h"
+#include "views/JsonWriter.h"
+#include "views/SurveyJson.h"
+#include "views/SurveyText.h"
+
+#ifndef D88_VERSION
+#error "D88_VERSION must give the program's version"
+#endif
+
+namespace {
+
+// One disk at a time; it holds the loaded disk, so it is not on the stack.
+survey::DiskSurvey diskSurvey;
+
+// Opens the container; false after the message when it cannot be read or
+// holds no image at all.
+bool OpenContainer(DiskImage& disk, const char* path, const Console& console) {
+  if (!disk.Open(path)) {
+    std::fprintf(console.err, "d88: cannot open %s\n", path);
+    return false;
+  }
+  if (disk.GetImageCount() == 0) {
+    std::fprintf(console.err, "d88: %s holds no disk image\n", path);
+    return false;
+  }
+  return true;
+}
+
+// list and test: every disk of the container, in text or JSON.
+int SurveyAll(DiskImage& disk, const cli::Options& options, const Console& console) {
+  if (!OpenContainer(disk, options.container, console)) return kExitFailure;
+  const bool list = options.verb == cli::Verb::kList;
+  views::JsonWriter json(console.out);
+  if (options.json) {
+    json.Begin(nullptr, '{');
+    json.Begin("images", '[');
+  }
+  survey::Tally tally;
+  for (int k = 0; k < disk.GetImageCount(); ++k) {
+    survey::SurveyDisk(disk, k, &diskSurvey);
+    tally.Add(diskSurvey);
+    views::PrintMediumWarning(console.err, diskSurvey.image);
+    if (options.json) {
+      views::WriteImageJson(json, diskSurvey);
+    } else if (list) {
+      views::PrintImageLine(console.out, diskSurvey.image);
+      for (int i = 0; i < diskSurvey.fileCount; ++i) views::PrintListedFile(console.out, diskSurvey.files[i]);
+    } else {
+      views::PrintProblems(console.out, diskSurvey);
+    }
+  }
+  if (options.json) {
+    json.End();
+    views::WriteSummaryJson(json, tally);
+    json.End();
+  } else if (!list) {
+    views::PrintSummary(console.out, tally);
+  }
+  // Only test reports damage in its status; list reports it in its lines.
+  const bool sound = tally.damaged == 0 && tally.unknownMedia == 0;
+  return list || sound ? kExitSuccess : kExitDamaged;
+}
+
+// extract: the files of one disk, written as the extraction tool writes
+// them, then the names of the damaged ones.
+int Extract(DiskImage& disk, const cli::Options& options, const Console& console) {
+  if (!OpenContainer(disk, options.container, console)) return kExitFailure;
+  if (!survey::SurveyDisk(disk, options.image, &diskSurvey)) {
+    std::fprintf(console.err, "d88: %s has no image %d (it holds %d)\n", options.container,
+                 options.image, disk.GetImageCount());
+    return kExitFailure;
+  }
+  const survey::ImageSummary& image = diskSurvey.image;
+  views::PrintMediumWarning(console.err, image);
+  if (image.medium == nullptr) {
+    std::fprintf(console.err, "d88: image %d: medium unknown (media byte 0x%02x)\n", image.index,
+                 image.mediaByte);
+    return kExitFailure;
+  }
+  if (options.directory != nullptr && !cli::EnterDirectory(options.directory)) {
+    std::fprintf(console.err, "d88: cannot make or enter the directory %s\n", options.directory);
+    return kExitFailure;
+  }
+  std::fputs(image.medium->mediaLine, console.out);
+  int damaged = 0;
+  for (int i = 0; i < diskSurvey.fileCount; ++i) {
+    const survey::FileSurvey& file = diskSurvey.files[i];
+    views::PrintListingLine(console.out, file.entry);
+    if (!WriteOutputFile(file.entry.name, diskSurvey.data + file.range.offset, file.range.length)) {
+      // The listing comes first also where both streams share one file.
+      std::fflush(console.out);
+      std::fprintf(console.err, "d88: cannot write the file \"%s\"\n", file.entry.name);
+      return kExitFailure;
+    }
+    if (!file.Intact()) ++damaged;
+  }
+  if (damaged == 0) return kExitSuccess;
+  std::fputs("damaged:", console.out);
+  for (int i = 0; i < diskSurvey.fileCount; ++i) {
+    if (!diskSurvey.files[i].Intact()) std::fprintf(console.out, " %s", diskSurvey.files[i].entry.name);
+  }
+  std::fputc('\n', console.out);
+  return kExitDamaged;
+}
+
+}  // namespace
+
+int RunD88(DiskImage& disk, int argc, const char* const* argv, const Console& console) {
+  cli::Options options;
+  if (!cli::ParseOptions(argc, argv, console.err, &options)) return kExitFailure;
+  switch (options.verb) {
+    case cli::Verb::kHelp:
+      std::fputs(cli::kHelpText, console.out);
+      return kExitSuccess;
+    case cli::Verb::kVersion:
+      std::fputs("d88 " D88_VERSION "\n", console.out);
+      return kExitSuccess;
+    case cli::Verb::kExtract:
+      return Extract(disk, options, console);
+    default:
+      return SurveyAll(disk, options, console);
+  }
+}

@@ -1,0 +1,92 @@
+#include "d88/Options.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "diskimage/D88Format.h"
+
+namespace cli {
+
+const char kHelpText[] =
+    "Usage: d88 VERB [options] CONTAINER\n"
+    "Lists, tests and extracts the disks of a D88 disk-image container.\n"
+    "\n"
+    "Verbs:\n"
+    "  list      every disk image with its medium and its files, each file's state\n"
+    "  test      check every file; print only what is wrong and a summary\n"
+    "  extract   write the files of one disk image into a directory\n"
+    "\n"
+    "Options:\n"
+    "  -i K        the image to extract, from 0 (default 0)\n"
+    "  -C DIR      the directory to write into, made if missing (default: the current one)\n"
+    "  --json      list, test: write JSON instead of text\n"
+    "  -h, --help  show this help and exit\n"
+    "  --version   show the version and exit\n"
+    "\n"
+    "Exit status: 0 every file intact, 2 a file damaged or a disk of unknown medium,\n"
+    "1 the command line is wrong, the container cannot be read or a file cannot be written.\n";
+
+namespace {
+
+struct VerbName {
+  const char* name;  // as typed
+  Verb verb;         // what it selects
+};
+
+constexpr VerbName kVerbs[] = {{"list", Verb::kList},       {"test", Verb::kTest},
+                               {"extract", Verb::kExtract}, {"-h", Verb::kHelp},
+                               {"--help", Verb::kHelp},     {"--version", Verb::kVersion}};
+
+bool Fail(std::FILE* err, const char* what, const char* detail) {
+  std::fprintf(err, "d88: %s%s\nTry 'd88 --help' for more information.\n", what, detail);
+  return false;
+}
+
+// Parses an image index 0-63; false for anything else.
+bool ParseImage(const char* text, int* image) {
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < 0 || value >= d88::kMaxImages) return false;
+  *image = static_cast<int>(value);
+  return true;
+}
+
+}  // namespace
+
+bool ParseOptions(int argc, const char* const* argv, std::FILE* err, Options* options) {
+  if (argc < 2) return Fail(err, "no verb given", "");
+  for (const VerbName& v : kVerbs) {
+    if (std::strcmp(argv[1], v.name) == 0) options->verb = v.verb;
+  }
+  if (options->verb == Verb::kNone) return Fail(err, "unknown verb: ", argv[1]);
+  if (options->verb == Verb::kHelp || options->verb == Verb::kVersion) return true;
+  const bool extract = options->verb == Verb::kExtract;
+  for (int i = 2; i < argc; ++i) {
+    const char* arg = argv[i];
+    const bool takesValue = std::strcmp(arg, "-i") == 0 || std::strcmp(arg, "-C") == 0;
+    if (takesValue && i + 1 == argc) return Fail(err, "a value is missing after ", arg);
+    if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+      options->verb = Verb::kHelp;
+      return true;
+    } else if (std::strcmp(arg, "--json") == 0) {
+      if (extract) return Fail(err, "--json does not apply to extract", "");
+      options->json = true;
+    } else if (takesValue && !extract) {
+      return Fail(err, arg, " applies to extract only");
+    } else if (std::strcmp(arg, "-i") == 0) {
+      if (!ParseImage(argv[++i], &options->image)) return Fail(err, "not an image index (0-63): ", argv[i]);
+    } else if (std::strcmp(arg, "-C") == 0) {
+      options->directory = argv[++i];
+    } else if (arg[0] == '-' && arg[1] != '\0') {
+      return Fail(err, "unknown option: ", arg);
+    } else if (options->container != nullptr) {
+      return Fail(err, "more than one container given: ", arg);
+    } else {
+      options->container = arg;
+    }
+  }
+  if (options->container == nullptr) return Fail(err, "no container given", "");
+  return true;
+}
+
+}  // namespace cli

@@ -1,0 +1,29 @@
+// The command line of d88: d88 VERB [options] CONTAINER.
+#ifndef D88EXTRACT_D88_OPTIONS_H
+#define D88EXTRACT_D88_OPTIONS_H
+
+#include <cstdio>
+
+namespace cli {
+
+enum class Verb { kNone, kHelp, kVersion, kList, kTest, kExtract };
+
+struct Options {
+  Verb verb = Verb::kNone;          // what to do
+  int image = 0;                    // -i K: the image extract works on
+  const char* directory = nullptr;  // -C DIR: where extract writes; null = here
+  bool json = false;                // --json: JSON instead of text
+  const char* container = nullptr;  // the container's path
+};
+
+// Parses argv (argc entries, argv[0] the invocation name) into options.
+// Returns false after writing one "d88: ..." line and a pointer to --help
+// on err when the command line is not valid.
+bool ParseOptions(int argc, const char* const* argv, std::FILE* err, Options* options);
+
+// The text of --help.
+extern const char kHelpText[];
+
+}  // namespace cli
+
+#endif

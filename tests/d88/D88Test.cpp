@@ -1,0 +1,184 @@
+// d88 end to end, in-process: the lines, JSON, exit statuses and files a
+// user sees, on containers made by the builder.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "d88/D88.h"
+#include "diskimage/DiskImage.h"
+#include "tests/support/TestSupport.h"
+
+using namespace d88test;
+
+namespace {
+
+// A 2HD disk of three files; `damage` loses sector 6 of track 0, cuts
+// sector 7 to 300 bytes and flags sector 3 of track 2 bad.
+Image ThreeFiles(const Medium& medium, bool damage) {
+  DiskBuilder disk(medium);
+  disk.AddFile("READ", ToBytes("read me\r\n"));
+  disk.AddFile("TBL", PatternBytes(4096, 1));
+  disk.AddFile("LONG", PatternBytes(12192, 2));
+  Image image = disk.Build();
+  image.name = "DISK \xb1";  // a half-width katakana A
+  if (damage) {
+    image.tracks[0].erase(image.tracks[0].begin() + 5);
+    image.tracks[0][5].dataLength = 300;
+    image.tracks[0][5].data.resize(300);
+    image.tracks[2][2].status = 0xB0;
+  }
+  return image;
+}
+
+// A 2DD disk whose entries run past the disk, past the buffer, or have a
+// negative size; one named with Shift_JIS bytes, the last undecodable.
+Bytes OddEntries() {
+  DiskBuilder disk(k2DD);
+  disk.AddEntry(EntryBytes("ZERO", 160 << 4, 100));
+  disk.AddEntry(EntryBytes("CUT", 273 << 4, 5000));
+  disk.AddEntry(EntryBytes("NEG", 0x30, -1));
+  disk.AddEntry(EntryBytes("\x83\x65\xff", 0x30, 1));
+  return disk.Build().Build();
+}
+
+Bytes Marked2HD() {
+  Image image = ThreeFiles(k2DD, false);
+  image.mediaType = 0x20;
+  return image.Build();
+}
+
+struct D88Run {
+  int status;
+  std::string out, err;
+};
+
+std::string ReadBack(std::FILE* f) {
+  std::string text;
+  std::rewind(f);
+  for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
+  std::fclose(f);
+  return text;
+}
+
+// Runs d88 with args, "{C}" standing for container's path, in-process.
+D88Run RunD88With(std::vector<std::string> args, const Bytes& container, const ScratchDir& dir) {
+  const std::string path = dir.File("c.d88");
+  WriteFileBytes(path, container);
+  std::vector<const char*> argv = {"d88"};
+  for (std::string& a : args) {
+    if (a.rfind("{C}", 0) == 0) a.replace(0, 3, path);
+    argv.push_back(a.c_str());
+  }
+  const auto cwd = std::filesystem::current_path();
+  DiskImage disk;
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  const int status = RunD88(disk, static_cast<int>(argv.size()), argv.data(), Console{out, err});
+  std::filesystem::current_path(cwd);
+  return D88Run{status, ReadBack(out), ReadBack(err)};
+}
+
+struct Case {
+  const char* what;
+  std::vector<std::string> args;
+  Bytes container;
+  int status;
+  std::string out, err;
+};
+
+TEST(D88, VerbsPrintWhatIsWrong) {
+  const Bytes damaged = ThreeFiles(k2HD, true).Build();
+  const Bytes sound = ThreeFiles(k2HD, false).Build();
+  Image blank;
+  blank.mediaType = 0;
+  const std::string tblDamage =
+      "damaged: TRK=00 SEC=06 missing, TRK=00 SEC=07 short";
+  const Case cases[] = {
+      {"list", {"list", "{C}"}, damaged, 0,
+       "image 0 \"DISK \xef\xbd\xb1\": media byte 0x20, medium 2HD, size 1280204, 154 tracks recorded\n"
+       "READ TRK=00 SEC=04 SIZE=9  intact\n"
+       "TBL  TRK=00 SEC=05 SIZE=4096  " + tblDamage + "\n"
+       "LONG TRK=01 SEC=01 SIZE=12192  damaged: TRK=02 SEC=03 flagged bad\n", ""},
+      {"test damaged", {"test", "{C}"}, damaged, 2,
+       "image 0: TBL: " + tblDamage + "\nimage 0: LONG: damaged: TRK=02 SEC=03 flagged bad\n"
+       "3 files in 1 image: 1 intact, 2 damaged\n", ""},
+      {"test two disks", {"test", "{C}"}, Concat({sound, sound}), 0,
+       "6 files in 2 images: 6 intact, 0 damaged\n", ""},
+      {"test mislabelled", {"test", "{C}"}, Marked2HD(), 0,
+       "3 files in 1 image: 3 intact, 0 damaged\n", "d88: image 0: media byte 0x20, records are 2DD\n"},
+      {"test unknown medium", {"test", "{C}"}, blank.Build(), 2,
+       "image 0: medium unknown (media byte 0x00), files not checked\n"
+       "0 files in 1 image: 0 intact, 0 damaged, 1 image of unknown medium\n", ""},
+      {"test odd entries", {"test", "{C}"}, OddEntries(), 2,
+       "image 0: ZERO: reads zeros beyond the disk\nimage 0: CUT: cut off; reads zeros beyond the disk\n"
+       "image 0: NEG: cut off\n4 files in 1 image: 1 intact, 3 damaged\n", ""},
+      {"no image", {"test", "{C}"}, {}, 1, "", "d88: {C} holds no disk image\n"},
+      {"no file", {"list", "{C}.none"}, {}, 1, "", "d88: cannot open {C}.none\n"},
+      {"no verb", {}, {}, 1, "", "d88: no verb given\nTry 'd88 --help' for more information.\n"},
+      {"bad verb", {"lst", "{C}"}, {}, 1, "", "d88: unknown verb: lst\nTry 'd88 --help' for more information.\n"},
+      {"-C on list", {"list", "-C", "x", "{C}"}, {}, 1, "",
+       "d88: -C applies to extract only\nTry 'd88 --help' for more information.\n"},
+      {"bad -i", {"extract", "-i", "64", "{C}"}, {}, 1, "",
+       "d88: not an image index (0-63): 64\nTry 'd88 --help' for more information.\n"},
+      {"two containers", {"test", "a", "b"}, {}, 1, "",
+       "d88: more than one container given: b\nTry 'd88 --help' for more information.\n"},
+      {"no -i image", {"extract", "-i", "1", "{C}"}, sound, 1, "", "d88: {C} has no image 1 (it holds 1)\n"},
+      {"version", {"--version"}, {}, 0, "d88 1.0.0\n", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    const D88Run r = RunD88With(c.args, c.container, dir);
+    std::string err = c.err;
+    for (std::size_t at; (at = err.find("{C}")) != std::string::npos;) err.replace(at, 3, dir.File("c.d88"));
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, err);
+  }
+}
+
+TEST(D88, JsonNamesTheFieldsAndDecodesNames) {
+  ScratchDir dir;
+  const D88Run r = RunD88With({"list", "--json", "{C}"}, OddEntries(), dir);
+  EXPECT_EQ(r.status, 0);
+  for (const char* line : {"\"mediaByte\": 16,", "\"medium\": \"2DD\",", "\"mediumFromRecords\": false,",
+                           "\"text\": \"\xe3\x83\x86\\\\xff\",", "\"hex\": \"8365ff\"", "\"cutOff\": true,",
+                           "\"beyondDisk\": true", "\"damaged\": 3"}) {
+    EXPECT_NE(r.out.find(line), std::string::npos) << line;
+  }
+  EXPECT_EQ(r.out.substr(0, 16), "{\n  \"images\": [\n");
+  EXPECT_EQ(r.out.substr(r.out.size() - 6), "  }\n}\n");
+}
+
+// extract writes what d88extract writes, into the chosen directory, and
+// names the damaged files; image 1 of two is reached.
+TEST(D88, ExtractWritesTheSameFiles) {
+  const Bytes damaged = ThreeFiles(k2HD, true).Build();
+  ScratchDir dir;
+  const std::string out = dir.File("out");
+  const D88Run r = RunD88With({"extract", "-C", out, "{C}"}, damaged, dir);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "MEDIA TYPE=2HD\nREAD TRK=00 SEC=04 SIZE=9\nTBL  TRK=00 SEC=05 SIZE=4096\n"
+                   "LONG TRK=01 SEC=01 SIZE=12192\ndamaged: TBL LONG\n");
+  ScratchDir reference;
+  const RunResult tool = RunToolProcess({dir.File("c.d88")}, reference.path());
+  EXPECT_EQ(tool.status, 0);
+  for (const char* name : {"READ", "TBL", "LONG"}) {
+    EXPECT_BYTES_EQ(reference.Read(name), ReadFileBytes(out + "/" + name));
+  }
+
+  ScratchDir second;
+  DiskBuilder diskB(k2HD);
+  diskB.AddFile("DATA", ToBytes("disk B\r\n"));
+  const D88Run b = RunD88With({"extract", "-i", "1", "-C", second.File("B"), "{C}"},
+                           Concat({damaged, diskB.Build().Build()}), second);
+  EXPECT_EQ(b.status, 0);
+  EXPECT_EQ(b.out, "MEDIA TYPE=2HD\nDATA TRK=00 SEC=04 SIZE=8\n");
+  EXPECT_BYTES_EQ(ToBytes("disk B\r\n"), ReadFileBytes(second.File("B/DATA")));
+  EXPECT_EQ(second.List(), (std::vector<std::string>{"B", "c.d88"}));
+}
+
+}  // namespace
