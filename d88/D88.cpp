@@ -2,6 +2,12 @@
 // one static survey, and hands them to a view.
 #include "d88/D88.h"
 
+#include <cstdlib>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 #include "d88/Options.h"
 #include "d88/WorkDirectory.h"
 #include "diskimage/DiskImage.h"
@@ -9,6 +15,7 @@
 #include "tool/OutputFile.h"
 #include "views/JsonWriter.h"
 #include "views/SurveyJson.h"
+#include "views/SurveyMap.h"
 #include "views/SurveyText.h"
 
 #ifndef D88_VERSION
@@ -69,22 +76,62 @@ int SurveyAll(DiskImage& disk, const cli::Options& options, const Console& conso
   return list || sound ? kExitSuccess : kExitDamaged;
 }
 
-// extract: the files of one disk, written as the extraction tool writes
-// them, then the names of the damaged ones.
-int Extract(DiskImage& disk, const cli::Options& options, const Console& console) {
-  if (!OpenContainer(disk, options.container, console)) return kExitFailure;
+// Surveys the image that -i names into diskSurvey; false after the
+// message when there is none or its medium is unknown.
+bool SurveyChosenImage(DiskImage& disk, const cli::Options& options, const Console& console) {
+  if (!OpenContainer(disk, options.container, console)) return false;
   if (!survey::SurveyDisk(disk, options.image, &diskSurvey)) {
     std::fprintf(console.err, "d88: %s has no image %d (it holds %d)\n", options.container,
                  options.image, disk.GetImageCount());
-    return kExitFailure;
+    return false;
   }
   const survey::ImageSummary& image = diskSurvey.image;
   views::PrintMediumWarning(console.err, image);
   if (image.medium == nullptr) {
     std::fprintf(console.err, "d88: image %d: medium unknown (media byte 0x%02x)\n", image.index,
                  image.mediaByte);
-    return kExitFailure;
+    return false;
   }
+  return true;
+}
+
+// True when map should colour its text: a terminal, and no NO_COLOR set
+// to a non-empty value.  Windows consoles get plain text.
+bool WantsColour(std::FILE* out) {
+  const char* noColour = std::getenv("NO_COLOR");
+  if (noColour != nullptr && noColour[0] != '\0') return false;
+#if defined(_WIN32)
+  (void)out;
+  return false;
+#else
+  return isatty(fileno(out)) != 0;
+#endif
+}
+
+// map: the sector map of one disk, as text, JSON or an SVG file.
+int Map(DiskImage& disk, const cli::Options& options, const Console& console) {
+  if (!SurveyChosenImage(disk, options, console)) return kExitFailure;
+  if (options.svg != nullptr) {
+    std::FILE* svg = std::fopen(options.svg, "wb");
+    if (svg != nullptr) views::WriteMapSvg(svg, diskSurvey);
+    if (svg == nullptr || std::fclose(svg) != 0) {
+      std::fprintf(console.err, "d88: cannot write %s\n", options.svg);
+      return kExitFailure;
+    }
+  } else if (options.json) {
+    views::JsonWriter json(console.out);
+    views::WriteMapJson(json, diskSurvey);
+  } else {
+    views::PrintMap(console.out, diskSurvey, WantsColour(console.out));
+  }
+  return kExitSuccess;
+}
+
+// extract: the files of one disk, written as the extraction tool writes
+// them, then the names of the damaged ones.
+int Extract(DiskImage& disk, const cli::Options& options, const Console& console) {
+  if (!SurveyChosenImage(disk, options, console)) return kExitFailure;
+  const survey::ImageSummary& image = diskSurvey.image;
   if (options.directory != nullptr && !cli::EnterDirectory(options.directory)) {
     std::fprintf(console.err, "d88: cannot make or enter the directory %s\n", options.directory);
     return kExitFailure;
@@ -125,6 +172,8 @@ int RunD88(DiskImage& disk, int argc, const char* const* argv, const Console& co
       return kExitSuccess;
     case cli::Verb::kExtract:
       return Extract(disk, options, console);
+    case cli::Verb::kMap:
+      return Map(disk, options, console);
     default:
       return SurveyAll(disk, options, console);
   }

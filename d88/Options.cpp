@@ -15,11 +15,14 @@ const char kHelpText[] =
     "  list      every disk image with its medium and its files, each file's state\n"
     "  test      check every file; print only what is wrong and a summary\n"
     "  extract   write the files of one disk image into a directory\n"
+    "  map       the sector map of one disk image: its files and its damage\n"
     "\n"
     "Options:\n"
-    "  -i K        the image to extract, from 0 (default 0)\n"
-    "  -C DIR      the directory to write into, made if missing (default: the current one)\n"
-    "  --json      list, test: write JSON instead of text\n"
+    "  -i K        extract, map: the image, from 0 (default 0)\n"
+    "  -C DIR      extract: the directory to write into, made if missing (default: the\n"
+    "              current one)\n"
+    "  --json      list, test, map: write JSON instead of text\n"
+    "  --svg FILE  map: draw the map into FILE as an SVG picture instead\n"
     "  -h, --help  show this help and exit\n"
     "  --version   show the version and exit\n"
     "\n"
@@ -34,7 +37,8 @@ struct VerbName {
 };
 
 constexpr VerbName kVerbs[] = {{"list", Verb::kList},       {"test", Verb::kTest},
-                               {"extract", Verb::kExtract}, {"-h", Verb::kHelp},
+                               {"extract", Verb::kExtract}, {"map", Verb::kMap},
+                               {"-h", Verb::kHelp},
                                {"--help", Verb::kHelp},     {"--version", Verb::kVersion}};
 
 bool Fail(std::FILE* err, const char* what, const char* detail) {
@@ -61,9 +65,11 @@ bool ParseOptions(int argc, const char* const* argv, std::FILE* err, Options* op
   if (options->verb == Verb::kNone) return Fail(err, "unknown verb: ", argv[1]);
   if (options->verb == Verb::kHelp || options->verb == Verb::kVersion) return true;
   const bool extract = options->verb == Verb::kExtract;
+  const bool map = options->verb == Verb::kMap;
   for (int i = 2; i < argc; ++i) {
     const char* arg = argv[i];
-    const bool takesValue = std::strcmp(arg, "-i") == 0 || std::strcmp(arg, "-C") == 0;
+    const bool takesValue =
+        std::strcmp(arg, "-i") == 0 || std::strcmp(arg, "-C") == 0 || std::strcmp(arg, "--svg") == 0;
     if (takesValue && i + 1 == argc) return Fail(err, "a value is missing after ", arg);
     if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
       options->verb = Verb::kHelp;
@@ -71,8 +77,13 @@ bool ParseOptions(int argc, const char* const* argv, std::FILE* err, Options* op
     } else if (std::strcmp(arg, "--json") == 0) {
       if (extract) return Fail(err, "--json does not apply to extract", "");
       options->json = true;
-    } else if (takesValue && !extract) {
+    } else if (std::strcmp(arg, "-i") == 0 && !extract && !map) {
+      return Fail(err, arg, " applies to extract and map only");
+    } else if (std::strcmp(arg, "-C") == 0 && !extract) {
       return Fail(err, arg, " applies to extract only");
+    } else if (std::strcmp(arg, "--svg") == 0) {
+      if (!map) return Fail(err, arg, " applies to map only");
+      options->svg = argv[++i];
     } else if (std::strcmp(arg, "-i") == 0) {
       if (!ParseImage(argv[++i], &options->image)) return Fail(err, "not an image index (0-63): ", argv[i]);
     } else if (std::strcmp(arg, "-C") == 0) {

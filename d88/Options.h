@@ -6,13 +6,14 @@
 
 namespace cli {
 
-enum class Verb { kNone, kHelp, kVersion, kList, kTest, kExtract };
+enum class Verb { kNone, kHelp, kVersion, kList, kTest, kExtract, kMap };
 
 struct Options {
   Verb verb = Verb::kNone;          // what to do
-  int image = 0;                    // -i K: the image extract works on
+  int image = 0;                    // -i K: the image extract and map work on
   const char* directory = nullptr;  // -C DIR: where extract writes; null = here
   bool json = false;                // --json: JSON instead of text
+  const char* svg = nullptr;        // --svg FILE: where map draws its picture
   const char* container = nullptr;  // the container's path
 };
 

@@ -52,6 +52,7 @@ Image Damaged() {
   Image image = Sample(k2HD, "DAMAGED");
   std::vector<Record>& track0 = image.tracks[0];
   track0.erase(track0.begin() + 5);  // sector 6 of track 0
+  for (Record& record : track0) record.sectorCount = 7;
   track0[5].dataLength = 300;        // sector 7, now the sixth record
   track0[5].data.resize(300);
   image.tracks[2][2].status = 0xB0;  // sector 3 of track 2

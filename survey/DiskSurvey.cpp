@@ -67,7 +67,7 @@ void JudgeFile(int index, const MediaGeometry& g, DiskSurvey* out) {
   const std::int64_t diskEnd = end < g.DiskBytes() ? end : g.DiskBytes();
   for (std::int64_t p = file.range.offset / g.sectorBytes; p * g.sectorBytes < diskEnd; ++p) {
     const int slot = static_cast<int>(p);
-    if (out->owner[slot] < 0) out->owner[slot] = static_cast<std::int16_t>(index);
+    if (out->owner[slot] == kNoOwner) out->owner[slot] = static_cast<std::int16_t>(index);
     if (!DamagesData(out->sectors[slot])) continue;
     if (file.damagedSectors < kListedDamage) {
       file.damage[file.damagedSectors] =
@@ -97,7 +97,11 @@ bool SurveyDisk(DiskImage& disk, int k, DiskSurvey* out) {
     out->sectors[p] = got == 0 ? SectorState::kMissing
                       : got < g.sectorBytes ? SectorState::kShort
                                             : SectorState::kIntact;
-    out->owner[p] = -1;
+    out->owner[p] = kNoOwner;
+  }
+  const int directorySlots = g.directoryBytes / g.sectorBytes;
+  for (int p = g.directorySector - 1; p < g.directorySector - 1 + directorySlots; ++p) {
+    out->owner[p] = kDirectoryOwner;
   }
   for (int t = 0; t < g.tracks; ++t) JudgeTrack(disk, t, g, out);
 

@@ -88,13 +88,17 @@ constexpr int kListedStrays = 32;
 // The most sector slots: every sector of the largest medium.
 constexpr int kSlots = kMostDiskSectors;
 
+// Owners of a slot that no file covers.
+constexpr std::int16_t kNoOwner = -1;         // nothing reads it
+constexpr std::int16_t kDirectoryOwner = -2;  // the directory is read from it
+
 // One disk surveyed in full.  Large (it holds the loaded disk), so keep
 // one with static storage.
 struct DiskSurvey {
   ImageSummary image;                          // the image surveyed
   int slots;                                   // sectors of its medium; 0 when unknown
   SectorState sectors[kSlots];                 // state of slot p: track p / spt, sector p % spt + 1
-  std::int16_t owner[kSlots];                  // first file covering slot p, -1 for none
+  std::int16_t owner[kSlots];                  // first file covering slot p, or kNoOwner, kDirectoryOwner
   int strayRecords;                            // records not belonging on their track
   StrayRecord strays[kListedStrays];           // the first of them
   int fileCount;                               // directory entries before the end mark

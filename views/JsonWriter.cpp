@@ -23,30 +23,33 @@ void WriteQuoted(std::FILE* out, const char* text) {
 }  // namespace
 
 void JsonWriter::Next(const char* key) {
+  const bool flat = depth_ > 0 && inline_[depth_ - 1];
   if (depth_ > 0) {
-    std::fputs(empty_[depth_ - 1] ? "\n" : ",\n", out_);
+    if (!empty_[depth_ - 1]) std::fputc(',', out_);
+    std::fputs(flat ? (empty_[depth_ - 1] ? "" : " ") : "\n", out_);
     empty_[depth_ - 1] = false;
   }
-  for (int i = 0; i < depth_; ++i) std::fputs("  ", out_);
+  for (int i = 0; i < depth_ && !flat; ++i) std::fputs("  ", out_);
   if (key != nullptr) {
     WriteQuoted(out_, key);
     std::fputs(": ", out_);
   }
 }
 
-void JsonWriter::Begin(const char* key, char bracket) {
+void JsonWriter::Begin(const char* key, char bracket, bool inlined) {
   if (depth_ == kMaxDepth) return;
   Next(key);
   std::fputc(bracket, out_);
   closer_[depth_] = bracket == '{' ? '}' : ']';
   empty_[depth_] = true;
+  inline_[depth_] = inlined || (depth_ > 0 && inline_[depth_ - 1]);
   ++depth_;
 }
 
 void JsonWriter::End() {
   if (depth_ == 0) return;
   --depth_;
-  if (!empty_[depth_]) {
+  if (!empty_[depth_] && !inline_[depth_]) {
     std::fputc('\n', out_);
     for (int i = 0; i < depth_; ++i) std::fputs("  ", out_);
   }

@@ -16,7 +16,8 @@ class JsonWriter {
   // Each call writes one member (key given) or one array element (key
   // null).  Begin opens '{' or '[', End closes the innermost one; closing
   // the outermost ends the line.  Nesting past kMaxDepth is not written.
-  void Begin(const char* key, char bracket);
+  // An inline level and everything in it is written on one line.
+  void Begin(const char* key, char bracket, bool inlined = false);
   void End();
   void Int(const char* key, std::int64_t value);
   void Bool(const char* key, bool value);
@@ -34,6 +35,7 @@ class JsonWriter {
   int depth_ = 0;                         // open objects and arrays
   char closer_[kMaxDepth] = {};           // '}' or ']' for each open level
   bool empty_[kMaxDepth] = {};            // no value written yet at that level
+  bool inline_[kMaxDepth] = {};           // that level is written on one line
 };
 
 }  // namespace views

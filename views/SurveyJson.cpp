@@ -8,19 +8,6 @@ namespace views {
 
 namespace {
 
-// A name as {"text": decoded, "hex": raw bytes}.
-void WriteName(JsonWriter& json, const char* key, const char* bytes) {
-  const std::size_t length = std::strlen(bytes);
-  char text[kNameTextBytes];
-  char hex[kNameTextBytes];
-  DecodeName(bytes, length, text, sizeof text);
-  HexName(bytes, length, hex, sizeof hex);
-  json.Begin(key, '{');
-  json.String("text", text);
-  json.String("hex", hex);
-  json.End();
-}
-
 void WriteMedium(JsonWriter& json, const char* key, const MediaGeometry* medium) {
   if (medium == nullptr) {
     json.Null(key);
@@ -31,7 +18,7 @@ void WriteMedium(JsonWriter& json, const char* key, const MediaGeometry* medium)
 
 void WriteFile(JsonWriter& json, const survey::FileSurvey& file) {
   json.Begin(nullptr, '{');
-  WriteName(json, "name", file.entry.name);
+  WriteNameJson(json, "name", file.entry.name);
   json.Int("track", file.entry.track);
   json.Int("sector", file.entry.sector);
   json.Int("size", file.entry.size);
@@ -53,11 +40,23 @@ void WriteFile(JsonWriter& json, const survey::FileSurvey& file) {
 
 }  // namespace
 
+void WriteNameJson(JsonWriter& json, const char* key, const char* bytes) {
+  const std::size_t length = std::strlen(bytes);
+  char text[kNameTextBytes];
+  char hex[kNameTextBytes];
+  DecodeName(bytes, length, text, sizeof text);
+  HexName(bytes, length, hex, sizeof hex);
+  json.Begin(key, '{', true);
+  json.String("text", text);
+  json.String("hex", hex);
+  json.End();
+}
+
 void WriteImageJson(JsonWriter& json, const survey::DiskSurvey& disk) {
   const survey::ImageSummary& image = disk.image;
   json.Begin(nullptr, '{');
   json.Int("index", image.index);
-  WriteName(json, "name", image.name);
+  WriteNameJson(json, "name", image.name);
   json.Int("mediaByte", image.mediaByte);
   WriteMedium(json, "medium", image.medium);
   WriteMedium(json, "recordMedium", image.recordMedium);

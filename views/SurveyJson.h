@@ -8,6 +8,9 @@
 
 namespace views {
 
+// Writes the name bytes (NUL-terminated) as {"text": decoded, "hex": raw}.
+void WriteNameJson(JsonWriter& json, const char* key, const char* bytes);
+
 // Writes disk as one element of the "images" array.
 void WriteImageJson(JsonWriter& json, const survey::DiskSurvey& disk);
 

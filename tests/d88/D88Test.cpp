@@ -26,6 +26,7 @@ Image ThreeFiles(const Medium& medium, bool damage) {
   image.name = "DISK \xb1";  // a half-width katakana A
   if (damage) {
     image.tracks[0].erase(image.tracks[0].begin() + 5);
+    for (Record& rec : image.tracks[0]) rec.sectorCount = 7;
     image.tracks[0][5].dataLength = 300;
     image.tracks[0][5].data.resize(300);
     image.tracks[2][2].status = 0xB0;
@@ -179,6 +180,63 @@ TEST(D88, ExtractWritesTheSameFiles) {
   EXPECT_EQ(b.out, "MEDIA TYPE=2HD\nDATA TRK=00 SEC=04 SIZE=8\n");
   EXPECT_BYTES_EQ(ToBytes("disk B\r\n"), ReadFileBytes(second.File("B/DATA")));
   EXPECT_EQ(second.List(), (std::vector<std::string>{"B", "c.d88"}));
+}
+
+}  // namespace
+
+namespace {
+
+// The damaged disk with a repeated ID and a long sector on track 1 and a
+// record of cylinder 9 on track 3.
+Bytes Oddities() {
+  Image image = ThreeFiles(k2HD, true);
+  image.tracks[1].push_back(image.tracks[1][1]);
+  for (Record& rec : image.tracks[1]) rec.sectorCount = 9;
+  image.tracks[1][4].data.resize(1100);
+  image.tracks[1][4].dataLength = 1100;
+  image.tracks[3].push_back(MakeRecord(9, 0, 1, 3, 9, Bytes(1024)));
+  for (Record& rec : image.tracks[3]) rec.sectorCount = 9;
+  return image.Build();
+}
+
+TEST(D88, MapShowsOwnersAndStates) {
+  ScratchDir dir;
+  const D88Run r = RunD88With({"map", "{C}"}, Oddities(), dir);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.substr(0, r.out.find(" 04")),
+            "image 0 \"DISK \xef\xbd\xb1\", 2HD: a row per track, a cell per sector: its file (# the\n"
+            "directory, . none), then x missing, s short, l long, d duplicate ID, ! flagged bad\n"
+            "files: A=READ  B=TBL  C=LONG\n"
+            "TRK 1  2  3  4  5  6  7  8\n"
+            " 00 .  #  #  A  B  Bx Bs B\n"
+            " 01 C  Cd C  C  Cl C  C  C\n"
+            " 02 C  C  C! C  .  .  .  .\n"
+            " 03 .  .  .  .  .  .  .  .\n");
+  EXPECT_EQ(r.out.substr(r.out.find(" 99")), " 99 .  .  .  .  .  .  .  .\n"
+            "1 record not belonging on their track:\n  TRK=03 holds C=09 H=00 R=01 N=03\n");
+
+  const D88Run json = RunD88With({"map", "--json", "{C}"}, Oddities(), dir);
+  EXPECT_NE(json.out.find("    [[2, \"intact\"], [2, \"duplicate\"], [2, \"intact\"], [2, \"intact\"], [2, \"long\"],"),
+            std::string::npos);
+  EXPECT_NE(json.out.find("{\"track\": 3, \"c\": 9, \"h\": 0, \"r\": 1, \"n\": 3}"), std::string::npos);
+}
+
+// The picture is well-formed XML with one cell per sector of the medium.
+TEST(D88, MapDrawsOneCellPerSector) {
+  ScratchDir dir;
+  const std::string svg = dir.File("map.svg");
+  EXPECT_EQ(RunD88With({"map", "--svg", svg, "{C}"}, Oddities(), dir).status, 0);
+  const Bytes bytes = ReadFileBytes(svg);
+  const std::string text(bytes.begin(), bytes.end());
+  std::size_t cells = 0;
+  for (std::size_t at = 0; (at = text.find("<rect class=\"cell\"", at)) != std::string::npos; ++at) ++cells;
+  EXPECT_EQ(cells, 154u * 8u);
+#if defined(_WIN32)
+  GTEST_SKIP() << "no XML parser under Wine";
+#else
+  if (std::system("xmllint --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "xmllint not installed";
+  EXPECT_EQ(std::system(("xmllint --noout '" + svg + "'").c_str()), 0);
+#endif
 }
 
 }  // namespace

@@ -1,0 +1,138 @@
+// The map as an SVG picture: tracks across, sectors down, one rectangle per
+// sector filled with its file's colour, a smaller mark inside for damage,
+// and a legend of files and marks below.
+#include <cstring>
+
+#include "views/NameText.h"
+#include "views/SurveyMap.h"
+
+namespace views {
+
+namespace {
+
+constexpr int kCellWidth = 8;     // one track
+constexpr int kCellHeight = 14;   // one sector
+constexpr int kLeft = 40;         // room for the sector numbers
+constexpr int kTop = 36;          // room for the title and track numbers
+constexpr int kLegendItemWidth = 170;
+constexpr int kLegendRowHeight = 18;
+
+// Pale fills, one per file in turn, so the marks stand out against them.
+constexpr const char* kFileFills[] = {"#8dd3c7", "#ffffb3", "#bebada", "#80b1d3", "#fdb462",
+                                      "#b3de69", "#fccde5", "#bc80bd", "#ccebc5", "#ffed6f"};
+constexpr int kFileFillCount = sizeof kFileFills / sizeof kFileFills[0];
+constexpr const char* kUnownedFill = "#e8e8e8";
+constexpr const char* kDirectoryFill = "#9e9e9e";
+
+// The mark colour of a state; null for intact.
+const char* MarkColour(survey::SectorState state) {
+  switch (state) {
+    case survey::SectorState::kIntact: return nullptr;
+    case survey::SectorState::kMissing: return "#000000";
+    case survey::SectorState::kShort: return "#ff7f00";
+    case survey::SectorState::kLong: return "#6a3d9a";
+    case survey::SectorState::kDuplicate: return "#1f78b4";
+    case survey::SectorState::kFlaggedBad: return "#e31a1c";
+  }
+  return nullptr;
+}
+
+// Writes UTF-8 text as XML character data; control characters, which XML
+// cannot hold, as \xNN.
+void WriteXmlText(std::FILE* out, const char* text) {
+  for (const char* p = text; *p != '\0'; ++p) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    if (c == '&') {
+      std::fputs("&amp;", out);
+    } else if (c == '<') {
+      std::fputs("&lt;", out);
+    } else if (c == '>') {
+      std::fputs("&gt;", out);
+    } else if (c < 0x20) {
+      std::fprintf(out, "\\x%02x", c);
+    } else {
+      std::fputc(c, out);
+    }
+  }
+}
+
+void WriteDecodedName(std::FILE* out, const char* bytes) {
+  char text[kNameTextBytes];
+  DecodeName(bytes, std::strlen(bytes), text, sizeof text);
+  WriteXmlText(out, text);
+}
+
+// One legend entry: a swatch of fill at item i, then the label.
+void LegendSwatch(std::FILE* out, int i, int perRow, int top, const char* fill) {
+  const int x = kLeft + (i % perRow) * kLegendItemWidth;
+  const int y = top + (i / perRow) * kLegendRowHeight;
+  std::fprintf(out, "<rect x=\"%d\" y=\"%d\" width=\"12\" height=\"12\" fill=\"%s\" stroke=\"#666\"/>"
+               "<text x=\"%d\" y=\"%d\">", x, y, fill, x + 16, y + 10);
+}
+
+}  // namespace
+
+void WriteMapSvg(std::FILE* out, const survey::DiskSurvey& disk) {
+  const MediaGeometry& g = *disk.image.medium;
+  const int gridWidth = g.tracks * kCellWidth;
+  const int perRow = gridWidth / kLegendItemWidth > 0 ? gridWidth / kLegendItemWidth : 1;
+  const int legendTop = kTop + g.sectorsPerTrack * kCellHeight + 16;
+  const int legendItems = disk.fileCount + 5;
+  const int width = kLeft + gridWidth + 10;
+  const int height = legendTop + (legendItems + perRow - 1) / perRow * kLegendRowHeight + 10;
+  std::fprintf(out, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+               "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "
+               "font-family=\"sans-serif\" font-size=\"11\">\n"
+               "<rect width=\"100%%\" height=\"100%%\" fill=\"#ffffff\"/>\n<text x=\"%d\" y=\"12\">image %d \"",
+               width, height, kLeft, disk.image.index);
+  WriteDecodedName(out, disk.image.name);
+  std::fprintf(out, "\", %s: tracks across, sectors down</text>\n", survey::MediumName(g));
+  for (int t = 0; t < g.tracks; t += 16) {
+    std::fprintf(out, "<text x=\"%d\" y=\"%d\">%02x</text>\n", kLeft + t * kCellWidth, kTop - 4, t);
+  }
+  for (int r = 1; r <= g.sectorsPerTrack; ++r) {
+    std::fprintf(out, "<text x=\"%d\" y=\"%d\">%d</text>\n", kLeft - 16, kTop + r * kCellHeight - 3, r);
+  }
+  for (int t = 0; t < g.tracks; ++t) {
+    for (int r = 0; r < g.sectorsPerTrack; ++r) {
+      const int slot = t * g.sectorsPerTrack + r;
+      const int owner = disk.owner[slot];
+      const int x = kLeft + t * kCellWidth;
+      const int y = kTop + r * kCellHeight;
+      std::fprintf(out, "<rect class=\"cell\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"%s\" "
+                   "stroke=\"#ffffff\" stroke-width=\"0.5\"><title>TRK=%02x SEC=%02x %s",
+                   x, y, kCellWidth, kCellHeight,
+                   owner == survey::kDirectoryOwner ? kDirectoryFill
+                   : owner < 0                      ? kUnownedFill
+                                                    : kFileFills[owner % kFileFillCount],
+                   t, r + 1, survey::SectorStateName(disk.sectors[slot]));
+      if (owner == survey::kDirectoryOwner) std::fputs(", directory", out);
+      if (owner >= 0) {
+        std::fputs(", ", out);
+        WriteDecodedName(out, disk.files[owner].entry.name);
+      }
+      std::fputs("</title></rect>\n", out);
+      const char* mark = MarkColour(disk.sectors[slot]);
+      if (mark != nullptr) {
+        std::fprintf(out, "<rect class=\"mark\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"%s\"/>\n",
+                     x + 2, y + 3, kCellWidth - 4, kCellHeight - 6, mark);
+      }
+    }
+  }
+  for (int i = 0; i < disk.fileCount; ++i) {
+    LegendSwatch(out, i, perRow, legendTop, kFileFills[i % kFileFillCount]);
+    std::fprintf(out, "%c ", FileLetter(i));
+    WriteDecodedName(out, disk.files[i].entry.name);
+    std::fputs("</text>\n", out);
+  }
+  constexpr survey::SectorState kMarked[] = {survey::SectorState::kMissing, survey::SectorState::kShort,
+                                             survey::SectorState::kLong, survey::SectorState::kDuplicate,
+                                             survey::SectorState::kFlaggedBad};
+  for (int m = 0; m < 5; ++m) {
+    LegendSwatch(out, disk.fileCount + m, perRow, legendTop, MarkColour(kMarked[m]));
+    std::fprintf(out, "%s</text>\n", survey::SectorStateName(kMarked[m]));
+  }
+  std::fputs("</svg>\n", out);
+}
+
+}  // namespace views
