@@ -50,6 +50,15 @@ void PrintCell(std::FILE* out, int owner, survey::SectorState state, bool colour
   }
 }
 
+// True when no file owns a sector of track t and every one is intact.
+bool IsPlainRow(const survey::DiskSurvey& disk, int t) {
+  const int spt = disk.image.medium->sectorsPerTrack;
+  for (int slot = t * spt; slot < (t + 1) * spt; ++slot) {
+    if (disk.owner[slot] != survey::kNoOwner || disk.sectors[slot] != survey::SectorState::kIntact) return false;
+  }
+  return true;
+}
+
 void PrintStrays(std::FILE* out, const survey::DiskSurvey& disk) {
   if (disk.strayRecords == 0) return;
   std::fprintf(out, "%d record%s not belonging on their track:\n", disk.strayRecords,
@@ -86,7 +95,14 @@ void PrintMap(std::FILE* out, const survey::DiskSurvey& disk, bool colour) {
   std::fputs("TRK", out);
   for (int r = 1; r <= g.sectorsPerTrack; ++r) std::fprintf(out, r < g.sectorsPerTrack ? " %-2d" : " %d", r);
   std::fputc('\n', out);
+  // A run of rows with nothing to see shows as its first row and a line
+  // saying how far it goes.
   for (int t = 0; t < g.tracks; ++t) {
+    const bool plain = IsPlainRow(disk, t);
+    if (plain && t > 0 && IsPlainRow(disk, t - 1)) {
+      if (t + 1 == g.tracks || !IsPlainRow(disk, t + 1)) std::fprintf(out, " .. to %02x the same\n", t);
+      continue;
+    }
     std::fprintf(out, " %02x", t);
     for (int r = 0; r < g.sectorsPerTrack; ++r) {
       const int slot = t * g.sectorsPerTrack + r;
