@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the tool and the benchmark in build/ and prints the performance
 # figures: the tool against the I/O floor, crafted against normal
-# containers, 4 MiB against 1 MiB, and the peak memory.
+# containers, 4 MiB against 1 MiB, and the peak memory; then d88 test
+# against d88extract on the same inputs.
 #   bash bench/run.sh [ROUNDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ -f build/CMakeCache.txt ] || cmake --preset default >/dev/null
-cmake --build build --target d88extract d88bench io_floor >/dev/null
-build/d88bench build/d88extract build/io_floor "${1:-31}"
+cmake --build build --target d88extract d88 d88bench io_floor >/dev/null
+build/d88bench build/d88extract build/io_floor "${1:-31}" build/d88
