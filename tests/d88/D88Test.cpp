@@ -34,15 +34,21 @@ Image ThreeFiles(const Medium& medium, bool damage) {
   return image;
 }
 
-// A 2DD disk whose entries run past the disk, past the buffer, or have a
-// negative size; one named with Shift_JIS bytes, the last undecodable.
+// A 2DD disk of 100 tracks whose entries end at the disk's end, run past
+// it, end at or run past the buffer's end, have a negative size or lie on
+// a lost track; one is named with Shift_JIS bytes, the last undecodable.
 Bytes OddEntries() {
   DiskBuilder disk(k2DD);
+  disk.AddEntry(EntryBytes("END", disk.LocationOf(160 * 9 - 1), 512));
   disk.AddEntry(EntryBytes("ZERO", 160 << 4, 100));
+  disk.AddEntry(EntryBytes("EDGE", 273 << 4 | 6, 512));
   disk.AddEntry(EntryBytes("CUT", 273 << 4, 5000));
   disk.AddEntry(EntryBytes("NEG", 0x30, -1));
   disk.AddEntry(EntryBytes("\x83\x65\xff", 0x30, 1));
-  return disk.Build().Build();
+  disk.AddEntry(EntryBytes("GONE", 99 << 4, 8 * 512));
+  Image image = FirstTracks(disk.Build(), 99);
+  image.tracks[159] = disk.Build().tracks[159];
+  return image.Build();
 }
 
 Bytes Marked2HD() {
@@ -114,8 +120,11 @@ TEST(D88, VerbsPrintWhatIsWrong) {
        "image 0: medium unknown (media byte 0x00), files not checked\n"
        "0 files in 1 image: 0 intact, 0 damaged, 1 image of unknown medium\n", ""},
       {"test odd entries", {"test", "{C}"}, OddEntries(), 2,
-       "image 0: ZERO: reads zeros beyond the disk\nimage 0: CUT: cut off; reads zeros beyond the disk\n"
-       "image 0: NEG: cut off\n4 files in 1 image: 1 intact, 3 damaged\n", ""},
+       "image 0: ZERO: reads zeros beyond the disk\nimage 0: EDGE: reads zeros beyond the disk\n"
+       "image 0: CUT: cut off; reads zeros beyond the disk\nimage 0: NEG: cut off\n"
+       "image 0: GONE: damaged: TRK=63 SEC=01 missing, TRK=63 SEC=02 missing, TRK=63 SEC=03 missing, "
+       "TRK=63 SEC=04 missing, TRK=63 SEC=05 missing, TRK=63 SEC=06 missing, TRK=63 SEC=07 missing, "
+       "TRK=63 SEC=08 missing\n7 files in 1 image: 2 intact, 5 damaged\n", ""},
       {"no image", {"test", "{C}"}, {}, 1, "", "d88: {C} holds no disk image\n"},
       {"no file", {"list", "{C}.none"}, {}, 1, "", "d88: cannot open {C}.none\n"},
       {"no verb", {}, {}, 1, "", "d88: no verb given\nTry 'd88 --help' for more information.\n"},
@@ -147,7 +156,7 @@ TEST(D88, JsonNamesTheFieldsAndDecodesNames) {
   EXPECT_EQ(r.status, 0);
   for (const char* line : {"\"mediaByte\": 16,", "\"medium\": \"2DD\",", "\"mediumFromRecords\": false,",
                            "\"text\": \"\xe3\x83\x86\\\\xff\",", "\"hex\": \"8365ff\"", "\"cutOff\": true,",
-                           "\"beyondDisk\": true", "\"damaged\": 3"}) {
+                           "\"beyondDisk\": true", "\"damaged\": 5"}) {
     EXPECT_NE(r.out.find(line), std::string::npos) << line;
   }
   EXPECT_EQ(r.out.substr(0, 16), "{\n  \"images\": [\n");
@@ -186,16 +195,23 @@ TEST(D88, ExtractWritesTheSameFiles) {
 
 namespace {
 
-// The damaged disk with a repeated ID and a long sector on track 1 and a
-// record of cylinder 9 on track 3.
+// The damaged disk with, on track 1, sector 2 repeated, sector 5 long and
+// sector 6 long and repeated; a record of cylinder 9 on track 3; and on
+// track 4 a count of 0, which ends the track before any record.
 Bytes Oddities() {
   Image image = ThreeFiles(k2HD, true);
-  image.tracks[1].push_back(image.tracks[1][1]);
-  for (Record& rec : image.tracks[1]) rec.sectorCount = 9;
-  image.tracks[1][4].data.resize(1100);
-  image.tracks[1][4].dataLength = 1100;
+  std::vector<Record>& track1 = image.tracks[1];
+  for (int r : {4, 5}) {
+    track1[r].data.resize(1100);
+    track1[r].dataLength = 1100;
+  }
+  track1.push_back(track1[1]);
+  track1.push_back(track1[5]);
+  for (Record& rec : track1) rec.sectorCount = 10;
   image.tracks[3].push_back(MakeRecord(9, 0, 1, 3, 9, Bytes(1024)));
   for (Record& rec : image.tracks[3]) rec.sectorCount = 9;
+  for (Record& rec : image.tracks[4]) rec.sectorCount = 0;
+  image.tracks[4][0].c = 9;
   return image.Build();
 }
 
@@ -209,14 +225,16 @@ TEST(D88, MapShowsOwnersAndStates) {
             "files: A=READ  B=TBL  C=LONG\n"
             "TRK 1  2  3  4  5  6  7  8\n"
             " 00 .  #  #  A  B  Bx Bs B\n"
-            " 01 C  Cd C  C  Cl C  C  C\n"
+            " 01 C  Cd C  C  Cl Cd C  C\n"
             " 02 C  C  C! C  .  .  .  .\n"
             " 03 .  .  .  .  .  .  .  .\n"
+            " 04 .x .x .x .x .x .x .x .x\n"
+            " 05 .  .  .  .  .  .  .  .\n"
             " .. to 99 the same\n"
             "1 record not belonging on their track:\n  TRK=03 holds C=09 H=00 R=01 N=03\n");
 
   const D88Run json = RunD88With({"map", "--json", "{C}"}, Oddities(), dir);
-  EXPECT_NE(json.out.find("    [[2, \"intact\"], [2, \"duplicate\"], [2, \"intact\"], [2, \"intact\"], [2, \"long\"],"),
+  EXPECT_NE(json.out.find("    [[2, \"intact\"], [2, \"duplicate\"], [2, \"intact\"], [2, \"intact\"], [2, \"long\"], [2, \"duplicate\"],"),
             std::string::npos);
   EXPECT_NE(json.out.find("{\"track\": 3, \"c\": 9, \"h\": 0, \"r\": 1, \"n\": 3}"), std::string::npos);
 }
