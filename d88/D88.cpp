@@ -59,6 +59,7 @@ int SurveyAll(DiskImage& disk, const cli::Options& options, const Console& conso
       views::WriteImageJson(json, diskSurvey);
     } else if (list) {
       views::PrintImageLine(console.out, diskSurvey.image);
+      views::PrintDirectoryDamage(console.out, diskSurvey);
       for (int i = 0; i < diskSurvey.fileCount; ++i) views::PrintListedFile(console.out, diskSurvey.files[i]);
     } else {
       views::PrintProblems(console.out, diskSurvey);
@@ -72,7 +73,7 @@ int SurveyAll(DiskImage& disk, const cli::Options& options, const Console& conso
     views::PrintSummary(console.out, tally);
   }
   // Only test reports damage in its status; list reports it in its lines.
-  const bool sound = tally.damaged == 0 && tally.unknownMedia == 0;
+  const bool sound = tally.damaged == 0 && tally.unknownMedia == 0 && tally.damagedDirectories == 0;
   return list || sound ? kExitSuccess : kExitDamaged;
 }
 
@@ -128,7 +129,7 @@ int Map(DiskImage& disk, const cli::Options& options, const Console& console) {
 }
 
 // extract: the files of one disk, written as the extraction tool writes
-// them, then the names of the damaged ones.
+// them, then the names of the damaged ones (and the directory, if it is).
 int Extract(DiskImage& disk, const cli::Options& options, const Console& console) {
   if (!SurveyChosenImage(disk, options, console)) return kExitFailure;
   const survey::ImageSummary& image = diskSurvey.image;
@@ -149,8 +150,10 @@ int Extract(DiskImage& disk, const cli::Options& options, const Console& console
     }
     if (!file.Intact()) ++damaged;
   }
-  if (damaged == 0) return kExitSuccess;
-  std::fputs("damaged:", console.out);
+  const bool directoryDamaged = diskSurvey.directoryDamage.count > 0;
+  if (damaged == 0 && !directoryDamaged) return kExitSuccess;
+  // No name has more than 4 bytes, so "directory" is never a file's.
+  std::fputs(directoryDamaged ? "damaged: directory" : "damaged:", console.out);
   for (int i = 0; i < diskSurvey.fileCount; ++i) {
     if (!diskSurvey.files[i].Intact()) std::fprintf(console.out, " %s", diskSurvey.files[i].entry.name);
   }

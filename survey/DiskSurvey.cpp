@@ -68,12 +68,7 @@ void JudgeFile(int index, const MediaGeometry& g, DiskSurvey* out) {
   for (std::int64_t p = file.range.offset / g.sectorBytes; p * g.sectorBytes < diskEnd; ++p) {
     const int slot = static_cast<int>(p);
     if (out->owner[slot] == kNoOwner) out->owner[slot] = static_cast<std::int16_t>(index);
-    if (!DamagesData(out->sectors[slot])) continue;
-    if (file.damagedSectors < kListedDamage) {
-      file.damage[file.damagedSectors] =
-          SectorDamage{slot / g.sectorsPerTrack, slot % g.sectorsPerTrack + 1, out->sectors[slot]};
-    }
-    ++file.damagedSectors;
+    file.damage.Add(slot, g.sectorsPerTrack, out->sectors[slot]);
   }
 }
 
@@ -83,6 +78,7 @@ bool SurveyDisk(DiskImage& disk, int k, DiskSurvey* out) {
   out->slots = 0;
   out->strayRecords = 0;
   out->fileCount = 0;
+  out->directoryDamage.count = 0;
   if (!disk.Select(k)) return false;
   SummarizeImage(disk, k, &out->image);
   if (out->image.medium == nullptr) return true;
@@ -104,20 +100,30 @@ bool SurveyDisk(DiskImage& disk, int k, DiskSurvey* out) {
     out->owner[p] = kDirectoryOwner;
   }
   for (int t = 0; t < g.tracks; ++t) JudgeTrack(disk, t, g, out);
+  for (int p = g.directorySector - 1; p < g.directorySector - 1 + directorySlots; ++p) {
+    out->directoryDamage.Add(p, g.sectorsPerTrack, out->sectors[p]);
+  }
 
   for (int i = 0; i < kMaxDirectoryEntries; ++i) {
     FileSurvey& file = out->files[i];
     if (!DecodeDirectoryEntry(out->directory + i * kDirectoryEntryBytes, g, &file.entry)) break;
-    file.damagedSectors = 0;
+    file.damage.count = 0;
     JudgeFile(i, g, out);
     out->fileCount = i + 1;
   }
   return true;
 }
 
+void DamageList::Add(int p, int spt, SectorState state) {
+  if (!DamagesData(state)) return;
+  if (count < kListedDamage) first[count] = SectorDamage{p / spt, p % spt + 1, state};
+  ++count;
+}
+
 void Tally::Add(const DiskSurvey& disk) {
   ++images;
   if (disk.image.medium == nullptr) ++unknownMedia;
+  if (disk.directoryDamage.count > 0) ++damagedDirectories;
   files += disk.fileCount;
   for (int i = 0; i < disk.fileCount; ++i) {
     if (disk.files[i].Intact()) {

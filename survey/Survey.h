@@ -63,17 +63,25 @@ struct SectorDamage {
 // The most damaged sectors listed per file; more are only counted.
 constexpr int kListedDamage = 8;
 
+// The sectors that spoil some data: how many, and the first of them.
+struct DamageList {
+  int count;                           // sectors that spoil the data
+  SectorDamage first[kListedDamage];   // the first min(count, kListedDamage)
+
+  // Counts slot p (of a disk with spt sectors a track) in state.
+  void Add(int p, int spt, SectorState state);
+};
+
 // One directory entry and what its data is made of.
 struct FileSurvey {
   DirectoryEntry entry;                    // decoded as the tool decodes it
   DataRange range;                         // the bytes of the disk buffer it gets
-  int damagedSectors;                      // covered sectors that spoil its data
-  SectorDamage damage[kListedDamage];      // the first of them
+  DamageList damage;                       // covered sectors that spoil its data
   bool cutOff;                             // gets fewer bytes than its size says
   bool beyondDisk;                         // covers zeros past the disk's own area
 
   // True when the file holds exactly the recorded sectors' bytes.
-  bool Intact() const { return damagedSectors == 0 && !cutOff && !beyondDisk; }
+  bool Intact() const { return damage.count == 0 && !cutOff && !beyondDisk; }
 };
 
 // A record whose ID does not belong on the track it is recorded on.
@@ -99,6 +107,7 @@ struct DiskSurvey {
   int slots;                                   // sectors of its medium; 0 when unknown
   SectorState sectors[kSlots];                 // state of slot p: track p / spt, sector p % spt + 1
   std::int16_t owner[kSlots];                  // first file covering slot p, or kNoOwner, kDirectoryOwner
+  DamageList directoryDamage;                  // directory sectors that spoil it
   int strayRecords;                            // records not belonging on their track
   StrayRecord strays[kListedStrays];           // the first of them
   int fileCount;                               // directory entries before the end mark
@@ -112,6 +121,7 @@ struct DiskSurvey {
 struct Tally {
   int images = 0;        // disks surveyed
   int unknownMedia = 0;  // of them, those whose medium is unknown
+  int damagedDirectories = 0;  // of the known ones, those with a damaged directory
   int files = 0;         // files of all known disks
   int intact = 0;        // of them, the intact ones
   int damaged = 0;       // of them, the others

@@ -16,6 +16,22 @@ void WriteMedium(JsonWriter& json, const char* key, const MediaGeometry* medium)
   }
 }
 
+// Writes the count of damage under countKey and the listed sectors under
+// listKey.
+void WriteDamage(JsonWriter& json, const char* countKey, const char* listKey,
+                 const survey::DamageList& damage) {
+  json.Int(countKey, damage.count);
+  json.Begin(listKey, '[');
+  for (int i = 0; i < damage.count && i < survey::kListedDamage; ++i) {
+    json.Begin(nullptr, '{', true);
+    json.Int("track", damage.first[i].track);
+    json.Int("sector", damage.first[i].sector);
+    json.String("state", survey::SectorStateName(damage.first[i].state));
+    json.End();
+  }
+  json.End();
+}
+
 void WriteFile(JsonWriter& json, const survey::FileSurvey& file) {
   json.Begin(nullptr, '{');
   WriteNameJson(json, "name", file.entry.name);
@@ -23,16 +39,7 @@ void WriteFile(JsonWriter& json, const survey::FileSurvey& file) {
   json.Int("sector", file.entry.sector);
   json.Int("size", file.entry.size);
   json.Bool("intact", file.Intact());
-  json.Int("damagedSectorCount", file.damagedSectors);
-  json.Begin("damagedSectors", '[');
-  for (int i = 0; i < file.damagedSectors && i < survey::kListedDamage; ++i) {
-    json.Begin(nullptr, '{');
-    json.Int("track", file.damage[i].track);
-    json.Int("sector", file.damage[i].sector);
-    json.String("state", survey::SectorStateName(file.damage[i].state));
-    json.End();
-  }
-  json.End();
+  WriteDamage(json, "damagedSectorCount", "damagedSectors", file.damage);
   json.Bool("cutOff", file.cutOff);
   json.Bool("beyondDisk", file.beyondDisk);
   json.End();
@@ -64,6 +71,7 @@ void WriteImageJson(JsonWriter& json, const survey::DiskSurvey& disk) {
   json.Int("size", image.size);
   json.Int("tracksRecorded", image.tracksRecorded);
   json.Int("strayRecords", disk.strayRecords);
+  WriteDamage(json, "directoryDamagedSectorCount", "directoryDamagedSectors", disk.directoryDamage);
   json.Begin("files", '[');
   for (int i = 0; i < disk.fileCount; ++i) WriteFile(json, disk.files[i]);
   json.End();
@@ -74,6 +82,7 @@ void WriteSummaryJson(JsonWriter& json, const survey::Tally& tally) {
   json.Begin("summary", '{');
   json.Int("images", tally.images);
   json.Int("unknownMedia", tally.unknownMedia);
+  json.Int("damagedDirectories", tally.damagedDirectories);
   json.Int("files", tally.files);
   json.Int("intact", tally.intact);
   json.Int("damaged", tally.damaged);

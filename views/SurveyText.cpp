@@ -12,6 +12,19 @@ namespace {
 // Returns "s" unless count is 1.
 const char* Plural(int count) { return count == 1 ? "" : "s"; }
 
+// Writes "damaged:" and the sectors of damage.
+void PrintDamage(std::FILE* out, const survey::DamageList& damage) {
+  std::fputs("damaged:", out);
+  for (int i = 0; i < damage.count && i < survey::kListedDamage; ++i) {
+    const survey::SectorDamage& d = damage.first[i];
+    std::fprintf(out, "%s TRK=%02x SEC=%02x %s", i > 0 ? "," : "", d.track, d.sector,
+                 survey::SectorStateName(d.state));
+  }
+  if (damage.count > survey::kListedDamage) {
+    std::fprintf(out, " and %d more", damage.count - survey::kListedDamage);
+  }
+}
+
 // Writes what is wrong with file, or "intact".
 void PrintFileState(std::FILE* out, const survey::FileSurvey& file) {
   if (file.Intact()) {
@@ -19,16 +32,8 @@ void PrintFileState(std::FILE* out, const survey::FileSurvey& file) {
     return;
   }
   const char* separator = "";
-  if (file.damagedSectors > 0) {
-    std::fputs("damaged:", out);
-    for (int i = 0; i < file.damagedSectors && i < survey::kListedDamage; ++i) {
-      const survey::SectorDamage& d = file.damage[i];
-      std::fprintf(out, "%s TRK=%02x SEC=%02x %s", i > 0 ? "," : "", d.track, d.sector,
-                   survey::SectorStateName(d.state));
-    }
-    if (file.damagedSectors > survey::kListedDamage) {
-      std::fprintf(out, " and %d more", file.damagedSectors - survey::kListedDamage);
-    }
+  if (file.damage.count > 0) {
+    PrintDamage(out, file.damage);
     separator = "; ";
   }
   if (file.cutOff) {
@@ -56,6 +61,13 @@ void PrintMediumWarning(std::FILE* err, const survey::ImageSummary& image) {
                image.mediaByte, survey::MediumName(*image.recordMedium));
 }
 
+void PrintDirectoryDamage(std::FILE* out, const survey::DiskSurvey& disk) {
+  if (disk.directoryDamage.count == 0) return;
+  std::fprintf(out, "image %d: directory ", disk.image.index);
+  PrintDamage(out, disk.directoryDamage);
+  std::fputs(", entries may be lost\n", out);
+}
+
 void PrintListingLine(std::FILE* out, const DirectoryEntry& entry) {
   std::fprintf(out, msg::kListingLine, entry.name, entry.track, entry.sector, entry.size);
 }
@@ -76,6 +88,7 @@ void PrintProblems(std::FILE* out, const survey::DiskSurvey& disk) {
                  disk.image.index, disk.image.mediaByte);
     return;
   }
+  PrintDirectoryDamage(out, disk);
   for (int i = 0; i < disk.fileCount; ++i) {
     const survey::FileSurvey& file = disk.files[i];
     if (file.Intact()) continue;
@@ -90,6 +103,10 @@ void PrintProblems(std::FILE* out, const survey::DiskSurvey& disk) {
 void PrintSummary(std::FILE* out, const survey::Tally& tally) {
   std::fprintf(out, "%d file%s in %d image%s: %d intact, %d damaged", tally.files,
                Plural(tally.files), tally.images, Plural(tally.images), tally.intact, tally.damaged);
+  if (tally.damagedDirectories > 0) {
+    std::fprintf(out, ", %d damaged director%s", tally.damagedDirectories,
+                 tally.damagedDirectories == 1 ? "y" : "ies");
+  }
   if (tally.unknownMedia > 0) {
     std::fprintf(out, ", %d image%s of unknown medium", tally.unknownMedia, Plural(tally.unknownMedia));
   }

@@ -15,17 +15,22 @@ void PrintImageLine(std::FILE* out, const survey::ImageSummary& image);
 // records overrule the header byte; nothing otherwise.
 void PrintMediumWarning(std::FILE* err, const survey::ImageSummary& image);
 
+// Writes "image K: directory damaged: ..." when a directory sector is
+// missing, short or flagged bad; nothing otherwise.
+void PrintDirectoryDamage(std::FILE* out, const survey::DiskSurvey& disk);
+
 // Writes the extraction tool's listing line of entry, with its newline.
 void PrintListingLine(std::FILE* out, const DirectoryEntry& entry);
 
 // Writes the listing line of file followed by its state in words.
 void PrintListedFile(std::FILE* out, const survey::FileSurvey& file);
 
-// Writes one line for each thing wrong with disk: an unknown medium, each
-// file that is not intact.  Nothing for a sound disk.
+// Writes one line for each thing wrong with disk: an unknown medium, a
+// damaged directory, each file that is not intact.  Nothing for a sound disk.
 void PrintProblems(std::FILE* out, const survey::DiskSurvey& disk);
 
-// Writes "N files in M images: I intact, D damaged" and the unknown media.
+// Writes "N files in M images: I intact, D damaged", then the damaged
+// directories and unknown media if any.
 void PrintSummary(std::FILE* out, const survey::Tally& tally);
 
 }  // namespace views

@@ -51,9 +51,12 @@ Bytes OddEntries() {
   return image.Build();
 }
 
-Bytes Marked2HD() {
+// The 2DD disk with the media byte of 2HD; badDirectory flags sector 3 of
+// track 0, the directory's first.
+Bytes Marked2HD(bool badDirectory = false) {
   Image image = ThreeFiles(k2DD, false);
   image.mediaType = 0x20;
+  image.tracks[0][2].status = badDirectory ? 0xB0 : 0;
   return image.Build();
 }
 
@@ -112,6 +115,14 @@ TEST(D88, VerbsPrintWhatIsWrong) {
       {"test damaged", {"test", "{C}"}, damaged, 2,
        "image 0: TBL: " + tblDamage + "\nimage 0: LONG: damaged: TRK=02 SEC=03 flagged bad\n"
        "3 files in 1 image: 1 intact, 2 damaged\n", ""},
+      {"test directory", {"test", "{C}"}, Marked2HD(true), 2,
+       "image 0: directory damaged: TRK=00 SEC=03 flagged bad, entries may be lost\n"
+       "3 files in 1 image: 3 intact, 0 damaged, 1 damaged directory\n",
+       "d88: image 0: media byte 0x20, records are 2DD\n"},
+      {"extract directory", {"extract", "-C", "{C}.out", "{C}"}, Marked2HD(true), 2,
+       "MEDIA TYPE=2DD\nREAD TRK=00 SEC=06 SIZE=9\nTBL  TRK=00 SEC=07 SIZE=4096\n"
+       "LONG TRK=01 SEC=06 SIZE=12192\ndamaged: directory\n",
+       "d88: image 0: media byte 0x20, records are 2DD\n"},
       {"test two disks", {"test", "{C}"}, Concat({sound, sound}), 0,
        "6 files in 2 images: 6 intact, 0 damaged\n", ""},
       {"test mislabelled", {"test", "{C}"}, Marked2HD(), 0,
