@@ -66,12 +66,20 @@ bool ParseOptions(int argc, const char* const* argv, std::FILE* err, Options* op
   if (options->verb == Verb::kHelp || options->verb == Verb::kVersion) return true;
   const bool extract = options->verb == Verb::kExtract;
   const bool map = options->verb == Verb::kMap;
+  bool optionsEnded = false;  // after "--" every argument is a path
   for (int i = 2; i < argc; ++i) {
     const char* arg = argv[i];
+    if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
+      if (options->container != nullptr) return Fail(err, "more than one container given: ", arg);
+      options->container = arg;
+      continue;
+    }
     const bool takesValue =
         std::strcmp(arg, "-i") == 0 || std::strcmp(arg, "-C") == 0 || std::strcmp(arg, "--svg") == 0;
     if (takesValue && i + 1 == argc) return Fail(err, "a value is missing after ", arg);
-    if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+    if (std::strcmp(arg, "--") == 0) {
+      optionsEnded = true;
+    } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
       options->verb = Verb::kHelp;
       return true;
     } else if (std::strcmp(arg, "--json") == 0) {
@@ -88,14 +96,11 @@ bool ParseOptions(int argc, const char* const* argv, std::FILE* err, Options* op
       if (!ParseImage(argv[++i], &options->image)) return Fail(err, "not an image index (0-63): ", argv[i]);
     } else if (std::strcmp(arg, "-C") == 0) {
       options->directory = argv[++i];
-    } else if (arg[0] == '-' && arg[1] != '\0') {
-      return Fail(err, "unknown option: ", arg);
-    } else if (options->container != nullptr) {
-      return Fail(err, "more than one container given: ", arg);
     } else {
-      options->container = arg;
+      return Fail(err, "unknown option: ", arg);
     }
   }
+  if (options->json && options->svg != nullptr) return Fail(err, "--json and --svg exclude each other", "");
   if (options->container == nullptr) return Fail(err, "no container given", "");
   return true;
 }

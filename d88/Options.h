@@ -1,4 +1,5 @@
-// The command line of d88: d88 VERB [options] CONTAINER.
+// The command line of d88: d88 VERB [options] CONTAINER; options and the
+// container in any order, "--" ending the options.
 #ifndef D88EXTRACT_D88_OPTIONS_H
 #define D88EXTRACT_D88_OPTIONS_H
 

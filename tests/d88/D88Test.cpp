@@ -146,6 +146,7 @@ TEST(D88, VerbsPrintWhatIsWrong) {
        "d88: not an image index (0-63): 64\nTry 'd88 --help' for more information.\n"},
       {"two containers", {"test", "a", "b"}, {}, 1, "",
        "d88: more than one container given: b\nTry 'd88 --help' for more information.\n"},
+      {"-- ends options", {"test", "--", "-x"}, {}, 1, "", "d88: cannot open -x\n"},
       {"no -i image", {"extract", "-i", "1", "{C}"}, sound, 1, "", "d88: {C} has no image 1 (it holds 1)\n"},
       {"version", {"--version"}, {}, 0, "d88 1.0.0\n", ""},
   };
