@@ -91,6 +91,18 @@ D88Run RunD88With(std::vector<std::string> args, const Bytes& container, const S
   return D88Run{status, ReadBack(out), ReadBack(err)};
 }
 
+// Checks that the parser command (a POSIX tool, skipped where missing or
+// under Wine) accepts the file at path.
+void ExpectParses(const std::string& parser, const std::string& path) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "no parser under Wine";
+#else
+  const std::string tool = parser.substr(0, parser.find(' '));
+  if (std::system(("command -v " + tool + " >/dev/null").c_str()) != 0) GTEST_SKIP() << tool << " missing";
+  EXPECT_EQ(std::system((parser + " '" + path + "' >/dev/null").c_str()), 0) << parser;
+#endif
+}
+
 struct Case {
   const char* what;
   std::vector<std::string> args;
@@ -171,6 +183,8 @@ TEST(D88, JsonNamesTheFieldsAndDecodesNames) {
                            "\"beyondDisk\": true", "\"damaged\": 5"}) {
     EXPECT_NE(r.out.find(line), std::string::npos) << line;
   }
+  WriteFileBytes(dir.File("list.json"), ToBytes(r.out));
+  ExpectParses("python3 -m json.tool", dir.File("list.json"));
   EXPECT_EQ(r.out.substr(0, 16), "{\n  \"images\": [\n");
   EXPECT_EQ(r.out.substr(r.out.size() - 6), "  }\n}\n");
 }
@@ -249,6 +263,8 @@ TEST(D88, MapShowsOwnersAndStates) {
   EXPECT_NE(json.out.find("    [[2, \"intact\"], [2, \"duplicate\"], [2, \"intact\"], [2, \"intact\"], [2, \"long\"], [2, \"duplicate\"],"),
             std::string::npos);
   EXPECT_NE(json.out.find("{\"track\": 3, \"c\": 9, \"h\": 0, \"r\": 1, \"n\": 3}"), std::string::npos);
+  WriteFileBytes(dir.File("map.json"), ToBytes(json.out));
+  ExpectParses("python3 -m json.tool", dir.File("map.json"));
 }
 
 // The picture is well-formed XML with one cell per sector of the medium.
@@ -261,12 +277,7 @@ TEST(D88, MapDrawsOneCellPerSector) {
   std::size_t cells = 0;
   for (std::size_t at = 0; (at = text.find("<rect class=\"cell ", at)) != std::string::npos; ++at) ++cells;
   EXPECT_EQ(cells, 154u * 8u);
-#if defined(_WIN32)
-  GTEST_SKIP() << "no XML parser under Wine";
-#else
-  if (std::system("xmllint --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "xmllint not installed";
-  EXPECT_EQ(std::system(("xmllint --noout '" + svg + "'").c_str()), 0);
-#endif
+  ExpectParses("xmllint --noout", svg);
 }
 
 }  // namespace
