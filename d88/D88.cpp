@@ -60,7 +60,8 @@ int SurveyAll(DiskImage& disk, const cli::Options& options, const Console& conso
     } else if (list) {
       views::PrintImageLine(console.out, diskSurvey.image);
       views::PrintDirectoryDamage(console.out, diskSurvey);
-      for (int i = 0; i < diskSurvey.fileCount; ++i) views::PrintListedFile(console.out, diskSurvey.files[i]);
+      for (int i = 0; i < diskSurvey.fileCount; ++i)
+        views::PrintListedFile(console.out, diskSurvey.files[i]);
     } else {
       views::PrintProblems(console.out, diskSurvey);
     }
@@ -155,7 +156,8 @@ int Extract(DiskImage& disk, const cli::Options& options, const Console& console
   // No name has more than 4 bytes, so "directory" is never a file's.
   std::fputs(directoryDamaged ? "damaged: directory" : "damaged:", console.out);
   for (int i = 0; i < diskSurvey.fileCount; ++i) {
-    if (!diskSurvey.files[i].Intact()) std::fprintf(console.out, " %s", diskSurvey.files[i].entry.name);
+    if (!diskSurvey.files[i].Intact())
+      std::fprintf(console.out, " %s", diskSurvey.files[i].entry.name);
   }
   std::fputc('\n', console.out);
   return kExitDamaged;

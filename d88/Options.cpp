@@ -36,10 +36,10 @@ struct VerbName {
   Verb verb;         // what it selects
 };
 
-constexpr VerbName kVerbs[] = {{"list", Verb::kList},       {"test", Verb::kTest},
-                               {"extract", Verb::kExtract}, {"map", Verb::kMap},
-                               {"-h", Verb::kHelp},
-                               {"--help", Verb::kHelp},     {"--version", Verb::kVersion}};
+constexpr VerbName kVerbs[] = {{"list", Verb::kList},        {"test", Verb::kTest},
+                               {"extract", Verb::kExtract},  {"map", Verb::kMap},
+                               {"-h", Verb::kHelp},          {"--help", Verb::kHelp},
+                               {"--version", Verb::kVersion}};
 
 bool Fail(std::FILE* err, const char* what, const char* detail) {
   std::fprintf(err, "d88: %s%s\nTry 'd88 --help' for more information.\n", what, detail);
@@ -74,8 +74,8 @@ bool ParseOptions(int argc, const char* const* argv, std::FILE* err, Options* op
       options->container = arg;
       continue;
     }
-    const bool takesValue =
-        std::strcmp(arg, "-i") == 0 || std::strcmp(arg, "-C") == 0 || std::strcmp(arg, "--svg") == 0;
+    const bool takesValue = std::strcmp(arg, "-i") == 0 || std::strcmp(arg, "-C") == 0 ||
+                            std::strcmp(arg, "--svg") == 0;
     if (takesValue && i + 1 == argc) return Fail(err, "a value is missing after ", arg);
     if (std::strcmp(arg, "--") == 0) {
       optionsEnded = true;
@@ -93,14 +93,16 @@ bool ParseOptions(int argc, const char* const* argv, std::FILE* err, Options* op
       if (!map) return Fail(err, arg, " applies to map only");
       options->svg = argv[++i];
     } else if (std::strcmp(arg, "-i") == 0) {
-      if (!ParseImage(argv[++i], &options->image)) return Fail(err, "not an image index (0-63): ", argv[i]);
+      if (!ParseImage(argv[++i], &options->image))
+        return Fail(err, "not an image index (0-63): ", argv[i]);
     } else if (std::strcmp(arg, "-C") == 0) {
       options->directory = argv[++i];
     } else {
       return Fail(err, "unknown option: ", arg);
     }
   }
-  if (options->json && options->svg != nullptr) return Fail(err, "--json and --svg exclude each other", "");
+  if (options->json && options->svg != nullptr)
+    return Fail(err, "--json and --svg exclude each other", "");
   if (options->container == nullptr) return Fail(err, "no container given", "");
   return true;
 }

@@ -14,12 +14,12 @@ namespace d88 {
 constexpr int kMaxTrackRecords = 64;
 
 struct TrackRecord {
-  std::uint8_t id[4];         // C, H, R, N as recorded
-  std::int32_t sectorCount;   // records in this track, as this record says
-  std::uint8_t density;       // header byte 6
-  std::uint8_t deletedMark;   // header byte 7
-  std::uint8_t status;        // header byte 8; non-zero when the dump saw an error
-  std::int32_t dataLength;    // data bytes after the header
+  std::uint8_t id[4];        // C, H, R, N as recorded
+  std::int32_t sectorCount;  // records in this track, as this record says
+  std::uint8_t density;      // header byte 6
+  std::uint8_t deletedMark;  // header byte 7
+  std::uint8_t status;       // header byte 8; non-zero when the dump saw an error
+  std::int32_t dataLength;   // data bytes after the header
 };
 
 }  // namespace d88

@@ -14,7 +14,8 @@ int DiskImage::ReadTrackRecords(int track, d88::TrackRecord* records, int maxRec
     d88::RecordHeader header;
     if (!d88::ReadRecordHeader(window, file, position, &header)) break;
     std::uint8_t flags[3];
-    if (window.ReadAt(file, position + d88::kDensityOffset, flags, sizeof flags) != sizeof flags) break;
+    if (window.ReadAt(file, position + d88::kDensityOffset, flags, sizeof flags) != sizeof flags)
+      break;
     d88::TrackRecord& record = records[listed];
     for (int b = 0; b < 4; ++b) record.id[b] = header.id[b];
     record.sectorCount = header.sectorCount;

@@ -70,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 #endif
   static DiskImage disk;
   static survey::DiskSurvey survey;
-  if (!d88test::WriteFileBytes(path, d88test::Bytes(data, data + size))) Fail("cannot write the input");
+  if (!d88test::WriteFileBytes(path, d88test::Bytes(data, data + size)))
+    Fail("cannot write the input");
   if (!disk.Open(path.c_str())) Fail("the reader cannot open the container");
   const int images = disk.GetImageCount();
   for (int k = 0; k < images; ++k) {

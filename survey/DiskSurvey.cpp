@@ -39,7 +39,8 @@ void JudgeTrack(DiskImage& disk, int t, const MediaGeometry& g, DiskSurvey* out)
     SectorState& state = out->sectors[t * g.sectorsPerTrack + r - 1];
     if (seen[r - 1]) {
       // A full first copy is still read, but which copy is right is unknown.
-      if (state == SectorState::kIntact || state == SectorState::kLong) state = SectorState::kDuplicate;
+      if (state == SectorState::kIntact || state == SectorState::kLong)
+        state = SectorState::kDuplicate;
       continue;
     }
     seen[r - 1] = true;
@@ -90,7 +91,7 @@ bool SurveyDisk(DiskImage& disk, int k, DiskSurvey* out) {
   out->slots = g.tracks * g.sectorsPerTrack;
   for (int p = 0; p < out->slots; ++p) {
     const int got = out->requests[p].result;
-    out->sectors[p] = got == 0 ? SectorState::kMissing
+    out->sectors[p] = got == 0              ? SectorState::kMissing
                       : got < g.sectorBytes ? SectorState::kShort
                                             : SectorState::kIntact;
     out->owner[p] = kNoOwner;

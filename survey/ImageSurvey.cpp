@@ -47,12 +47,18 @@ bool DamagesData(SectorState state) {
 
 const char* SectorStateName(SectorState state) {
   switch (state) {
-    case SectorState::kIntact: return "intact";
-    case SectorState::kMissing: return "missing";
-    case SectorState::kShort: return "short";
-    case SectorState::kLong: return "long";
-    case SectorState::kDuplicate: return "duplicate";
-    case SectorState::kFlaggedBad: return "flagged bad";
+    case SectorState::kIntact:
+      return "intact";
+    case SectorState::kMissing:
+      return "missing";
+    case SectorState::kShort:
+      return "short";
+    case SectorState::kLong:
+      return "long";
+    case SectorState::kDuplicate:
+      return "duplicate";
+    case SectorState::kFlaggedBad:
+      return "flagged bad";
   }
   return "?";
 }

@@ -43,14 +43,14 @@ const char* MediumName(const MediaGeometry& medium);
 // One image of the container, as its header and a sample of its records
 // show it.
 struct ImageSummary {
-  int index;                         // position in the container, from 0
-  char name[d88::kNameSize + 1];     // header name bytes, NUL-terminated
-  int mediaByte;                     // header byte 27, 0-255
-  std::int32_t size;                 // header size field
-  int tracksRecorded;                // tracks with at least one readable record
-  const MediaGeometry* medium;       // the medium in use; null when unknown
-  const MediaGeometry* recordMedium; // what the records show; null when they say nothing
-  bool mediumFromRecords;            // the records overrule a header byte that disagrees
+  int index;                          // position in the container, from 0
+  char name[d88::kNameSize + 1];      // header name bytes, NUL-terminated
+  int mediaByte;                      // header byte 27, 0-255
+  std::int32_t size;                  // header size field
+  int tracksRecorded;                 // tracks with at least one readable record
+  const MediaGeometry* medium;        // the medium in use; null when unknown
+  const MediaGeometry* recordMedium;  // what the records show; null when they say nothing
+  bool mediumFromRecords;             // the records overrule a header byte that disagrees
 };
 
 // A sector that spoils a file, by its place on the disk.
@@ -65,8 +65,8 @@ constexpr int kListedDamage = 8;
 
 // The sectors that spoil some data: how many, and the first of them.
 struct DamageList {
-  int count;                           // sectors that spoil the data
-  SectorDamage first[kListedDamage];   // the first min(count, kListedDamage)
+  int count;                          // sectors that spoil the data
+  SectorDamage first[kListedDamage];  // the first min(count, kListedDamage)
 
   // Counts slot p (of a disk with spt sectors a track) in state.
   void Add(int p, int spt, SectorState state);
@@ -74,11 +74,11 @@ struct DamageList {
 
 // One directory entry and what its data is made of.
 struct FileSurvey {
-  DirectoryEntry entry;                    // decoded as the tool decodes it
-  DataRange range;                         // the bytes of the disk buffer it gets
-  DamageList damage;                       // covered sectors that spoil its data
-  bool cutOff;                             // gets fewer bytes than its size says
-  bool beyondDisk;                         // covers zeros past the disk's own area
+  DirectoryEntry entry;  // decoded as the tool decodes it
+  DataRange range;       // the bytes of the disk buffer it gets
+  DamageList damage;     // covered sectors that spoil its data
+  bool cutOff;           // gets fewer bytes than its size says
+  bool beyondDisk;       // covers zeros past the disk's own area
 
   // True when the file holds exactly the recorded sectors' bytes.
   bool Intact() const { return damage.count == 0 && !cutOff && !beyondDisk; }
@@ -86,8 +86,8 @@ struct FileSurvey {
 
 // A record whose ID does not belong on the track it is recorded on.
 struct StrayRecord {
-  int track;            // the track index it is recorded on
-  std::uint8_t id[4];   // C, H, R, N as recorded
+  int track;           // the track index it is recorded on
+  std::uint8_t id[4];  // C, H, R, N as recorded
 };
 
 // The most stray records listed per disk; more are only counted.
@@ -103,28 +103,28 @@ constexpr std::int16_t kDirectoryOwner = -2;  // the directory is read from it
 // One disk surveyed in full.  Large (it holds the loaded disk), so keep
 // one with static storage.
 struct DiskSurvey {
-  ImageSummary image;                          // the image surveyed
-  int slots;                                   // sectors of its medium; 0 when unknown
-  SectorState sectors[kSlots];                 // state of slot p: track p / spt, sector p % spt + 1
-  std::int16_t owner[kSlots];                  // first file covering slot p, or kNoOwner, kDirectoryOwner
-  DamageList directoryDamage;                  // directory sectors that spoil it
-  int strayRecords;                            // records not belonging on their track
-  StrayRecord strays[kListedStrays];           // the first of them
-  int fileCount;                               // directory entries before the end mark
-  FileSurvey files[kMaxDirectoryEntries];      // files[0 .. fileCount)
+  ImageSummary image;                 // the image surveyed
+  int slots;                          // sectors of its medium; 0 when unknown
+  SectorState sectors[kSlots];        // state of slot p: track p / spt, sector p % spt + 1
+  std::int16_t owner[kSlots];         // first file covering slot p, or kNoOwner, kDirectoryOwner
+  DamageList directoryDamage;         // directory sectors that spoil it
+  int strayRecords;                   // records not belonging on their track
+  StrayRecord strays[kListedStrays];  // the first of them
+  int fileCount;                      // directory entries before the end mark
+  FileSurvey files[kMaxDirectoryEntries];         // files[0 .. fileCount)
   std::uint8_t directory[kDirectoryBufferBytes];  // the directory as read
-  std::uint8_t data[kLargestDiskBytes];        // the disk as loaded, zero where unread
-  SectorRequest requests[kSlots];              // the load's requests and results
+  std::uint8_t data[kLargestDiskBytes];           // the disk as loaded, zero where unread
+  SectorRequest requests[kSlots];                 // the load's requests and results
 };
 
 // Counts over the disks of a container.
 struct Tally {
-  int images = 0;        // disks surveyed
-  int unknownMedia = 0;  // of them, those whose medium is unknown
+  int images = 0;              // disks surveyed
+  int unknownMedia = 0;        // of them, those whose medium is unknown
   int damagedDirectories = 0;  // of the known ones, those with a damaged directory
-  int files = 0;         // files of all known disks
-  int intact = 0;        // of them, the intact ones
-  int damaged = 0;       // of them, the others
+  int files = 0;               // files of all known disks
+  int intact = 0;              // of them, the intact ones
+  int damaged = 0;             // of them, the others
 
   // Counts disk in.
   void Add(const DiskSurvey& disk);

@@ -22,9 +22,14 @@ void LoadDisk(DiskImage& disk, const MediaGeometry& geometry, std::uint8_t* imag
     const int t = p / geometry.sectorsPerTrack;
     const int r = p % geometry.sectorsPerTrack + 1;
     requests[p] = SectorRequest{
-        t, t >> 1, t & 1, r, geometry.sizeCode,
+        t,
+        t >> 1,
+        t & 1,
+        r,
+        geometry.sizeCode,
         image + static_cast<std::size_t>(p) * static_cast<std::size_t>(geometry.sectorBytes),
-        geometry.sectorBytes, 0};
+        geometry.sectorBytes,
+        0};
   }
   // Unread sectors stay zero.
   disk.ReadSectorBatch(requests, sectors);

@@ -31,11 +31,11 @@ class JsonWriter {
   // Writes the separator, line break, indent and key before a value.
   void Next(const char* key);
 
-  std::FILE* out_;                        // where the document goes
-  int depth_ = 0;                         // open objects and arrays
-  char closer_[kMaxDepth] = {};           // '}' or ']' for each open level
-  bool empty_[kMaxDepth] = {};            // no value written yet at that level
-  bool inline_[kMaxDepth] = {};           // that level is written on one line
+  std::FILE* out_;               // where the document goes
+  int depth_ = 0;                // open objects and arrays
+  char closer_[kMaxDepth] = {};  // '}' or ']' for each open level
+  bool empty_[kMaxDepth] = {};   // no value written yet at that level
+  bool inline_[kMaxDepth] = {};  // that level is written on one line
 };
 
 }  // namespace views

@@ -35,12 +35,15 @@ constexpr UINT kNameCodePage = 932;
 // UTF-8 at out; returns the bytes it took, 0 when they are not a character.
 std::size_t DecodeOne(const char* bytes, std::size_t length, char* out, std::size_t outSize,
                       std::size_t* used) {
-  const int take = IsDBCSLeadByteEx(kNameCodePage, static_cast<BYTE>(bytes[0])) && length > 1 ? 2 : 1;
+  const int take =
+      IsDBCSLeadByteEx(kNameCodePage, static_cast<BYTE>(bytes[0])) && length > 1 ? 2 : 1;
   wchar_t wide[2];
-  const int wideLength = MultiByteToWideChar(kNameCodePage, MB_ERR_INVALID_CHARS, bytes, take, wide, 2);
+  const int wideLength =
+      MultiByteToWideChar(kNameCodePage, MB_ERR_INVALID_CHARS, bytes, take, wide, 2);
   if (wideLength == 0) return 0;
   char utf8[8];
-  const int utf8Length = WideCharToMultiByte(CP_UTF8, 0, wide, wideLength, utf8, sizeof utf8, nullptr, nullptr);
+  const int utf8Length =
+      WideCharToMultiByte(CP_UTF8, 0, wide, wideLength, utf8, sizeof utf8, nullptr, nullptr);
   if (utf8Length <= 0) return 0;
   Append(utf8, static_cast<std::size_t>(utf8Length), out, outSize, used);
   return static_cast<std::size_t>(take);

@@ -13,12 +13,18 @@ namespace {
 // The mark after a cell's letter, by state: blank when intact.
 char StateMark(survey::SectorState state) {
   switch (state) {
-    case survey::SectorState::kIntact: return ' ';
-    case survey::SectorState::kMissing: return 'x';
-    case survey::SectorState::kShort: return 's';
-    case survey::SectorState::kLong: return 'l';
-    case survey::SectorState::kDuplicate: return 'd';
-    case survey::SectorState::kFlaggedBad: return '!';
+    case survey::SectorState::kIntact:
+      return ' ';
+    case survey::SectorState::kMissing:
+      return 'x';
+    case survey::SectorState::kShort:
+      return 's';
+    case survey::SectorState::kLong:
+      return 'l';
+    case survey::SectorState::kDuplicate:
+      return 'd';
+    case survey::SectorState::kFlaggedBad:
+      return '!';
   }
   return '?';
 }
@@ -54,7 +60,8 @@ void PrintCell(std::FILE* out, int owner, survey::SectorState state, bool colour
 bool IsPlainRow(const survey::DiskSurvey& disk, int t) {
   const int spt = disk.image.medium->sectorsPerTrack;
   for (int slot = t * spt; slot < (t + 1) * spt; ++slot) {
-    if (disk.owner[slot] != survey::kNoOwner || disk.sectors[slot] != survey::SectorState::kIntact) return false;
+    if (disk.owner[slot] != survey::kNoOwner || disk.sectors[slot] != survey::SectorState::kIntact)
+      return false;
   }
   return true;
 }
@@ -85,22 +92,27 @@ void PrintMap(std::FILE* out, const survey::DiskSurvey& disk, bool colour) {
   const MediaGeometry& g = *disk.image.medium;
   char name[kNameTextBytes];
   DecodeName(disk.image.name, std::strlen(disk.image.name), name, sizeof name);
-  std::fprintf(out, "image %d \"%s\", %s: a row per track, a cell per sector: its file (# the\n"
-               "directory, . none), then x missing, s short, l long, d duplicate ID, ! flagged bad\n",
-               disk.image.index, name, survey::MediumName(g));
+  std::fprintf(
+      out,
+      "image %d \"%s\", %s: a row per track, a cell per sector: its file (# the\n"
+      "directory, . none), then x missing, s short, l long, d duplicate ID, ! flagged bad\n",
+      disk.image.index, name, survey::MediumName(g));
   for (int i = 0; i < disk.fileCount; ++i) {
-    std::fprintf(out, "%s%c=%s", i == 0 ? "files: " : "  ", FileLetter(i), disk.files[i].entry.name);
+    std::fprintf(out, "%s%c=%s", i == 0 ? "files: " : "  ", FileLetter(i),
+                 disk.files[i].entry.name);
   }
   if (disk.fileCount > 0) std::fputc('\n', out);
   std::fputs("TRK", out);
-  for (int r = 1; r <= g.sectorsPerTrack; ++r) std::fprintf(out, r < g.sectorsPerTrack ? " %-2d" : " %d", r);
+  for (int r = 1; r <= g.sectorsPerTrack; ++r)
+    std::fprintf(out, r < g.sectorsPerTrack ? " %-2d" : " %d", r);
   std::fputc('\n', out);
   // A run of rows with nothing to see shows as its first row and a line
   // saying how far it goes.
   for (int t = 0; t < g.tracks; ++t) {
     const bool plain = IsPlainRow(disk, t);
     if (plain && t > 0 && IsPlainRow(disk, t - 1)) {
-      if (t + 1 == g.tracks || !IsPlainRow(disk, t + 1)) std::fprintf(out, " .. to %02x the same\n", t);
+      if (t + 1 == g.tracks || !IsPlainRow(disk, t + 1))
+        std::fprintf(out, " .. to %02x the same\n", t);
       continue;
     }
     std::fprintf(out, " %02x", t);

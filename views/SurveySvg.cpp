@@ -10,10 +10,10 @@ namespace views {
 
 namespace {
 
-constexpr int kCellWidth = 8;     // one track
-constexpr int kCellHeight = 14;   // one sector
-constexpr int kLeft = 40;         // room for the sector numbers
-constexpr int kTop = 36;          // room for the title and track numbers
+constexpr int kCellWidth = 8;    // one track
+constexpr int kCellHeight = 14;  // one sector
+constexpr int kLeft = 40;        // room for the sector numbers
+constexpr int kTop = 36;         // room for the title and track numbers
 constexpr int kLegendItemWidth = 170;
 constexpr int kLegendRowHeight = 18;
 
@@ -26,19 +26,25 @@ constexpr const char* kDirectoryFill = "#9e9e9e";
 constexpr const char* kUnownedFill = "#e8e8e8";
 
 // The states that get a mark, in legend order.
-constexpr survey::SectorState kMarked[] = {survey::SectorState::kMissing, survey::SectorState::kShort,
-                                           survey::SectorState::kLong, survey::SectorState::kDuplicate,
-                                           survey::SectorState::kFlaggedBad};
+constexpr survey::SectorState kMarked[] = {
+    survey::SectorState::kMissing, survey::SectorState::kShort, survey::SectorState::kLong,
+    survey::SectorState::kDuplicate, survey::SectorState::kFlaggedBad};
 
 // The mark colour of a state; null for intact.
 const char* MarkColour(survey::SectorState state) {
   switch (state) {
-    case survey::SectorState::kIntact: return nullptr;
-    case survey::SectorState::kMissing: return "#000000";
-    case survey::SectorState::kShort: return "#ff7f00";
-    case survey::SectorState::kLong: return "#6a3d9a";
-    case survey::SectorState::kDuplicate: return "#1f78b4";
-    case survey::SectorState::kFlaggedBad: return "#e31a1c";
+    case survey::SectorState::kIntact:
+      return nullptr;
+    case survey::SectorState::kMissing:
+      return "#000000";
+    case survey::SectorState::kShort:
+      return "#ff7f00";
+    case survey::SectorState::kLong:
+      return "#6a3d9a";
+    case survey::SectorState::kDuplicate:
+      return "#1f78b4";
+    case survey::SectorState::kFlaggedBad:
+      return "#e31a1c";
   }
   return nullptr;
 }
@@ -80,8 +86,10 @@ void WriteDecodedName(std::FILE* out, const char* bytes) {
 void LegendSwatch(std::FILE* out, int i, int perRow, int top, const char* fill) {
   const int x = kLeft + (i % perRow) * kLegendItemWidth;
   const int y = top + (i / perRow) * kLegendRowHeight;
-  std::fprintf(out, "<rect x=\"%d\" y=\"%d\" width=\"12\" height=\"12\" fill=\"%s\" stroke=\"#666\"/>"
-               "<text x=\"%d\" y=\"%d\">", x, y, fill, x + 16, y + 10);
+  std::fprintf(out,
+               "<rect x=\"%d\" y=\"%d\" width=\"12\" height=\"12\" fill=\"%s\" stroke=\"#666\"/>"
+               "<text x=\"%d\" y=\"%d\">",
+               x, y, fill, x + 16, y + 10);
 }
 
 // Writes the cell of sector r + 1 of track t, with its name and state as
@@ -97,8 +105,9 @@ void WriteCell(std::FILE* out, const survey::DiskSurvey& disk, int t, int r) {
   } else {
     std::fputs(owner == survey::kDirectoryOwner ? "dir" : "none", out);
   }
-  std::fprintf(out, "\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\"><title>TRK=%02x SEC=%02x %s", x,
-               y, kCellWidth, kCellHeight, t, r + 1, survey::SectorStateName(disk.sectors[slot]));
+  std::fprintf(out, "\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\"><title>TRK=%02x SEC=%02x %s",
+               x, y, kCellWidth, kCellHeight, t, r + 1,
+               survey::SectorStateName(disk.sectors[slot]));
   if (owner == survey::kDirectoryOwner) std::fputs(", directory", out);
   if (owner >= 0) {
     std::fputs(", ", out);
@@ -122,11 +131,15 @@ void WriteMapSvg(std::FILE* out, const survey::DiskSurvey& disk) {
   const int legendItems = disk.fileCount + 2 + 5;
   const int width = kLeft + gridWidth + 10;
   const int height = legendTop + (legendItems + perRow - 1) / perRow * kLegendRowHeight + 10;
-  std::fprintf(out, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+  std::fprintf(out,
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "
-               "font-family=\"sans-serif\" font-size=\"11\">\n", width, height);
+               "font-family=\"sans-serif\" font-size=\"11\">\n",
+               width, height);
   WriteStyle(out);
-  std::fprintf(out, "<rect width=\"100%%\" height=\"100%%\" fill=\"#ffffff\"/>\n<text x=\"%d\" y=\"12\">image %d \"",
+  std::fprintf(out,
+               "<rect width=\"100%%\" height=\"100%%\" fill=\"#ffffff\"/>\n<text x=\"%d\" "
+               "y=\"12\">image %d \"",
                kLeft, disk.image.index);
   WriteDecodedName(out, disk.image.name);
   std::fprintf(out, "\", %s: tracks across, sectors down</text>\n", survey::MediumName(g));
@@ -134,7 +147,8 @@ void WriteMapSvg(std::FILE* out, const survey::DiskSurvey& disk) {
     std::fprintf(out, "<text x=\"%d\" y=\"%d\">%02x</text>\n", kLeft + t * kCellWidth, kTop - 4, t);
   }
   for (int r = 1; r <= g.sectorsPerTrack; ++r) {
-    std::fprintf(out, "<text x=\"%d\" y=\"%d\">%d</text>\n", kLeft - 16, kTop + r * kCellHeight - 3, r);
+    std::fprintf(out, "<text x=\"%d\" y=\"%d\">%d</text>\n", kLeft - 16, kTop + r * kCellHeight - 3,
+                 r);
   }
   for (int t = 0; t < g.tracks; ++t) {
     for (int r = 0; r < g.sectorsPerTrack; ++r) WriteCell(out, disk, t, r);

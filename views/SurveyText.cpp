@@ -48,7 +48,8 @@ void PrintFileState(std::FILE* out, const survey::FileSurvey& file) {
 void PrintImageLine(std::FILE* out, const survey::ImageSummary& image) {
   char name[kNameTextBytes];
   DecodeName(image.name, std::strlen(image.name), name, sizeof name);
-  std::fprintf(out, "image %d \"%s\": media byte 0x%02x, medium %s%s, size %ld, %d tracks recorded\n",
+  std::fprintf(out,
+               "image %d \"%s\": media byte 0x%02x, medium %s%s, size %ld, %d tracks recorded\n",
                image.index, name, image.mediaByte,
                image.medium != nullptr ? survey::MediumName(*image.medium) : "unknown",
                image.mediumFromRecords ? " (from the records)" : "", static_cast<long>(image.size),
@@ -102,13 +103,15 @@ void PrintProblems(std::FILE* out, const survey::DiskSurvey& disk) {
 
 void PrintSummary(std::FILE* out, const survey::Tally& tally) {
   std::fprintf(out, "%d file%s in %d image%s: %d intact, %d damaged", tally.files,
-               Plural(tally.files), tally.images, Plural(tally.images), tally.intact, tally.damaged);
+               Plural(tally.files), tally.images, Plural(tally.images), tally.intact,
+               tally.damaged);
   if (tally.damagedDirectories > 0) {
     std::fprintf(out, ", %d damaged director%s", tally.damagedDirectories,
                  tally.damagedDirectories == 1 ? "y" : "ies");
   }
   if (tally.unknownMedia > 0) {
-    std::fprintf(out, ", %d image%s of unknown medium", tally.unknownMedia, Plural(tally.unknownMedia));
+    std::fprintf(out, ", %d image%s of unknown medium", tally.unknownMedia,
+                 Plural(tally.unknownMedia));
   }
   std::fputc('\n', out);
 }
