@@ -46,21 +46,10 @@ bool DamagesData(SectorState state) {
 }
 
 const char* SectorStateName(SectorState state) {
-  switch (state) {
-    case SectorState::kIntact:
-      return "intact";
-    case SectorState::kMissing:
-      return "missing";
-    case SectorState::kShort:
-      return "short";
-    case SectorState::kLong:
-      return "long";
-    case SectorState::kDuplicate:
-      return "duplicate";
-    case SectorState::kFlaggedBad:
-      return "flagged bad";
-  }
-  return "?";
+  // In the order of SectorState.
+  static constexpr const char* kNames[kSectorStates] = {"intact", "missing",   "short",
+                                                        "long",   "duplicate", "flagged bad"};
+  return kNames[static_cast<int>(state)];
 }
 
 const char* MediumName(const MediaGeometry& medium) {

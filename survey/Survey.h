@@ -30,6 +30,11 @@ enum class SectorState : std::uint8_t {
   kFlaggedBad,  // the dumping tool marked it with a non-zero status
 };
 
+// The number of states; each is an index below it.
+constexpr int kSectorStates = 6;
+static_assert(static_cast<int>(SectorState::kFlaggedBad) == kSectorStates - 1,
+              "the views index tables by state");
+
 // True for the states that leave a file's bytes wrong: missing, short and
 // flagged bad.  A long or repeated sector still gives a full sector.
 bool DamagesData(SectorState state);

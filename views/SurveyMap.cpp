@@ -10,24 +10,9 @@ namespace views {
 
 namespace {
 
-// The mark after a cell's letter, by state: blank when intact.
-char StateMark(survey::SectorState state) {
-  switch (state) {
-    case survey::SectorState::kIntact:
-      return ' ';
-    case survey::SectorState::kMissing:
-      return 'x';
-    case survey::SectorState::kShort:
-      return 's';
-    case survey::SectorState::kLong:
-      return 'l';
-    case survey::SectorState::kDuplicate:
-      return 'd';
-    case survey::SectorState::kFlaggedBad:
-      return '!';
-  }
-  return '?';
-}
+// The mark after a cell's letter, by state (in the order of SectorState):
+// blank when intact.
+constexpr char kStateMarks[survey::kSectorStates + 1] = " xsld!";
 
 // ANSI foreground colours for file letters, taken in turn.
 constexpr int kFileColours[] = {32, 34, 35, 36, 33, 92, 94, 95, 96};
@@ -37,7 +22,7 @@ constexpr int kFileColourCount = sizeof kFileColours / sizeof kFileColours[0];
 // row's last cell leaves out a blank mark, so no line ends in a space.
 void PrintCell(std::FILE* out, int owner, survey::SectorState state, bool colour, bool last) {
   const char letter = owner == survey::kDirectoryOwner ? '#' : owner < 0 ? '.' : FileLetter(owner);
-  const char mark = StateMark(state);
+  const char mark = kStateMarks[static_cast<int>(state)];
   if (!colour) {
     std::fprintf(out, " %c", letter);
     if (!last || mark != ' ') std::fputc(mark, out);

@@ -30,24 +30,10 @@ constexpr survey::SectorState kMarked[] = {
     survey::SectorState::kMissing, survey::SectorState::kShort, survey::SectorState::kLong,
     survey::SectorState::kDuplicate, survey::SectorState::kFlaggedBad};
 
-// The mark colour of a state; null for intact.
-const char* MarkColour(survey::SectorState state) {
-  switch (state) {
-    case survey::SectorState::kIntact:
-      return nullptr;
-    case survey::SectorState::kMissing:
-      return "#000000";
-    case survey::SectorState::kShort:
-      return "#ff7f00";
-    case survey::SectorState::kLong:
-      return "#6a3d9a";
-    case survey::SectorState::kDuplicate:
-      return "#1f78b4";
-    case survey::SectorState::kFlaggedBad:
-      return "#e31a1c";
-  }
-  return nullptr;
-}
+// The mark colour of each state, in the order of SectorState; none for
+// intact.
+constexpr const char* kMarkColours[survey::kSectorStates] = {nullptr,   "#000000", "#ff7f00",
+                                                             "#6a3d9a", "#1f78b4", "#e31a1c"};
 
 // The style sheet: cell outlines, file fills f0 ..., "none" and "dir".
 void WriteStyle(std::FILE* out) {
@@ -114,7 +100,7 @@ void WriteCell(std::FILE* out, const survey::DiskSurvey& disk, int t, int r) {
     WriteDecodedName(out, disk.files[owner].entry.name);
   }
   std::fputs("</title></rect>\n", out);
-  const char* mark = MarkColour(disk.sectors[slot]);
+  const char* mark = kMarkColours[static_cast<int>(disk.sectors[slot])];
   if (mark != nullptr) {
     std::fprintf(out, "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"%s\"/>\n", x + 2,
                  y + 3, kCellWidth - 4, kCellHeight - 6, mark);
@@ -164,7 +150,8 @@ void WriteMapSvg(std::FILE* out, const survey::DiskSurvey& disk) {
   LegendSwatch(out, disk.fileCount + 1, perRow, legendTop, kUnownedFill);
   std::fputs("no file</text>\n", out);
   for (int m = 0; m < 5; ++m) {
-    LegendSwatch(out, disk.fileCount + 2 + m, perRow, legendTop, MarkColour(kMarked[m]));
+    LegendSwatch(out, disk.fileCount + 2 + m, perRow, legendTop,
+                 kMarkColours[static_cast<int>(kMarked[m])]);
     std::fprintf(out, "%s</text>\n", survey::SectorStateName(kMarked[m]));
   }
   std::fputs("</svg>\n", out);
