@@ -9,7 +9,7 @@ namespace cli {
 
 const char kHelpText[] =
     "Usage: d88 VERB [options] CONTAINER\n"
-    "Lists, tests and extracts the disks of a D88 disk-image container.\n"
+    "Lists, tests, maps and extracts the disks of a D88 disk-image container.\n"
     "\n"
     "Verbs:\n"
     "  list      every disk image with its medium and its files, each file's state\n"
@@ -26,8 +26,9 @@ const char kHelpText[] =
     "  -h, --help  show this help and exit\n"
     "  --version   show the version and exit\n"
     "\n"
-    "Exit status: 0 every file intact, 2 a file damaged or a disk of unknown medium,\n"
-    "1 the command line is wrong, the container cannot be read or a file cannot be written.\n";
+    "Exit status: 0 all intact (or the listing or map written); 2 a file or directory\n"
+    "damaged, or a disk of unknown medium; 1 a wrong command line, a container that\n"
+    "cannot be read, no such image, or a file that cannot be written.\n";
 
 namespace {
 
