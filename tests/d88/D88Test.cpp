@@ -60,6 +60,14 @@ Bytes Marked2HD(bool badDirectory = false) {
   return image.Build();
 }
 
+// A 2HD disk whose second entry names a file outside the directory.
+Bytes Refused() {
+  DiskBuilder disk(k2HD);
+  const std::uint16_t at = disk.AddFile("READ", ToBytes("read me\r\n"));
+  disk.AddEntry(EntryBytes("../x", at, 1));
+  return FirstTracks(disk.Build(), 1).Build();
+}
+
 struct D88Run {
   int status;
   std::string out, err;
@@ -160,6 +168,11 @@ TEST(D88, VerbsPrintWhatIsWrong) {
       {"-- ends options", {"test", "--", "-x"}, {}, 1, "", "d88: cannot open -x\n"},
       {"no -i image", {"extract", "-i", "1", "{C}"}, sound, 1, "", "d88: {C} has no image 1 (it holds 1)\n"},
       {"version", {"--version"}, {}, 0, "d88 1.0.0\n", ""},
+      {"extract refuses", {"extract", "-C", "{C}.out", "{C}"}, Refused(), 1,
+       "MEDIA TYPE=2HD\nREAD TRK=00 SEC=04 SIZE=9\n../x TRK=00 SEC=04 SIZE=1\n",
+       "d88: cannot write the file \"../x\"\n"},
+      {"extract unknown", {"extract", "{C}"}, blank.Build(), 1, "",
+       "d88: image 0: medium unknown (media byte 0x00)\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
