@@ -13,7 +13,11 @@
 //   +...    tracks, each a run of sector records lying back to back:
 //             +0   C, H, R, N: the sector ID (data length 128 << N)
 //             +4   sector count, 16-bit: records in this track
-//             +6   not interpreted (8 bytes)
+//             +6   density, 1 byte (0x00 double, 0x40 single)
+//             +7   deleted-data mark, 1 byte (0x10 = deleted)
+//             +8   status, 1 byte: 0 = read well; dumping tools put the
+//                  controller's error code here (0xB0 = data CRC error)
+//             +9   not interpreted (5 bytes)
 //             +14  data length, 16-bit: data bytes after this header
 //             +16  data
 //
@@ -42,6 +46,9 @@ constexpr int kIdHeadOffset = 1;
 constexpr int kIdSectorOffset = 2;
 constexpr int kIdSizeCodeOffset = 3;
 constexpr int kSectorCountOffset = 4;
+constexpr int kDensityOffset = 6;
+constexpr int kDeletedMarkOffset = 7;
+constexpr int kStatusOffset = 8;
 constexpr int kDataLengthOffset = 14;
 
 // The most images one container is indexed for.

@@ -14,6 +14,7 @@
 #include "diskimage/ReadWindow.h"
 #include "diskimage/SectorBatch.h"
 #include "diskimage/SectorRequest.h"
+#include "diskimage/TrackRecord.h"
 
 class DiskImage {
  public:
@@ -38,6 +39,9 @@ class DiskImage {
 
   // Returns the current image's name: NUL-terminated, at most 16 bytes.
   const char* GetName() const { return name; }
+
+  // Returns the current image's size field; 0 when no image is current.
+  std::int32_t GetImageSize() const { return diskSize; }
 
   // Returns the current image's media type byte (0-255), -1 if none.
   int GetMediaType() const { return mediaType; }
@@ -70,6 +74,11 @@ class DiskImage {
   // buffer, 4 bytes a record.  Returns the number of bytes written: 0 for
   // an unusable track, never more than length.
   int ReadTrackIds(int track, std::uint8_t* buffer, int length);
+
+  // Lists track's records in recorded order, walking as ReadTrackIds does,
+  // into records (room for maxRecords, at most d88::kMaxTrackRecords are
+  // ever listed).  Returns how many were listed: 0 for an unusable track.
+  int ReadTrackRecords(int track, d88::TrackRecord* records, int maxRecords);
 
  private:
   // Returns the file position of track's first record, or -1 when the track

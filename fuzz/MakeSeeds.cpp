@@ -1,7 +1,8 @@
 // Writes the fuzzer's seed containers into the directory given as the
 // argument.  Each is small (only the tracks its files use are recorded) and
 // shows the fuzzer one part of the layout it might not find by itself:
-// both media, several images, records that are out of the ordinary,
+// both media, several images, records that are out of the ordinary, a
+// medium that its header misnames and sectors flagged bad,
 // directory entries that point anywhere and names that must be refused.
 #include <cstdio>
 #include <string>
@@ -69,6 +70,16 @@ Image OddEntries() {
   return FirstTracks(disk.Build(), 1);
 }
 
+// A 2DD disk that its header calls 2HD, with a sector of each file
+// flagged bad by the dumping tool (status byte 0xB0).
+Image Mislabelled() {
+  Image image = SmallDisk(k2DD);
+  image.mediaType = 0x20;
+  image.tracks[0][5].status = 0xB0;
+  image.tracks[1][0].status = 0xB0;
+  return image;
+}
+
 bool Write(const std::string& dir, const char* name, const Bytes& bytes) {
   if (WriteFileBytes(dir + name, bytes)) return true;
   std::fprintf(stderr, "make_seeds: cannot write %s%s\n", dir.c_str(), name);
@@ -92,6 +103,7 @@ int main(int argc, char** argv) {
             Concat({FirstTracks(SmallDisk(k2DD), 1).Build(), FirstTracks(SmallDisk(k2HD), 1).Build(),
                     header.Build()})) &&
       Write(dir, "seed-odd-records.d88", OddRecords().Build()) &&
-      Write(dir, "seed-odd-entries.d88", OddEntries().Build());
+      Write(dir, "seed-odd-entries.d88", OddEntries().Build()) &&
+      Write(dir, "seed-mislabelled.d88", Mislabelled().Build());
   return written ? 0 : 1;
 }

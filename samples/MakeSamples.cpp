@@ -1,9 +1,16 @@
-// Writes two sample containers, sample-2hd.d88 and sample-2dd.d88, into the
-// directory given as the argument:  make_samples DIR  Each
-// holds a few files of this project's own making: a text, a binary and one
-// that runs from one track into the next.
+// Writes the sample containers into the directory given as the argument:
+//   make_samples DIR
+// sample-2hd.d88 and sample-2dd.d88 each hold a few files of this
+// project's own making (a text, a binary and one that runs from one track
+// into the next); sample-damaged.d88 is the 2HD sample with sectors lost,
+// cut short and flagged bad as a dump of a worn disk leaves them;
+// sample-two-disks.d88 holds disk A and disk B of one set;
+// sample-2dd-marked-2hd.d88 is the 2DD sample whose header wrongly says
+// 2HD, as some dumping tools write it.
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "testing/D88Builder.h"
 
@@ -29,15 +36,45 @@ Bytes Lines(int count) {
   return Text(s);
 }
 
-bool WriteSample(const std::string& path, const Medium& medium, const char* label) {
+Image Sample(const Medium& medium, const std::string& label) {
   DiskBuilder disk(medium);
-  disk.AddFile("READ", Text(std::string("This is the ") + label +
+  disk.AddFile("READ", Text("This is the " + label +
                             " sample disk of d88extract.\r\nEvery file on it was made by the project.\r\n"));
   disk.AddFile("TBL", Table());
   disk.AddFile("LONG", Lines(300));
   Image image = disk.Build();
-  image.name = std::string("SAMPLE ") + label;
-  return WriteFileBytes(path, image.Build());
+  image.name = "SAMPLE " + label;
+  return image;
+}
+
+// The 2HD sample after a poor read: TBL lost a sector and has one cut
+// short, LONG has one whose data the dumping tool read with a CRC error.
+Image Damaged() {
+  Image image = Sample(k2HD, "DAMAGED");
+  std::vector<Record>& track0 = image.tracks[0];
+  track0.erase(track0.begin() + 5);  // sector 6 of track 0
+  for (Record& record : track0) record.sectorCount = 7;
+  track0[5].dataLength = 300;        // sector 7, now the sixth record
+  track0[5].data.resize(300);
+  image.tracks[2][2].status = 0xB0;  // sector 3 of track 2
+  return image;
+}
+
+// Disk A and disk B of one set, back to back.
+Bytes TwoDisks() {
+  Image a = Sample(k2HD, "DISK A");
+  DiskBuilder second(k2HD);
+  second.AddFile("DATA", Text("This file is on disk B.\r\n"));
+  Image b = second.Build();
+  b.name = "SAMPLE DISK B";
+  return Concat({a.Build(), b.Build()});
+}
+
+// The 2DD sample with the media byte of a 2HD disk.
+Image MarkedAs2HD() {
+  Image image = Sample(k2DD, "2DD");
+  image.mediaType = 0x20;
+  return image;
 }
 
 }  // namespace
@@ -45,14 +82,22 @@ bool WriteSample(const std::string& path, const Medium& medium, const char* labe
 int main(int argc, char** argv) {
   // No silent default: the samples land only where they are asked for.
   if (argc != 2) {
-    std::fprintf(stderr, "usage: make_samples DIR\n  writes sample-2hd.d88 and sample-2dd.d88 into DIR\n");
+    std::fprintf(stderr, "usage: make_samples DIR\n  writes the sample containers into DIR\n");
     return 1;
   }
   const std::string dir = std::string(argv[1]) + "/";
-  if (!WriteSample(dir + "sample-2hd.d88", k2HD, "2HD") || !WriteSample(dir + "sample-2dd.d88", k2DD, "2DD")) {
-    std::fprintf(stderr, "make_samples: cannot write the samples into %s\n", argv[1]);
-    return 1;
+  const std::pair<const char*, Bytes> samples[] = {
+      {"sample-2hd.d88", Sample(k2HD, "2HD").Build()},
+      {"sample-2dd.d88", Sample(k2DD, "2DD").Build()},
+      {"sample-damaged.d88", Damaged().Build()},
+      {"sample-two-disks.d88", TwoDisks()},
+      {"sample-2dd-marked-2hd.d88", MarkedAs2HD().Build()}};
+  for (const auto& [name, bytes] : samples) {
+    if (!WriteFileBytes(dir + name, bytes)) {
+      std::fprintf(stderr, "make_samples: cannot write %s into %s\n", name, argv[1]);
+      return 1;
+    }
+    std::printf("wrote %s%s\n", dir.c_str(), name);
   }
-  std::printf("wrote %ssample-2hd.d88 and %ssample-2dd.d88\n", dir.c_str(), dir.c_str());
   return 0;
 }

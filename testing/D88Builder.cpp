@@ -52,6 +52,7 @@ Bytes Image::Build() const {
       out[at + 2] = rec.r;
       out[at + 3] = rec.n;
       Put16(out, at + 4, rec.sectorCount);
+      out[at + 8] = rec.status;
       Put16(out, at + 14, rec.dataLength);
       out.insert(out.end(), rec.data.begin(), rec.data.end());
     }

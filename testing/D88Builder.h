@@ -22,6 +22,7 @@ struct Record {
   std::uint8_t c = 0, h = 0, r = 1, n = 2;  // the recorded ID
   std::uint16_t sectorCount = 1;            // the header's sector count
   std::uint16_t dataLength = 0;             // the header's data length
+  std::uint8_t status = 0;                  // header byte 8: non-zero = read error
   Bytes data;                               // what actually follows the header
 };
 

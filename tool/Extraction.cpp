@@ -1,10 +1,10 @@
 #include "tool/Extraction.h"
 
 #include <cstdint>
-#include <cstring>
 
 #include "diskimage/DiskImage.h"
 #include "tool/Directory.h"
+#include "tool/DiskLoad.h"
 #include "tool/Messages.h"
 #include "tool/OutputFile.h"
 
@@ -17,38 +17,15 @@ std::uint8_t directoryBuffer[kDirectoryBufferBytes];
 // largest medium, so a smaller disk leaves a zero tail.
 std::uint8_t imageBuffer[kLargestDiskBytes];
 
-void ReadDirectory(DiskImage& disk, const MediaGeometry& geometry) {
-  std::memset(directoryBuffer, 0, sizeof directoryBuffer);
-  // A missing or short directory sector ends the read; the rest stays zero.
-  disk.ReadSectors(0, 0, 0, geometry.directorySector, geometry.sizeCode, directoryBuffer,
-                   geometry.directoryBytes);
-}
-
 // One request per sector slot of the image buffer.
 SectorRequest loadRequests[kMostDiskSectors];
-
-void LoadDisk(DiskImage& disk, const MediaGeometry& geometry) {
-  std::memset(imageBuffer, 0, sizeof imageBuffer);
-  const int sectors = geometry.tracks * geometry.sectorsPerTrack;
-  for (int p = 0; p < sectors; ++p) {
-    // Slot p holds sector (p mod spt) + 1 of track index p / spt, whose
-    // cylinder and head the track index carries.
-    const int t = p / geometry.sectorsPerTrack;
-    const int r = p % geometry.sectorsPerTrack + 1;
-    loadRequests[p] = SectorRequest{
-        t, t >> 1, t & 1, r, geometry.sizeCode,
-        imageBuffer + static_cast<std::size_t>(p) * static_cast<std::size_t>(geometry.sectorBytes),
-        geometry.sectorBytes, 0};
-  }
-  // Unread sectors stay zero: the results need no checking.
-  disk.ReadSectorBatch(loadRequests, sectors);
-}
 
 }  // namespace
 
 int ExtractDisk(DiskImage& disk, const MediaGeometry& geometry, const Console& console) {
-  ReadDirectory(disk, geometry);
-  LoadDisk(disk, geometry);
+  ReadDirectory(disk, geometry, directoryBuffer);
+  // Unread sectors stay zero: the results need no checking.
+  LoadDisk(disk, geometry, imageBuffer, loadRequests);
   bool filesWritten = true;
   for (int i = 0; i < kMaxDirectoryEntries && filesWritten; ++i) {
     DirectoryEntry entry;

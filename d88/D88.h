@@ -1,0 +1,19 @@
+// The whole run of d88, apart from the process around it.
+#ifndef D88EXTRACT_D88_D88_H
+#define D88EXTRACT_D88_D88_H
+
+#include "tool/Tool.h"
+
+class DiskImage;
+
+// Exit status of test and extract when a file is damaged or a disk's
+// medium is unknown.
+constexpr int kExitDamaged = 2;
+
+// Runs d88 with argv (argc entries) on disk, which must have no container
+// open.  Returns the exit status: 0 all well, 2 damage found, 1 after one
+// "d88: ..." message on console.err.  extract leaves the process in the
+// directory it wrote into.
+int RunD88(DiskImage& disk, int argc, const char* const* argv, const Console& console);
+
+#endif

@@ -1,0 +1,111 @@
+#include "d88/Options.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "diskimage/D88Format.h"
+
+namespace cli {
+
+const char kHelpText[] =
+    "Usage: d88 VERB [options] CONTAINER\n"
+    "Lists, tests, maps and extracts the disks of a D88 disk-image container.\n"
+    "\n"
+    "Verbs:\n"
+    "  list      every disk image with its medium and its files, each file's state\n"
+    "  test      check every file; print only what is wrong and a summary\n"
+    "  extract   write the files of one disk image into a directory\n"
+    "  map       the sector map of one disk image: its files and its damage\n"
+    "\n"
+    "Options:\n"
+    "  -i K        extract, map: the image, from 0 (default 0)\n"
+    "  -C DIR      extract: the directory to write into, made if missing (default: the\n"
+    "              current one)\n"
+    "  --json      list, test, map: write JSON instead of text\n"
+    "  --svg FILE  map: draw the map into FILE as an SVG picture instead\n"
+    "  -h, --help  show this help and exit\n"
+    "  --version   show the version and exit\n"
+    "\n"
+    "Exit status: 0 all intact (or the listing or map written); 2 a file or directory\n"
+    "damaged, or a disk of unknown medium; 1 a wrong command line, a container that\n"
+    "cannot be read, no such image, or a file that cannot be written.\n";
+
+namespace {
+
+struct VerbName {
+  const char* name;  // as typed
+  Verb verb;         // what it selects
+};
+
+constexpr VerbName kVerbs[] = {{"list", Verb::kList},        {"test", Verb::kTest},
+                               {"extract", Verb::kExtract},  {"map", Verb::kMap},
+                               {"-h", Verb::kHelp},          {"--help", Verb::kHelp},
+                               {"--version", Verb::kVersion}};
+
+bool Fail(std::FILE* err, const char* what, const char* detail) {
+  std::fprintf(err, "d88: %s%s\nTry 'd88 --help' for more information.\n", what, detail);
+  return false;
+}
+
+// Parses an image index 0-63; false for anything else.
+bool ParseImage(const char* text, int* image) {
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < 0 || value >= d88::kMaxImages) return false;
+  *image = static_cast<int>(value);
+  return true;
+}
+
+}  // namespace
+
+bool ParseOptions(int argc, const char* const* argv, std::FILE* err, Options* options) {
+  if (argc < 2) return Fail(err, "no verb given", "");
+  for (const VerbName& v : kVerbs) {
+    if (std::strcmp(argv[1], v.name) == 0) options->verb = v.verb;
+  }
+  if (options->verb == Verb::kNone) return Fail(err, "unknown verb: ", argv[1]);
+  if (options->verb == Verb::kHelp || options->verb == Verb::kVersion) return true;
+  const bool extract = options->verb == Verb::kExtract;
+  const bool map = options->verb == Verb::kMap;
+  bool optionsEnded = false;  // after "--" every argument is a path
+  for (int i = 2; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
+      if (options->container != nullptr) return Fail(err, "more than one container given: ", arg);
+      options->container = arg;
+      continue;
+    }
+    const bool takesValue = std::strcmp(arg, "-i") == 0 || std::strcmp(arg, "-C") == 0 ||
+                            std::strcmp(arg, "--svg") == 0;
+    if (takesValue && i + 1 == argc) return Fail(err, "a value is missing after ", arg);
+    if (std::strcmp(arg, "--") == 0) {
+      optionsEnded = true;
+    } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+      options->verb = Verb::kHelp;
+      return true;
+    } else if (std::strcmp(arg, "--json") == 0) {
+      if (extract) return Fail(err, "--json does not apply to extract", "");
+      options->json = true;
+    } else if (std::strcmp(arg, "-i") == 0 && !extract && !map) {
+      return Fail(err, arg, " applies to extract and map only");
+    } else if (std::strcmp(arg, "-C") == 0 && !extract) {
+      return Fail(err, arg, " applies to extract only");
+    } else if (std::strcmp(arg, "--svg") == 0) {
+      if (!map) return Fail(err, arg, " applies to map only");
+      options->svg = argv[++i];
+    } else if (std::strcmp(arg, "-i") == 0) {
+      if (!ParseImage(argv[++i], &options->image))
+        return Fail(err, "not an image index (0-63): ", argv[i]);
+    } else if (std::strcmp(arg, "-C") == 0) {
+      options->directory = argv[++i];
+    } else {
+      return Fail(err, "unknown option: ", arg);
+    }
+  }
+  if (options->json && options->svg != nullptr)
+    return Fail(err, "--json and --svg exclude each other", "");
+  if (options->container == nullptr) return Fail(err, "no container given", "");
+  return true;
+}
+
+}  // namespace cli

@@ -1,0 +1,31 @@
+// The command line of d88: d88 VERB [options] CONTAINER; options and the
+// container in any order, "--" ending the options.
+#ifndef D88EXTRACT_D88_OPTIONS_H
+#define D88EXTRACT_D88_OPTIONS_H
+
+#include <cstdio>
+
+namespace cli {
+
+enum class Verb { kNone, kHelp, kVersion, kList, kTest, kExtract, kMap };
+
+struct Options {
+  Verb verb = Verb::kNone;          // what to do
+  int image = 0;                    // -i K: the image extract and map work on
+  const char* directory = nullptr;  // -C DIR: where extract writes; null = here
+  bool json = false;                // --json: JSON instead of text
+  const char* svg = nullptr;        // --svg FILE: where map draws its picture
+  const char* container = nullptr;  // the container's path
+};
+
+// Parses argv (argc entries, argv[0] the invocation name) into options.
+// Returns false after writing one "d88: ..." line and a pointer to --help
+// on err when the command line is not valid.
+bool ParseOptions(int argc, const char* const* argv, std::FILE* err, Options* options);
+
+// The text of --help.
+extern const char kHelpText[];
+
+}  // namespace cli
+
+#endif

@@ -1,0 +1,10 @@
+// d88: lists, tests and extracts the disks of a D88 container.
+#include <cstdio>
+
+#include "d88/D88.h"
+#include "diskimage/DiskImage.h"
+
+// The program's one reader; its destruction at exit closes the container.
+static DiskImage disk;
+
+int main(int argc, char** argv) { return RunD88(disk, argc, argv, Console{stdout, stderr}); }

@@ -1,0 +1,30 @@
+// Listing a track's records with the header bytes that sector reads skip.
+#include <cstdint>
+
+#include "diskimage/DiskImage.h"
+#include "diskimage/RecordHeader.h"
+
+int DiskImage::ReadTrackRecords(int track, d88::TrackRecord* records, int maxRecords) {
+  std::int64_t position = TrackStart(track);
+  if (position < 0) return 0;
+  const int limit = maxRecords < d88::kMaxTrackRecords ? maxRecords : d88::kMaxTrackRecords;
+  int listed = 0;
+  // The walk ends where ReadTrackIds' ends, or at the bound.
+  while (listed < limit) {
+    d88::RecordHeader header;
+    if (!d88::ReadRecordHeader(window, file, position, &header)) break;
+    std::uint8_t flags[3];
+    if (window.ReadAt(file, position + d88::kDensityOffset, flags, sizeof flags) != sizeof flags)
+      break;
+    d88::TrackRecord& record = records[listed];
+    for (int b = 0; b < 4; ++b) record.id[b] = header.id[b];
+    record.sectorCount = header.sectorCount;
+    record.density = flags[0];
+    record.deletedMark = flags[d88::kDeletedMarkOffset - d88::kDensityOffset];
+    record.status = flags[d88::kStatusOffset - d88::kDensityOffset];
+    record.dataLength = header.dataLength;
+    position = header.NextPosition();
+    if (listed++ == header.sectorCount - 1) break;
+  }
+  return listed;
+}

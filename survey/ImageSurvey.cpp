@@ -1,0 +1,79 @@
+// The container's images and the medium that their records show.
+#include <cstring>
+
+#include "diskimage/DiskImage.h"
+#include "survey/Survey.h"
+
+namespace survey {
+
+namespace {
+
+constexpr int k2DDByte = 0x10;
+constexpr int k2HDByte = 0x20;
+
+// Tracks whose records decide the medium: both sides of the directory's
+// cylinder and of a few cylinders spread over the disk, so one damaged or
+// unformatted track does not decide alone.
+constexpr int kSampleTracks[] = {0, 1, 2, 3, 20, 21, 60, 61, 100, 101, 140, 141};
+
+// Returns the medium whose sector IDs most of the sampled records carry
+// (size code and sector number in its range); null when none do or the
+// two media get equal votes.
+const MediaGeometry* RecordMedium(DiskImage& disk) {
+  const MediaGeometry* media[2] = {FindMediaGeometry(k2DDByte), FindMediaGeometry(k2HDByte)};
+  int votes[2] = {0, 0};
+  d88::TrackRecord records[d88::kMaxTrackRecords];
+  for (int track : kSampleTracks) {
+    const int count = disk.ReadTrackRecords(track, records, d88::kMaxTrackRecords);
+    for (int i = 0; i < count; ++i) {
+      for (int m = 0; m < 2; ++m) {
+        const int r = records[i].id[2];
+        if (records[i].id[3] == media[m]->sizeCode && r >= 1 && r <= media[m]->sectorsPerTrack) {
+          ++votes[m];
+        }
+      }
+    }
+  }
+  if (votes[0] == votes[1]) return nullptr;
+  return votes[0] > votes[1] ? media[0] : media[1];
+}
+
+}  // namespace
+
+bool DamagesData(SectorState state) {
+  return state == SectorState::kMissing || state == SectorState::kShort ||
+         state == SectorState::kFlaggedBad;
+}
+
+const char* SectorStateName(SectorState state) {
+  // In the order of SectorState.
+  static constexpr const char* kNames[kSectorStates] = {"intact", "missing",   "short",
+                                                        "long",   "duplicate", "flagged bad"};
+  return kNames[static_cast<int>(state)];
+}
+
+const char* MediumName(const MediaGeometry& medium) {
+  return medium.mediaType == k2DDByte ? "2DD" : "2HD";
+}
+
+// Fills summary from the current image of disk (image k).
+void SummarizeImage(DiskImage& disk, int k, ImageSummary* summary) {
+  std::memset(summary, 0, sizeof *summary);
+  summary->index = k;
+  // The reader's name is NUL-terminated within 17 bytes, as is this copy.
+  std::memcpy(summary->name, disk.GetName(), std::strlen(disk.GetName()));
+  summary->mediaByte = disk.GetMediaType();
+  summary->size = disk.GetImageSize();
+  d88::TrackRecord first;
+  for (int t = 0; t < d88::kTrackCount; ++t) {
+    if (disk.ReadTrackRecords(t, &first, 1) > 0) ++summary->tracksRecorded;
+  }
+  const MediaGeometry* header = FindMediaGeometry(summary->mediaByte);
+  summary->recordMedium = RecordMedium(disk);
+  // The records win over a byte that disagrees or names no medium; a disk
+  // whose records say nothing keeps what its header says.
+  summary->medium = summary->recordMedium != nullptr ? summary->recordMedium : header;
+  summary->mediumFromRecords = summary->recordMedium != nullptr && summary->recordMedium != header;
+}
+
+}  // namespace survey

@@ -1,0 +1,296 @@
+// d88 end to end, in-process: the lines, JSON, exit statuses and files a
+// user sees, on containers made by the builder.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "d88/D88.h"
+#include "diskimage/DiskImage.h"
+#include "tests/support/TestSupport.h"
+
+using namespace d88test;
+
+namespace {
+
+// A 2HD disk of three files; `damage` loses sector 6 of track 0, cuts
+// sector 7 to 300 bytes and flags sector 3 of track 2 bad.
+Image ThreeFiles(const Medium& medium, bool damage) {
+  DiskBuilder disk(medium);
+  disk.AddFile("READ", ToBytes("read me\r\n"));
+  disk.AddFile("TBL", PatternBytes(4096, 1));
+  disk.AddFile("LONG", PatternBytes(12192, 2));
+  Image image = disk.Build();
+  image.name = "DISK \xb1";  // a half-width katakana A
+  if (damage) {
+    image.tracks[0].erase(image.tracks[0].begin() + 5);
+    for (Record& rec : image.tracks[0]) rec.sectorCount = 7;
+    image.tracks[0][5].dataLength = 300;
+    image.tracks[0][5].data.resize(300);
+    image.tracks[2][2].status = 0xB0;
+  }
+  return image;
+}
+
+// A 2DD disk of 100 tracks whose entries end at the disk's end, run past
+// it, end at or run past the buffer's end, have a negative size or lie on
+// a lost track; one is named with Shift_JIS bytes, the last undecodable.
+Bytes OddEntries() {
+  DiskBuilder disk(k2DD);
+  disk.AddEntry(EntryBytes("END", disk.LocationOf(160 * 9 - 1), 512));
+  disk.AddEntry(EntryBytes("ZERO", 160 << 4, 100));
+  disk.AddEntry(EntryBytes("EDGE", 273 << 4 | 6, 512));
+  disk.AddEntry(EntryBytes("CUT", 273 << 4, 5000));
+  disk.AddEntry(EntryBytes("NEG", 0x30, -1));
+  disk.AddEntry(EntryBytes("\x83\x65\xff", 0x30, 1));
+  disk.AddEntry(EntryBytes("GONE", 99 << 4, 8 * 512));
+  Image image = FirstTracks(disk.Build(), 99);
+  image.tracks[159] = disk.Build().tracks[159];
+  return image.Build();
+}
+
+// The 2DD disk with the media byte of 2HD; badDirectory flags sector 3 of
+// track 0, the directory's first.
+Bytes Marked2HD(bool badDirectory = false) {
+  Image image = ThreeFiles(k2DD, false);
+  image.mediaType = 0x20;
+  image.tracks[0][2].status = badDirectory ? 0xB0 : 0;
+  return image.Build();
+}
+
+// A 2HD disk whose second entry names a file outside the directory.
+Bytes Refused() {
+  DiskBuilder disk(k2HD);
+  const std::uint16_t at = disk.AddFile("READ", ToBytes("read me\r\n"));
+  disk.AddEntry(EntryBytes("../x", at, 1));
+  return FirstTracks(disk.Build(), 1).Build();
+}
+
+struct D88Run {
+  int status;
+  std::string out, err;
+};
+
+std::string ReadBack(std::FILE* f) {
+  std::string text;
+  std::rewind(f);
+  for (int c; (c = std::fgetc(f)) != EOF;) text += static_cast<char>(c);
+  std::fclose(f);
+  return text;
+}
+
+// Runs d88 with args, "{C}" standing for container's path, in-process.
+D88Run RunD88With(std::vector<std::string> args, const Bytes& container, const ScratchDir& dir) {
+  const std::string path = dir.File("c.d88");
+  WriteFileBytes(path, container);
+  std::vector<const char*> argv = {"d88"};
+  for (std::string& a : args) {
+    if (a.rfind("{C}", 0) == 0) a.replace(0, 3, path);
+    argv.push_back(a.c_str());
+  }
+  const auto cwd = std::filesystem::current_path();
+  DiskImage disk;
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  const int status = RunD88(disk, static_cast<int>(argv.size()), argv.data(), Console{out, err});
+  std::filesystem::current_path(cwd);
+  return D88Run{status, ReadBack(out), ReadBack(err)};
+}
+
+// Checks that the parser command accepts the file at path; a check left
+// out under Wine and where the POSIX tool is not installed.
+void ExpectParses([[maybe_unused]] const std::string& parser,
+                  [[maybe_unused]] const std::string& path) {
+#if !defined(_WIN32)
+  const std::string tool = parser.substr(0, parser.find(' '));
+  if (std::system(("command -v " + tool + " >/dev/null").c_str()) != 0) return;
+  EXPECT_EQ(std::system((parser + " '" + path + "' >/dev/null").c_str()), 0) << parser;
+#endif
+}
+
+struct Case {
+  const char* what;
+  std::vector<std::string> args;
+  Bytes container;
+  int status;
+  std::string out, err;
+};
+
+TEST(D88, VerbsPrintWhatIsWrong) {
+  const Bytes damaged = ThreeFiles(k2HD, true).Build();
+  const Bytes sound = ThreeFiles(k2HD, false).Build();
+  Image blank;
+  blank.mediaType = 0;
+  const std::string tblDamage =
+      "damaged: TRK=00 SEC=06 missing, TRK=00 SEC=07 short";
+  const Case cases[] = {
+      {"list", {"list", "{C}"}, damaged, 0,
+       "image 0 \"DISK \xef\xbd\xb1\": media byte 0x20, medium 2HD, size 1280204, 154 tracks recorded\n"
+       "READ TRK=00 SEC=04 SIZE=9  intact\n"
+       "TBL  TRK=00 SEC=05 SIZE=4096  " + tblDamage + "\n"
+       "LONG TRK=01 SEC=01 SIZE=12192  damaged: TRK=02 SEC=03 flagged bad\n", ""},
+      {"test damaged", {"test", "{C}"}, damaged, 2,
+       "image 0: TBL: " + tblDamage + "\nimage 0: LONG: damaged: TRK=02 SEC=03 flagged bad\n"
+       "3 files in 1 image: 1 intact, 2 damaged\n", ""},
+      {"test directory", {"test", "{C}"}, Marked2HD(true), 2,
+       "image 0: directory damaged: TRK=00 SEC=03 flagged bad, entries may be lost\n"
+       "3 files in 1 image: 3 intact, 0 damaged, 1 damaged directory\n",
+       "d88: image 0: media byte 0x20, records are 2DD\n"},
+      {"extract directory", {"extract", "-C", "{C}.out", "{C}"}, Marked2HD(true), 2,
+       "MEDIA TYPE=2DD\nREAD TRK=00 SEC=06 SIZE=9\nTBL  TRK=00 SEC=07 SIZE=4096\n"
+       "LONG TRK=01 SEC=06 SIZE=12192\ndamaged: directory\n",
+       "d88: image 0: media byte 0x20, records are 2DD\n"},
+      {"test two disks", {"test", "{C}"}, Concat({sound, sound}), 0,
+       "6 files in 2 images: 6 intact, 0 damaged\n", ""},
+      {"test mislabelled", {"test", "{C}"}, Marked2HD(), 0,
+       "3 files in 1 image: 3 intact, 0 damaged\n", "d88: image 0: media byte 0x20, records are 2DD\n"},
+      {"test unknown medium", {"test", "{C}"}, blank.Build(), 2,
+       "image 0: medium unknown (media byte 0x00), files not checked\n"
+       "0 files in 1 image: 0 intact, 0 damaged, 1 image of unknown medium\n", ""},
+      {"test odd entries", {"test", "{C}"}, OddEntries(), 2,
+       "image 0: ZERO: reads zeros beyond the disk\nimage 0: EDGE: reads zeros beyond the disk\n"
+       "image 0: CUT: cut off; reads zeros beyond the disk\nimage 0: NEG: cut off\n"
+       "image 0: GONE: damaged: TRK=63 SEC=01 missing, TRK=63 SEC=02 missing, TRK=63 SEC=03 missing, "
+       "TRK=63 SEC=04 missing, TRK=63 SEC=05 missing, TRK=63 SEC=06 missing, TRK=63 SEC=07 missing, "
+       "TRK=63 SEC=08 missing\n7 files in 1 image: 2 intact, 5 damaged\n", ""},
+      {"no image", {"test", "{C}"}, {}, 1, "", "d88: {C} holds no disk image\n"},
+      {"no file", {"list", "{C}.none"}, {}, 1, "", "d88: cannot open {C}.none\n"},
+      {"no verb", {}, {}, 1, "", "d88: no verb given\nTry 'd88 --help' for more information.\n"},
+      {"bad verb", {"lst", "{C}"}, {}, 1, "", "d88: unknown verb: lst\nTry 'd88 --help' for more information.\n"},
+      {"-C on list", {"list", "-C", "x", "{C}"}, {}, 1, "",
+       "d88: -C applies to extract only\nTry 'd88 --help' for more information.\n"},
+      {"bad -i", {"extract", "-i", "64", "{C}"}, {}, 1, "",
+       "d88: not an image index (0-63): 64\nTry 'd88 --help' for more information.\n"},
+      {"two containers", {"test", "a", "b"}, {}, 1, "",
+       "d88: more than one container given: b\nTry 'd88 --help' for more information.\n"},
+      {"-- ends options", {"test", "--", "-x"}, {}, 1, "", "d88: cannot open -x\n"},
+      {"no -i image", {"extract", "-i", "1", "{C}"}, sound, 1, "", "d88: {C} has no image 1 (it holds 1)\n"},
+      {"version", {"--version"}, {}, 0, "d88 1.0.0\n", ""},
+      {"extract refuses", {"extract", "-C", "{C}.out", "{C}"}, Refused(), 1,
+       "MEDIA TYPE=2HD\nREAD TRK=00 SEC=04 SIZE=9\n../x TRK=00 SEC=04 SIZE=1\n",
+       "d88: cannot write the file \"../x\"\n"},
+      {"extract unknown", {"extract", "{C}"}, blank.Build(), 1, "",
+       "d88: image 0: medium unknown (media byte 0x00)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    const D88Run r = RunD88With(c.args, c.container, dir);
+    std::string err = c.err;
+    for (std::size_t at; (at = err.find("{C}")) != std::string::npos;) err.replace(at, 3, dir.File("c.d88"));
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, err);
+  }
+}
+
+TEST(D88, JsonNamesTheFieldsAndDecodesNames) {
+  ScratchDir dir;
+  const D88Run r = RunD88With({"list", "--json", "{C}"}, OddEntries(), dir);
+  EXPECT_EQ(r.status, 0);
+  for (const char* line : {"\"mediaByte\": 16,", "\"medium\": \"2DD\",", "\"mediumFromRecords\": false,",
+                           "\"text\": \"\xe3\x83\x86\\\\xff\",", "\"hex\": \"8365ff\"", "\"cutOff\": true,",
+                           "\"beyondDisk\": true", "\"damaged\": 5"}) {
+    EXPECT_NE(r.out.find(line), std::string::npos) << line;
+  }
+  WriteFileBytes(dir.File("list.json"), ToBytes(r.out));
+  ExpectParses("python3 -m json.tool", dir.File("list.json"));
+  EXPECT_EQ(r.out.substr(0, 16), "{\n  \"images\": [\n");
+  EXPECT_EQ(r.out.substr(r.out.size() - 6), "  }\n}\n");
+}
+
+// extract writes what d88extract writes, into the chosen directory, and
+// names the damaged files; image 1 of two is reached.
+TEST(D88, ExtractWritesTheSameFiles) {
+  const Bytes damaged = ThreeFiles(k2HD, true).Build();
+  ScratchDir dir;
+  const std::string out = dir.File("out");
+  const D88Run r = RunD88With({"extract", "-C", out, "{C}"}, damaged, dir);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "MEDIA TYPE=2HD\nREAD TRK=00 SEC=04 SIZE=9\nTBL  TRK=00 SEC=05 SIZE=4096\n"
+                   "LONG TRK=01 SEC=01 SIZE=12192\ndamaged: TBL LONG\n");
+  ScratchDir reference;
+  const RunResult tool = RunToolProcess({dir.File("c.d88")}, reference.path());
+  EXPECT_EQ(tool.status, 0);
+  for (const char* name : {"READ", "TBL", "LONG"}) {
+    EXPECT_BYTES_EQ(reference.Read(name), ReadFileBytes(out + "/" + name));
+  }
+
+  ScratchDir second;
+  DiskBuilder diskB(k2HD);
+  diskB.AddFile("DATA", ToBytes("disk B\r\n"));
+  const D88Run b = RunD88With({"extract", "-i", "1", "-C", second.File("B"), "{C}"},
+                           Concat({damaged, diskB.Build().Build()}), second);
+  EXPECT_EQ(b.status, 0);
+  EXPECT_EQ(b.out, "MEDIA TYPE=2HD\nDATA TRK=00 SEC=04 SIZE=8\n");
+  EXPECT_BYTES_EQ(ToBytes("disk B\r\n"), ReadFileBytes(second.File("B/DATA")));
+  EXPECT_EQ(second.List(), (std::vector<std::string>{"B", "c.d88"}));
+}
+
+}  // namespace
+
+namespace {
+
+// The damaged disk with, on track 1, sector 2 repeated, sector 5 long and
+// sector 6 long and repeated; a record of cylinder 9 on track 3; and on
+// track 4 a count of 0, which ends the track before any record.
+Bytes Oddities() {
+  Image image = ThreeFiles(k2HD, true);
+  std::vector<Record>& track1 = image.tracks[1];
+  for (int r : {4, 5}) {
+    track1[r].data.resize(1100);
+    track1[r].dataLength = 1100;
+  }
+  track1.push_back(track1[1]);
+  track1.push_back(track1[5]);
+  for (Record& rec : track1) rec.sectorCount = 10;
+  image.tracks[3].push_back(MakeRecord(9, 0, 1, 3, 9, Bytes(1024)));
+  for (Record& rec : image.tracks[3]) rec.sectorCount = 9;
+  for (Record& rec : image.tracks[4]) rec.sectorCount = 0;
+  image.tracks[4][0].c = 9;
+  return image.Build();
+}
+
+TEST(D88, MapShowsOwnersAndStates) {
+  ScratchDir dir;
+  const D88Run r = RunD88With({"map", "{C}"}, Oddities(), dir);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "image 0 \"DISK \xef\xbd\xb1\", 2HD: a row per track, a cell per sector: its file (# the\n"
+            "directory, . none), then x missing, s short, l long, d duplicate ID, ! flagged bad\n"
+            "files: A=READ  B=TBL  C=LONG\n"
+            "TRK 1  2  3  4  5  6  7  8\n"
+            " 00 .  #  #  A  B  Bx Bs B\n"
+            " 01 C  Cd C  C  Cl Cd C  C\n"
+            " 02 C  C  C! C  .  .  .  .\n"
+            " 03 .  .  .  .  .  .  .  .\n"
+            " 04 .x .x .x .x .x .x .x .x\n"
+            " 05 .  .  .  .  .  .  .  .\n"
+            " .. to 99 the same\n"
+            "1 record not belonging on their track:\n  TRK=03 holds C=09 H=00 R=01 N=03\n");
+
+  const D88Run json = RunD88With({"map", "--json", "{C}"}, Oddities(), dir);
+  const char* track1 = "    [[2, \"intact\"], [2, \"duplicate\"], [2, \"intact\"], [2, \"intact\"], "
+                       "[2, \"long\"], [2, \"duplicate\"],";
+  EXPECT_NE(json.out.find(track1), std::string::npos);
+  EXPECT_NE(json.out.find("{\"track\": 3, \"c\": 9, \"h\": 0, \"r\": 1, \"n\": 3}"), std::string::npos);
+  WriteFileBytes(dir.File("map.json"), ToBytes(json.out));
+  ExpectParses("python3 -m json.tool", dir.File("map.json"));
+}
+
+// The picture is well-formed XML with one cell per sector of the medium.
+TEST(D88, MapDrawsOneCellPerSector) {
+  ScratchDir dir;
+  const std::string svg = dir.File("map.svg");
+  EXPECT_EQ(RunD88With({"map", "--svg", svg, "{C}"}, Oddities(), dir).status, 0);
+  const Bytes bytes = ReadFileBytes(svg);
+  const std::string text(bytes.begin(), bytes.end());
+  std::size_t cells = 0;
+  for (std::size_t at = 0; (at = text.find("<rect class=\"cell ", at)) != std::string::npos; ++at) ++cells;
+  EXPECT_EQ(cells, 154u * 8u);
+  ExpectParses("xmllint --noout", svg);
+}
+
+}  // namespace

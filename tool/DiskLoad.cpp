@@ -1,0 +1,36 @@
+#include "tool/DiskLoad.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "diskimage/DiskImage.h"
+
+void ReadDirectory(DiskImage& disk, const MediaGeometry& geometry, std::uint8_t* directory) {
+  std::memset(directory, 0, kDirectoryBufferBytes);
+  // A missing or short directory sector ends the read; the rest stays zero.
+  disk.ReadSectors(0, 0, 0, geometry.directorySector, geometry.sizeCode, directory,
+                   geometry.directoryBytes);
+}
+
+void LoadDisk(DiskImage& disk, const MediaGeometry& geometry, std::uint8_t* image,
+              SectorRequest* requests) {
+  std::memset(image, 0, kLargestDiskBytes);
+  const int sectors = geometry.tracks * geometry.sectorsPerTrack;
+  for (int p = 0; p < sectors; ++p) {
+    // Slot p holds sector (p mod spt) + 1 of track index p / spt, whose
+    // cylinder and head the track index carries.
+    const int t = p / geometry.sectorsPerTrack;
+    const int r = p % geometry.sectorsPerTrack + 1;
+    requests[p] = SectorRequest{
+        t,
+        t >> 1,
+        t & 1,
+        r,
+        geometry.sizeCode,
+        image + static_cast<std::size_t>(p) * static_cast<std::size_t>(geometry.sectorBytes),
+        geometry.sectorBytes,
+        0};
+  }
+  // Unread sectors stay zero.
+  disk.ReadSectorBatch(requests, sectors);
+}

@@ -1,0 +1,92 @@
+#include "views/SurveyJson.h"
+
+#include <cstring>
+
+#include "views/NameText.h"
+
+namespace views {
+
+namespace {
+
+void WriteMedium(JsonWriter& json, const char* key, const MediaGeometry* medium) {
+  if (medium == nullptr) {
+    json.Null(key);
+  } else {
+    json.String(key, survey::MediumName(*medium));
+  }
+}
+
+// Writes the count of damage under countKey and the listed sectors under
+// listKey.
+void WriteDamage(JsonWriter& json, const char* countKey, const char* listKey,
+                 const survey::DamageList& damage) {
+  json.Int(countKey, damage.count);
+  json.Begin(listKey, '[');
+  for (int i = 0; i < damage.count && i < survey::kListedDamage; ++i) {
+    json.Begin(nullptr, '{', true);
+    json.Int("track", damage.first[i].track);
+    json.Int("sector", damage.first[i].sector);
+    json.String("state", survey::SectorStateName(damage.first[i].state));
+    json.End();
+  }
+  json.End();
+}
+
+void WriteFile(JsonWriter& json, const survey::FileSurvey& file) {
+  json.Begin(nullptr, '{');
+  WriteNameJson(json, "name", file.entry.name);
+  json.Int("track", file.entry.track);
+  json.Int("sector", file.entry.sector);
+  json.Int("size", file.entry.size);
+  json.Bool("intact", file.Intact());
+  WriteDamage(json, "damagedSectorCount", "damagedSectors", file.damage);
+  json.Bool("cutOff", file.cutOff);
+  json.Bool("beyondDisk", file.beyondDisk);
+  json.End();
+}
+
+}  // namespace
+
+void WriteNameJson(JsonWriter& json, const char* key, const char* bytes) {
+  const std::size_t length = std::strlen(bytes);
+  char text[kNameTextBytes];
+  char hex[kNameTextBytes];
+  DecodeName(bytes, length, text, sizeof text);
+  HexName(bytes, length, hex, sizeof hex);
+  json.Begin(key, '{', true);
+  json.String("text", text);
+  json.String("hex", hex);
+  json.End();
+}
+
+void WriteImageJson(JsonWriter& json, const survey::DiskSurvey& disk) {
+  const survey::ImageSummary& image = disk.image;
+  json.Begin(nullptr, '{');
+  json.Int("index", image.index);
+  WriteNameJson(json, "name", image.name);
+  json.Int("mediaByte", image.mediaByte);
+  WriteMedium(json, "medium", image.medium);
+  WriteMedium(json, "recordMedium", image.recordMedium);
+  json.Bool("mediumFromRecords", image.mediumFromRecords);
+  json.Int("size", image.size);
+  json.Int("tracksRecorded", image.tracksRecorded);
+  json.Int("strayRecords", disk.strayRecords);
+  WriteDamage(json, "directoryDamagedSectorCount", "directoryDamagedSectors", disk.directoryDamage);
+  json.Begin("files", '[');
+  for (int i = 0; i < disk.fileCount; ++i) WriteFile(json, disk.files[i]);
+  json.End();
+  json.End();
+}
+
+void WriteSummaryJson(JsonWriter& json, const survey::Tally& tally) {
+  json.Begin("summary", '{');
+  json.Int("images", tally.images);
+  json.Int("unknownMedia", tally.unknownMedia);
+  json.Int("damagedDirectories", tally.damagedDirectories);
+  json.Int("files", tally.files);
+  json.Int("intact", tally.intact);
+  json.Int("damaged", tally.damaged);
+  json.End();
+}
+
+}  // namespace views

@@ -1,0 +1,157 @@
+// The map as text and as JSON.
+#include "views/SurveyMap.h"
+
+#include <cstring>
+
+#include "views/NameText.h"
+#include "views/SurveyJson.h"
+
+namespace views {
+
+namespace {
+
+// The mark after a cell's letter, by state (in the order of SectorState):
+// blank when intact.
+constexpr char kStateMarks[survey::kSectorStates + 1] = " xsld!";
+
+// ANSI foreground colours for file letters, taken in turn.
+constexpr int kFileColours[] = {32, 34, 35, 36, 33, 92, 94, 95, 96};
+constexpr int kFileColourCount = sizeof kFileColours / sizeof kFileColours[0];
+
+// Writes one cell: a space, the owner's letter and the state's mark; a
+// row's last cell leaves out a blank mark, so no line ends in a space.
+void PrintCell(std::FILE* out, int owner, survey::SectorState state, bool colour, bool last) {
+  const char letter = owner == survey::kDirectoryOwner ? '#' : owner < 0 ? '.' : FileLetter(owner);
+  const char mark = kStateMarks[static_cast<int>(state)];
+  if (!colour) {
+    std::fprintf(out, " %c", letter);
+    if (!last || mark != ' ') std::fputc(mark, out);
+    return;
+  }
+  if (owner >= 0) {
+    std::fprintf(out, " \x1b[%dm%c\x1b[0m", kFileColours[owner % kFileColourCount], letter);
+  } else {
+    std::fprintf(out, " %c", letter);
+  }
+  // Red for a mark that spoils data, yellow for one that only looks odd.
+  if (state == survey::SectorState::kIntact) {
+    if (!last) std::fputc(' ', out);
+  } else {
+    std::fprintf(out, "\x1b[1;%dm%c\x1b[0m", survey::DamagesData(state) ? 31 : 33, mark);
+  }
+}
+
+// True when no file owns a sector of track t and every one is intact.
+bool IsPlainRow(const survey::DiskSurvey& disk, int t) {
+  const int spt = disk.image.medium->sectorsPerTrack;
+  for (int slot = t * spt; slot < (t + 1) * spt; ++slot) {
+    if (disk.owner[slot] != survey::kNoOwner || disk.sectors[slot] != survey::SectorState::kIntact)
+      return false;
+  }
+  return true;
+}
+
+void PrintStrays(std::FILE* out, const survey::DiskSurvey& disk) {
+  if (disk.strayRecords == 0) return;
+  std::fprintf(out, "%d record%s not belonging on their track:\n", disk.strayRecords,
+               disk.strayRecords == 1 ? "" : "s");
+  for (int i = 0; i < disk.strayRecords && i < survey::kListedStrays; ++i) {
+    const survey::StrayRecord& s = disk.strays[i];
+    std::fprintf(out, "  TRK=%02x holds C=%02x H=%02x R=%02x N=%02x\n", s.track, s.id[0], s.id[1],
+                 s.id[2], s.id[3]);
+  }
+  if (disk.strayRecords > survey::kListedStrays) {
+    std::fprintf(out, "  and %d more\n", disk.strayRecords - survey::kListedStrays);
+  }
+}
+
+}  // namespace
+
+char FileLetter(int index) {
+  if (index < 26) return static_cast<char>('A' + index);
+  if (index < 52) return static_cast<char>('a' + index - 26);
+  return '*';
+}
+
+void PrintMap(std::FILE* out, const survey::DiskSurvey& disk, bool colour) {
+  const MediaGeometry& g = *disk.image.medium;
+  char name[kNameTextBytes];
+  DecodeName(disk.image.name, std::strlen(disk.image.name), name, sizeof name);
+  std::fprintf(
+      out,
+      "image %d \"%s\", %s: a row per track, a cell per sector: its file (# the\n"
+      "directory, . none), then x missing, s short, l long, d duplicate ID, ! flagged bad\n",
+      disk.image.index, name, survey::MediumName(g));
+  for (int i = 0; i < disk.fileCount; ++i) {
+    std::fprintf(out, "%s%c=%s", i == 0 ? "files: " : "  ", FileLetter(i),
+                 disk.files[i].entry.name);
+  }
+  if (disk.fileCount > 0) std::fputc('\n', out);
+  std::fputs("TRK", out);
+  for (int r = 1; r <= g.sectorsPerTrack; ++r)
+    std::fprintf(out, r < g.sectorsPerTrack ? " %-2d" : " %d", r);
+  std::fputc('\n', out);
+  // A run of rows with nothing to see shows as its first row and a line
+  // saying how far it goes.
+  for (int t = 0; t < g.tracks; ++t) {
+    const bool plain = IsPlainRow(disk, t);
+    if (plain && t > 0 && IsPlainRow(disk, t - 1)) {
+      if (t + 1 == g.tracks || !IsPlainRow(disk, t + 1))
+        std::fprintf(out, " .. to %02x the same\n", t);
+      continue;
+    }
+    std::fprintf(out, " %02x", t);
+    for (int r = 0; r < g.sectorsPerTrack; ++r) {
+      const int slot = t * g.sectorsPerTrack + r;
+      PrintCell(out, disk.owner[slot], disk.sectors[slot], colour, r + 1 == g.sectorsPerTrack);
+    }
+    std::fputc('\n', out);
+  }
+  PrintStrays(out, disk);
+}
+
+void WriteMapJson(JsonWriter& json, const survey::DiskSurvey& disk) {
+  const MediaGeometry& g = *disk.image.medium;
+  json.Begin(nullptr, '{');
+  json.Int("index", disk.image.index);
+  json.String("medium", survey::MediumName(g));
+  json.Int("tracks", g.tracks);
+  json.Int("sectorsPerTrack", g.sectorsPerTrack);
+  json.Begin("files", '[');
+  for (int i = 0; i < disk.fileCount; ++i) {
+    json.Begin(nullptr, '{', true);
+    const char letter[2] = {FileLetter(i), '\0'};
+    json.String("letter", letter);
+    WriteNameJson(json, "name", disk.files[i].entry.name);
+    json.End();
+  }
+  json.End();
+  // Cells as [file index, or -1 none, -2 directory; state], a row per track.
+  json.Begin("rows", '[');
+  for (int t = 0; t < g.tracks; ++t) {
+    json.Begin(nullptr, '[', true);
+    for (int r = 0; r < g.sectorsPerTrack; ++r) {
+      const int slot = t * g.sectorsPerTrack + r;
+      json.Begin(nullptr, '[');
+      json.Int(nullptr, disk.owner[slot]);
+      json.String(nullptr, survey::SectorStateName(disk.sectors[slot]));
+      json.End();
+    }
+    json.End();
+  }
+  json.End();
+  json.Int("strayRecordCount", disk.strayRecords);
+  json.Begin("strayRecords", '[');
+  for (int i = 0; i < disk.strayRecords && i < survey::kListedStrays; ++i) {
+    const survey::StrayRecord& s = disk.strays[i];
+    json.Begin(nullptr, '{', true);
+    json.Int("track", s.track);
+    const char* keys[4] = {"c", "h", "r", "n"};
+    for (int b = 0; b < 4; ++b) json.Int(keys[b], s.id[b]);
+    json.End();
+  }
+  json.End();
+  json.End();
+}
+
+}  // namespace views
