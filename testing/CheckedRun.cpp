@@ -109,21 +109,25 @@ RunReport Sandbox::Run(const std::uint8_t* data, std::size_t size, bool readFile
 
 namespace {
 
-// Reads every track of the current image as CheckReader says.
+// Reads every track of the current image as CheckReader says.  Kept
+// small per track, so that the reader's fuzzer runs fast: eight listed
+// IDs, one that the track lacks and one that no record can carry.
 std::string CheckTracks() {
   static std::vector<SectorRequest> requests, answers;
   static Bytes single, batch;
   requests.clear();
-  std::uint8_t ids[4 * 40 + 3];  // not a whole number of IDs
+  std::uint8_t ids[4 * 8 + 3];  // not a whole number of IDs
   for (int t = -1; t <= d88::kTrackCount; ++t) {
     const int listed = disk.ReadTrackIds(t, ids, sizeof ids);
-    if (listed < 0 || listed > 4 * 40 || listed % 4 != 0) return "ReadTrackIds gave " + std::to_string(listed);
+    if (listed < 0 || listed > 4 * 8 || listed % 4 != 0) return "ReadTrackIds gave " + std::to_string(listed);
     for (int i = 0; i < listed; i += 4) requests.push_back({t, ids[i], ids[i + 1], ids[i + 2], ids[i + 3], nullptr, 0, 0});
-    // Sector 0 asks for a size code that no record can carry.
-    for (int r = 0; r <= 9; ++r) requests.push_back({t, t >> 1, t & 1, r, r == 0 ? 256 : r % 4, nullptr, 0, 0});
+    requests.push_back({t, t >> 1, t & 1, 0xF7, 3, nullptr, 0, 0});
+    requests.push_back({t, t >> 1, t & 1, 1, 256, nullptr, 0, 0});
   }
   std::size_t total = 0;
-  for (std::size_t i = 0; i < requests.size(); ++i) total += static_cast<std::size_t>(requests[i].maxLength = static_cast<int>(i * 97 % 1100));
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    total += static_cast<std::size_t>(requests[i].maxLength = i % 8 == 0 ? 1100 : static_cast<int>(i * 37 % 160));
+  }
   single.assign(total, 0xEE);
   batch = single;
   for (std::size_t i = 0, at = 0; i < requests.size(); at += static_cast<std::size_t>(requests[i++].maxLength)) {
@@ -151,7 +155,7 @@ std::string CheckReader(const std::string& path) {
     const int type = disk.GetMediaType();
     if (selected != (k >= 0 && k < images) || (selected ? type < 0 || type > 255 : type != -1)) fault = "Select(" + std::to_string(k) + ")";
     if (std::strlen(disk.GetName()) > static_cast<std::size_t>(d88::kNameSize)) fault = "a name of more than 16 bytes";
-    if (fault.empty() && selected && (k < 2 || k == images - 1)) fault = CheckTracks();
+    if (fault.empty() && selected && (k == 0 || k == images - 1)) fault = CheckTracks();
   }
   disk.Open(nullptr);
   return fault;

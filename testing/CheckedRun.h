@@ -69,10 +69,10 @@ class Sandbox {
 };
 
 // Opens the container at path with a reader, selects every image and, on
-// the first two and the last, lists the IDs of every track, reads each
-// listed sector and those of a 2DD or 2HD disk one by one, then all of
-// them as one batch, which must give the same results and bytes.  Returns
-// the first promise broken, or empty.
+// the first and the last, lists the IDs of every track, reads sectors
+// listed and not one by one, then all of them as one batch, which must
+// give the same results and bytes.  Returns the first promise broken, or
+// empty.
 std::string CheckReader(const std::string& path);
 
 }  // namespace d88check
