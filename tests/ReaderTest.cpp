@@ -127,26 +127,30 @@ long long BytesReadSoFar() {
   return field == "rchar:" ? value : -1;
 }
 
-// One run of 3 MiB that every track enters, whose counts never end a walk
-// and whose IDs match nothing but its last record's, past record 65535.
-// Loaded one walk per sector it would be read 1,232 times over; the whole
-// tool reads it a few times at most (each directory sector on its own).
-// Where the system does not count the bytes read, only the last sector is
-// looked for, by ReadSector and by the batch.
+// One run of 3 MiB that every track enters (at its start, or each track
+// one record further on, at a record whose count ends no walk), whose
+// counts never end a walk and whose IDs match nothing but its last
+// record's, past record 65535.  Loaded one walk per sector it would be
+// read 1,232 times over; the whole tool reads it a few times at most
+// (each directory sector on its own).  Where the system does not count
+// the bytes read, only the last sector is looked for, by ReadSector and
+// by the batch.
 TEST_F(ReaderTest, ALongSharedRunIsReadAFewTimesAtMost) {
-  Image image{"", 0x20, {{0, std::vector<Record>(200000, MakeRecord(0xFF, 0xFF, 0xFF, 0xFF, 1, {}))}}, {}};
-  image.tracks[0][0].sectorCount = 2;  // index 0 == count - 1 would end the walk
-  image.tracks[0].back() = MakeRecord(0, 0, 9, 1, 1, {0x99});
-  for (int t = 1; t < 164; ++t) image.trackOffsetOverride[t] = 0x2B0;
-  const Bytes container = image.Build();
-  const long long before = BytesReadSoFar();
-  EXPECT_EQ(box.Run(container.data(), container.size(), false).out, "MEDIA TYPE=2HD\n");
-  EXPECT_LE(before < 0 ? 0 : BytesReadSoFar() - before, 4 * static_cast<long long>(container.size()));
-  Load(container);
-  std::uint8_t single = 0, batched = 0;
-  SectorRequest request{0, 0, 0, 9, 1, &batched, 1, 0};
-  disk.ReadSectorBatch(&request, 1);
-  EXPECT_EQ(disk.ReadSector(0, 0, 0, 9, 1, &single, 1) * single + request.result * batched, 2 * 0x99);
+  for (const std::uint32_t step : {0, 16}) {
+    Image image{"", 0x20, {{0, std::vector<Record>(200000, MakeRecord(0xFF, 0xFF, 0xFF, 0xFF, 1, {}))}}, {}};
+    for (int t = 0; t < 164; ++t) image.tracks[0][static_cast<std::size_t>(t)].sectorCount = 0xFFFF;
+    image.tracks[0].back() = MakeRecord(0, 0, 9, 1, 1, {0x99});
+    for (int t = 1; t < 164; ++t) image.trackOffsetOverride[t] = 0x2B0 + step * static_cast<std::uint32_t>(t);
+    const Bytes container = image.Build();
+    const long long before = BytesReadSoFar();
+    EXPECT_EQ(box.Run(container.data(), container.size(), false).out, "MEDIA TYPE=2HD\n");
+    EXPECT_LE(before < 0 ? 0 : BytesReadSoFar() - before, 4 * static_cast<long long>(container.size())) << step;
+    Load(container);
+    std::uint8_t single = 0, batched = 0;
+    SectorRequest request{0, 0, 0, 9, 1, &batched, 1, 0};
+    disk.ReadSectorBatch(&request, 1);
+    EXPECT_EQ(disk.ReadSector(0, 0, 0, 9, 1, &single, 1) * single + request.result * batched, 2 * 0x99);
+  }
 }
 
 }  // namespace
