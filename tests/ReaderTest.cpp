@@ -51,6 +51,7 @@ TEST_F(ReaderTest, ReadSectorFindsTheFirstRecordWithTheFullId) {
   std::uint8_t ids[8];
   EXPECT_EQ(disk.ReadTrackIds(1, ids, 7), 4);  // whole IDs only
   EXPECT_EQ(disk.ReadTrackIds(1, ids, 8), 8);  // past a count of 0
+  EXPECT_EQ(disk.ReadTrackIds(164, ids, 8) + disk.ReadTrackIds(-1, ids, 8), 0);
 }
 
 // Runs go from head 0 to head 1 of the same cylinder, then to the next
