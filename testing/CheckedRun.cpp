@@ -1,8 +1,7 @@
 #include "testing/CheckedRun.h"
 
-#include <algorithm>
-#include <filesystem>
-#include <vector>
+#include <cstring>
+#include <random>
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
@@ -10,8 +9,6 @@
 #endif
 
 #include "diskimage/DiskImage.h"
-#include "tool/Directory.h"
-#include "tool/MediaGeometry.h"
 #include "tool/Messages.h"
 #include "tool/Tool.h"
 
@@ -21,83 +18,50 @@ namespace d88check {
 
 namespace {
 
-constexpr char kContainerName[] = "disk.d88";
-
-// The tool's reader; closed again after every run.
+// The reader of every run; closed again after each.
 DiskImage disk;
 
-// Returns a file's name as the directory entry spells it: on Windows the
-// tool creates files by their names decoded from code page 932, so they
-// are encoded back; elsewhere the bytes are the name.
-std::string EntryName(const fs::path& file) {
+// The entries of dir by the names the directory entries spell: on Windows
+// the tool creates files by their names decoded from code page 932, so
+// they are encoded back; elsewhere the bytes are the name.
+std::map<std::string, fs::path> Entries(const std::string& dir) {
+  std::map<std::string, fs::path> entries;
+  for (const auto& entry : fs::directory_iterator(dir)) {
 #if defined(_WIN32)
-  const std::wstring wide = file.filename().wstring();
-  char bytes[64];
-  const int n = WideCharToMultiByte(932, 0, wide.c_str(), static_cast<int>(wide.size()), bytes,
-                                    static_cast<int>(sizeof bytes), nullptr, nullptr);
-  return std::string(bytes, n > 0 ? static_cast<std::size_t>(n) : 0);
+    const std::wstring wide = entry.path().filename().wstring();
+    char bytes[64];
+    const int n = WideCharToMultiByte(932, 0, wide.c_str(), static_cast<int>(wide.size()), bytes, 64, nullptr, nullptr);
+    entries[std::string(bytes, n > 0 ? static_cast<std::size_t>(n) : 0)] = entry.path();
 #else
-  return file.filename().string();
+    entries[entry.path().filename().string()] = entry.path();
 #endif
-}
-
-// The entries of dir, by the names the tool would have given them, sorted.
-std::vector<std::pair<std::string, fs::path>> Entries(const std::string& dir) {
-  std::vector<std::pair<std::string, fs::path>> entries;
-  for (const auto& entry : fs::directory_iterator(dir)) entries.emplace_back(EntryName(entry.path()), entry.path());
-  std::sort(entries.begin(), entries.end());
+  }
   return entries;
-}
-
-std::vector<std::string> Names(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : Entries(dir)) names.push_back(entry.first);
-  return names;
 }
 
 // Returns what was written to stream since it was last rewound, and
 // rewinds it for the next run.
 std::string Drain(std::FILE* stream) {
   std::fflush(stream);
-  const long length = std::ftell(stream);
+  std::string text(static_cast<std::size_t>(std::ftell(stream)), '\0');
   std::rewind(stream);
-  std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
   text.resize(std::fread(text.data(), 1, text.size(), stream));
   std::rewind(stream);
   return text;
 }
 
-bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
-
-bool StartsWithMediaLine(const std::string& out) {
-  for (int type : {0x10, 0x20}) {
-    if (StartsWith(out, FindMediaGeometry(type)->mediaLine)) return true;
+// Returns a fresh directory in the system's temporary directory.
+std::string MakeRoot() {
+  static std::mt19937_64 random{std::random_device{}()};
+  fs::path root;
+  for (std::error_code ec; !fs::create_directory(root = fs::temp_directory_path() / ("d88-test-" + std::to_string(random())), ec);) {
   }
-  return false;
-}
-
-// The first rule the report breaks, or empty.
-std::string BrokenRule(const RunReport& r, const std::vector<std::string>& files) {
-  if (r.status != kExitSuccess && r.status != kExitFailure) return "status " + std::to_string(r.status);
-  if (r.status == kExitSuccess && !r.err.empty()) return "status 0 with an error message: " + r.err;
-  const bool beforeMedium = r.err == msg::kCannotOpen || r.err == msg::kWrongMedium;
-  if (r.status == kExitFailure && !beforeMedium && r.err != msg::kWriteFailed) {
-    return "status 1 without exactly one failure message: " + r.err;
-  }
-  if (beforeMedium ? !r.out.empty() : !StartsWithMediaLine(r.out)) return "unexpected output: " + r.out;
-  for (const std::string& name : files) {
-    // The listing pads a name to four characters.
-    std::string line = "\n" + name;
-    line.resize(std::max<std::size_t>(line.size(), 1 + kEntryNameBytes), ' ');
-    if (r.out.find(line + " TRK=") == std::string::npos) return "a file that was not listed: " + name;
-  }
-  return "";
+  return root.string();
 }
 
 }  // namespace
 
-Sandbox::Sandbox()
-    : in_(root_.File("in")), out_(root_.File("out")), container_((fs::path(in_) / kContainerName).string()) {
+Sandbox::Sandbox() : root_(MakeRoot()), in_(root_ + "/in"), out_(root_ + "/out"), container_(in_ + "/disk.d88") {
   fs::create_directory(in_);
   fs::create_directory(out_);
   outStream_ = std::tmpfile();
@@ -107,42 +71,100 @@ Sandbox::Sandbox()
 Sandbox::~Sandbox() {
   std::fclose(outStream_);
   std::fclose(errStream_);
+  std::error_code ec;
+  fs::remove_all(root_, ec);
 }
 
-RunReport Sandbox::Run(const std::uint8_t* data, std::size_t size, bool readFiles) {
-  RunReport report;
-  if (!d88test::WriteFileBytes(container_, Bytes(data, data + size))) {
-    report.fault = "cannot write the container";
-    return report;
-  }
+RunReport Sandbox::Run(const std::uint8_t* data, std::size_t size, bool readFiles, const Prepare& prepare) {
+  RunReport r;
+  if (!d88test::WriteFileBytes(container_, Bytes(data, data + size))) r.fault = "cannot write the container";
+  if (prepare) prepare(out_);
+  const std::map<std::string, fs::path> before = Entries(out_);
   const fs::path home = fs::current_path();
   fs::current_path(out_);
   const char* const argv[] = {"d88extract", container_.c_str(), nullptr};
-  report.status = RunTool(disk, 2, argv, Console{outStream_, errStream_});
+  r.status = RunTool(disk, 2, argv, Console{outStream_, errStream_});
   disk.Open(nullptr);
   fs::current_path(home);
-  report.out = Drain(outStream_);
-  report.err = Drain(errStream_);
-
-  const auto entries = Entries(out_);
-  report.fault = BrokenRule(report, Names(out_));
-  for (const auto& [name, path] : entries) {
-    if (report.fault.empty() && !fs::is_regular_file(fs::symlink_status(path))) {
-      report.fault = "not a plain file: " + name;
-    }
-    if (report.fault.empty() && fs::file_size(path) > static_cast<std::uintmax_t>(kLargestDiskBytes)) {
-      report.fault = "a file larger than any disk: " + name;
-    }
-    report.files[name] = readFiles ? d88test::ReadFileBytes(path.string()) : Bytes();
+  r.out = Drain(outStream_);
+  r.err = Drain(errStream_);
+  const bool beforeMedium = r.err == msg::kCannotOpen || r.err == msg::kWrongMedium;
+  const bool mediaLine = r.out.rfind("MEDIA TYPE=2DD\n", 0) == 0 || r.out.rfind("MEDIA TYPE=2HD\n", 0) == 0;
+  if (r.status != (r.err.empty() ? kExitSuccess : kExitFailure)) r.fault += "status " + std::to_string(r.status);
+  if (!r.err.empty() && !beforeMedium && r.err != msg::kWriteFailed) r.fault += "not one failure message: " + r.err;
+  if (beforeMedium == mediaLine) r.fault += "unexpected output: " + r.out;
+  for (const auto& [name, path] : Entries(out_)) {
+    // Files made by the run only; the listing pads a name to four characters.
+    const std::string line = "\n" + name + std::string(name.size() < 4 ? 4 - name.size() : 0, ' ') + " TRK=";
+    const bool made = before.count(name) == 0;
+    if (made && r.out.find(line) == std::string::npos) r.fault += "a file not listed: " + name;
+    if (made && !fs::is_regular_file(fs::symlink_status(path))) r.fault += "not a plain file: " + name;
+    if (made && fs::file_size(path) > static_cast<std::uintmax_t>(kLargestDiskBytes)) r.fault += "too large: " + name;
+    r.files[name] = made && readFiles ? d88test::ReadFileBytes(path) : Bytes();
     fs::remove_all(path);
   }
-  if (report.fault.empty() && Names(root_.path()) != std::vector<std::string>{"in", "out"}) {
-    report.fault = "something was written beside the working directory";
+  if (Entries(root_).size() != 2 || Entries(in_).size() != 1) r.fault += "something was written beside the working directory";
+  return r;
+}
+
+namespace {
+
+// Reads every track of the current image as CheckReader says.  Kept
+// small per track, so that the reader's fuzzer runs fast: eight listed
+// IDs, those of the next track, one that the track lacks and one that no
+// record can carry.
+std::string CheckTracks() {
+  static std::vector<SectorRequest> requests, answers;
+  static Bytes single, batch;
+  requests.clear();
+  std::uint8_t ids[4 * 8 + 3];  // not a whole number of IDs
+  for (int t = -1; t <= d88::kTrackCount; ++t) {
+    const int listed = disk.ReadTrackIds(t, ids, sizeof ids);
+    if (listed < 0 || listed > 4 * 8 || listed % 4 != 0) return "ReadTrackIds gave " + std::to_string(listed);
+    // The track before asks for these IDs too: in a run of tracks they lie
+    // past the end of its walk, so that only its counts keep them out.
+    for (int i = 0; i < listed; i += 4) {
+      requests.push_back({t, ids[i], ids[i + 1], ids[i + 2], ids[i + 3], nullptr, 0, 0});
+      requests.push_back({t - 1, ids[i], ids[i + 1], ids[i + 2], ids[i + 3], nullptr, 0, 0});
+    }
+    requests.push_back({t, t >> 1, t & 1, 0xF7, 3, nullptr, 0, 0});
+    requests.push_back({t, t >> 1, t & 1, 1, 256, nullptr, 0, 0});
   }
-  if (report.fault.empty() && Names(in_) != std::vector<std::string>{kContainerName}) {
-    report.fault = "something was written beside the container";
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    total += static_cast<std::size_t>(requests[i].maxLength = i % 8 == 0 ? 1100 : static_cast<int>(i * 37 % 160));
   }
-  return report;
+  single.assign(total, 0xEE);
+  batch = single;
+  for (std::size_t i = 0, at = 0; i < requests.size(); at += static_cast<std::size_t>(requests[i++].maxLength)) {
+    SectorRequest& q = requests[i];
+    q.result = disk.ReadSector(q.track, q.c, q.h, q.r, q.n, single.data() + at, q.maxLength);
+    if (q.result < 0 || q.result > q.maxLength) return "ReadSector gave " + std::to_string(q.result);
+    q.buffer = batch.data() + at;
+  }
+  answers = requests;
+  disk.ReadSectorBatch(requests.data(), static_cast<int>(requests.size()));
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    if (requests[i].result != answers[i].result) return "the batch differs at request " + std::to_string(i);
+  }
+  return single == batch ? "" : "the batch leaves other bytes";
+}
+
+}  // namespace
+
+std::string CheckReader(const std::string& path) {
+  if (!disk.Open(path.c_str())) return "the reader cannot open the container";
+  const int images = disk.GetImageCount();
+  std::string fault = images < 0 || images > d88::kMaxImages ? "image count " + std::to_string(images) : "";
+  for (int k = -1; k <= images && fault.empty(); ++k) {
+    const bool selected = disk.Select(k);
+    const int type = disk.GetMediaType();
+    if (selected != (k >= 0 && k < images) || (selected ? type < 0 || type > 255 : type != -1)) fault = "Select(" + std::to_string(k) + ")";
+    if (std::strlen(disk.GetName()) > static_cast<std::size_t>(d88::kNameSize)) fault = "a name of more than 16 bytes";
+    if (fault.empty() && selected && (k == 0 || k == images - 1)) fault = CheckTracks();
+  }
+  disk.Open(nullptr);
+  return fault;
 }
 
 }  // namespace d88check

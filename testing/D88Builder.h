@@ -1,4 +1,5 @@
-// In-memory builder of D88 containers for tests, samples and benchmarks.
+// In-memory builder of D88 containers for tests, fuzzing, samples and
+// benchmarks.
 //
 // Image lays out sector records exactly as given, so a test can record
 // IDs out of order, repeated or foreign, counts and data lengths that lie,
@@ -8,104 +9,162 @@
 #define D88EXTRACT_TESTING_D88BUILDER_H
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "tool/MediaGeometry.h"
 
 namespace d88test {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// Stores the low `size` bytes of value little-endian at bytes[at..].
+inline void PutLE(Bytes& bytes, std::size_t at, std::uint32_t value, int size = 4) {
+  for (int i = 0; i < size; ++i) bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+}
 
 // One sector record: its header fields and the bytes stored after it.
 struct Record {
   std::uint8_t c = 0, h = 0, r = 1, n = 2;  // the recorded ID
   std::uint16_t sectorCount = 1;            // the header's sector count
   std::uint16_t dataLength = 0;             // the header's data length
-  std::uint8_t status = 0;                  // header byte 8: non-zero = read error
   Bytes data;                               // what actually follows the header
+  std::uint8_t status = 0;                  // header byte 8: non-zero = read error
 };
 
-// A record whose data length field is the size of data.
-Record MakeRecord(int c, int h, int r, int n, int sectorCount, Bytes data);
+// Returns a record whose data length field is the size of data.
+inline Record MakeRecord(int c, int h, int r, int n, int sectorCount, Bytes data) {
+  const auto byte = [](int v) { return static_cast<std::uint8_t>(v); };
+  const auto length = static_cast<std::uint16_t>(data.size());
+  return Record{byte(c), byte(h), byte(r), byte(n), static_cast<std::uint16_t>(sectorCount), length, std::move(data)};
+}
 
 // One disk image of a container.
 struct Image {
-  std::string name;                     // header name, at most 16 bytes used
-  std::uint8_t mediaType = 0x20;        // header byte 27
-  std::map<int, std::vector<Record>> tracks;        // records by track index
-  std::map<int, std::uint32_t> trackOffsetOverride; // table entries to force
-  std::optional<std::uint32_t> sizeField;           // default: the real size
-  Bytes extra;                                      // raw bytes after the tracks
+  std::string name;                                  // header name, at most 16 bytes used
+  std::uint8_t mediaType = 0x20;                     // header byte 27
+  std::map<int, std::vector<Record>> tracks;         // records by track index 0-163
+  std::map<int, std::uint32_t> trackOffsetOverride;  // table entries to force
 
-  // Returns the image's bytes: header, then the tracks in index order.
-  Bytes Build() const;
+  // Returns the image's bytes: the header, whose size field is the image's
+  // length, then the tracks in index order.
+  Bytes Build() const {
+    Bytes out(0x2B0, 0);
+    std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(name.size(), 16)), out.begin());
+    out[27] = mediaType;
+    for (const auto& [track, records] : tracks) {
+      PutLE(out, 32 + 4 * static_cast<std::size_t>(track), static_cast<std::uint32_t>(out.size()));
+      for (const Record& rec : records) {
+        out.insert(out.end(), {rec.c, rec.h, rec.r, rec.n, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+        PutLE(out, out.size() - 12, rec.sectorCount, 2);
+        out[out.size() - 8] = rec.status;
+        PutLE(out, out.size() - 2, rec.dataLength, 2);
+        out.insert(out.end(), rec.data.begin(), rec.data.end());
+      }
+    }
+    for (const auto& [track, offset] : trackOffsetOverride) PutLE(out, 32 + 4 * static_cast<std::size_t>(track), offset);
+    PutLE(out, 28, static_cast<std::uint32_t>(out.size()));
+    return out;
+  }
 };
 
-// Returns the images' bytes back to back.
-Bytes Concat(const std::vector<Bytes>& parts);
+// Returns the parts' bytes back to back.
+inline Bytes Concat(const std::vector<Bytes>& parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
 
-// Geometry of the media the tool knows.
-struct Medium {
-  std::uint8_t mediaType;
-  int sizeCode;
-  int sectorBytes;
-  int tracks;
-  int sectorsPerTrack;
-  int directorySector;
-  int directoryBytes;
-  int locationShift;
+// The two media, as the tool's own table has them; test expectations
+// spell out what they must look like on the streams.
+using Medium = MediaGeometry;
+inline const Medium& k2DD = *FindMediaGeometry(0x10);
+inline const Medium& k2HD = *FindMediaGeometry(0x20);
 
-  int DiskBytes() const { return tracks * sectorsPerTrack * sectorBytes; }
-};
-extern const Medium k2DD;
-extern const Medium k2HD;
-
-// Returns a formatted disk: every track recorded, sectors 1..spt in order,
-// holding contents at their linear positions (zero past its end).
-Image FormatDisk(const Medium& medium, const Bytes& contents);
-
-// Returns image with only its first `count` track indexes recorded: a
-// disk whose files lie on those tracks, at a fraction of its size.
-Image FirstTracks(Image image, int count);
-
-// Returns the 10 bytes of a directory entry; name is padded with spaces to
-// 4 bytes (or cut to 4).
-Bytes EntryBytes(const std::string& name, std::uint16_t location, std::int32_t size);
+// Returns the 10 bytes of a directory entry; name is padded with spaces
+// to 4 bytes (or cut to 4).
+inline Bytes EntryBytes(std::string name, std::uint16_t location, std::int32_t size) {
+  name.resize(10, ' ');
+  Bytes entry(name.begin(), name.end());
+  PutLE(entry, 4, location, 2);
+  PutLE(entry, 6, static_cast<std::uint32_t>(size));
+  return entry;
+}
 
 // A well-formed disk with a directory and files laid one after another.
 class DiskBuilder {
  public:
-  explicit DiskBuilder(const Medium& medium);
+  explicit DiskBuilder(const Medium& medium)
+      : m_(medium), contents_(static_cast<std::size_t>(m_.DiskBytes())),
+        nextSector_(m_.directorySector - 1 + m_.directoryBytes / m_.sectorBytes) {}
 
-  // Stores data from the next free sector on, adds its directory entry,
-  // and returns the entry's location word.
-  std::uint16_t AddFile(const std::string& name, const Bytes& data);
-
-  // Adds an entry as given, pointing wherever it says.
-  void AddEntry(const Bytes& entry);
+  // Stores data from the next free sector on, adds its directory entry and
+  // returns the entry's location word.
+  std::uint16_t AddFile(const std::string& name, const Bytes& data) {
+    const std::uint16_t location = LocationOf(nextSector_);
+    std::copy(data.begin(), data.end(), contents_.begin() + nextSector_ * m_.sectorBytes);
+    AddEntry(EntryBytes(name, location, static_cast<std::int32_t>(data.size())));
+    nextSector_ += (static_cast<int>(data.size()) + m_.sectorBytes - 1) / m_.sectorBytes;
+    return location;
+  }
 
   // Returns the location word of linear sector index p.
-  std::uint16_t LocationOf(int p) const;
+  std::uint16_t LocationOf(int p) const {
+    return static_cast<std::uint16_t>(p / m_.sectorsPerTrack << m_.locationShift | p % m_.sectorsPerTrack);
+  }
 
-  // The disk's bytes in linear order (directory included), to edit freely.
-  Bytes& contents() { return contents_; }
+  // Adds an entry as given, pointing wherever it says.
+  void AddEntry(const Bytes& entry) {
+    std::copy(entry.begin(), entry.end(), contents_.begin() + (m_.directorySector - 1) * m_.sectorBytes + 10 * entries_++);
+  }
 
-  // Returns the formatted disk.
-  Image Build() const { return FormatDisk(medium_, contents_); }
+  // Returns the disk with its first `tracks` track indexes recorded (all
+  // by default), sectors 1..spt in order.
+  Image Build(int tracks = -1) const {
+    Image image{"D88EXTRACT TEST", static_cast<std::uint8_t>(m_.mediaType), {}, {}};
+    const std::ptrdiff_t bytes = m_.sectorBytes;
+    auto from = contents_.begin();
+    for (int t = 0; t < (tracks < 0 ? m_.tracks : tracks); ++t) {
+      for (int r = 1; r <= m_.sectorsPerTrack; ++r, from += bytes) {
+        image.tracks[t].push_back(MakeRecord(t >> 1, t & 1, r, m_.sizeCode, m_.sectorsPerTrack, Bytes(from, from + bytes)));
+      }
+    }
+    return image;
+  }
 
  private:
-  Medium medium_;
-  Bytes contents_;
-  int nextEntry_ = 0;
-  int nextSector_;
+  Medium m_;          // the disk's geometry
+  Bytes contents_;    // every sector's bytes, in linear order
+  int entries_ = 0;   // directory entries so far
+  int nextSector_;    // linear index of the next free sector
 };
 
-// Reads a whole file; empty when it cannot be read.
-Bytes ReadFileBytes(const std::string& path);
+// Returns n bytes from a simple generator seeded by seed.
+inline Bytes PatternBytes(std::size_t n, unsigned seed) {
+  Bytes b(n);
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (auto& v : b) v = static_cast<std::uint8_t>((x = x * 1103515245u + 12345u) >> 16);
+  return b;
+}
+
+// Returns the bytes of a string.
+inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+// Returns a whole file; empty when it cannot be read.
+inline Bytes ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 // Writes bytes to path; false on failure.
-bool WriteFileBytes(const std::string& path, const Bytes& bytes);
+inline bool WriteFileBytes(const std::filesystem::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  return static_cast<bool>(out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())));
+}
 
 }  // namespace d88test
 

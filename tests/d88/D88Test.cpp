@@ -9,7 +9,8 @@
 
 #include "d88/D88.h"
 #include "diskimage/DiskImage.h"
-#include "tests/support/TestSupport.h"
+#include "testing/CheckedRun.h"
+#include "testing/ScratchDir.h"
 
 using namespace d88test;
 
@@ -19,7 +20,7 @@ namespace {
 // sector 7 to 300 bytes and flags sector 3 of track 2 bad.
 Image ThreeFiles(const Medium& medium, bool damage) {
   DiskBuilder disk(medium);
-  disk.AddFile("READ", ToBytes("read me\r\n"));
+  disk.AddFile("READ", Text("read me\r\n"));
   disk.AddFile("TBL", PatternBytes(4096, 1));
   disk.AddFile("LONG", PatternBytes(12192, 2));
   Image image = disk.Build();
@@ -46,7 +47,7 @@ Bytes OddEntries() {
   disk.AddEntry(EntryBytes("NEG", 0x30, -1));
   disk.AddEntry(EntryBytes("\x83\x65\xff", 0x30, 1));
   disk.AddEntry(EntryBytes("GONE", 99 << 4, 8 * 512));
-  Image image = FirstTracks(disk.Build(), 99);
+  Image image = disk.Build(99);
   image.tracks[159] = disk.Build().tracks[159];
   return image.Build();
 }
@@ -63,9 +64,9 @@ Bytes Marked2HD(bool badDirectory = false) {
 // A 2HD disk whose second entry names a file outside the directory.
 Bytes Refused() {
   DiskBuilder disk(k2HD);
-  const std::uint16_t at = disk.AddFile("READ", ToBytes("read me\r\n"));
+  const std::uint16_t at = disk.AddFile("READ", Text("read me\r\n"));
   disk.AddEntry(EntryBytes("../x", at, 1));
-  return FirstTracks(disk.Build(), 1).Build();
+  return disk.Build(1).Build();
 }
 
 struct D88Run {
@@ -195,7 +196,7 @@ TEST(D88, JsonNamesTheFieldsAndDecodesNames) {
                            "\"beyondDisk\": true", "\"damaged\": 5"}) {
     EXPECT_NE(r.out.find(line), std::string::npos) << line;
   }
-  WriteFileBytes(dir.File("list.json"), ToBytes(r.out));
+  WriteFileBytes(dir.File("list.json"), Text(r.out));
   ExpectParses("python3 -m json.tool", dir.File("list.json"));
   EXPECT_EQ(r.out.substr(0, 16), "{\n  \"images\": [\n");
   EXPECT_EQ(r.out.substr(r.out.size() - 6), "  }\n}\n");
@@ -211,21 +212,19 @@ TEST(D88, ExtractWritesTheSameFiles) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "MEDIA TYPE=2HD\nREAD TRK=00 SEC=04 SIZE=9\nTBL  TRK=00 SEC=05 SIZE=4096\n"
                    "LONG TRK=01 SEC=01 SIZE=12192\ndamaged: TBL LONG\n");
-  ScratchDir reference;
-  const RunResult tool = RunToolProcess({dir.File("c.d88")}, reference.path());
+  d88check::Sandbox reference;
+  const d88check::RunReport tool = reference.Run(damaged.data(), damaged.size(), true);
   EXPECT_EQ(tool.status, 0);
-  for (const char* name : {"READ", "TBL", "LONG"}) {
-    EXPECT_BYTES_EQ(reference.Read(name), ReadFileBytes(out + "/" + name));
-  }
+  for (const char* name : {"READ", "TBL", "LONG"}) EXPECT_EQ(tool.files.at(name), ReadFileBytes(out + "/" + name));
 
   ScratchDir second;
   DiskBuilder diskB(k2HD);
-  diskB.AddFile("DATA", ToBytes("disk B\r\n"));
+  diskB.AddFile("DATA", Text("disk B\r\n"));
   const D88Run b = RunD88With({"extract", "-i", "1", "-C", second.File("B"), "{C}"},
                            Concat({damaged, diskB.Build().Build()}), second);
   EXPECT_EQ(b.status, 0);
   EXPECT_EQ(b.out, "MEDIA TYPE=2HD\nDATA TRK=00 SEC=04 SIZE=8\n");
-  EXPECT_BYTES_EQ(ToBytes("disk B\r\n"), ReadFileBytes(second.File("B/DATA")));
+  EXPECT_EQ(Text("disk B\r\n"), ReadFileBytes(second.File("B/DATA")));
   EXPECT_EQ(second.List(), (std::vector<std::string>{"B", "c.d88"}));
 }
 
@@ -276,7 +275,7 @@ TEST(D88, MapShowsOwnersAndStates) {
                        "[2, \"long\"], [2, \"duplicate\"],";
   EXPECT_NE(json.out.find(track1), std::string::npos);
   EXPECT_NE(json.out.find("{\"track\": 3, \"c\": 9, \"h\": 0, \"r\": 1, \"n\": 3}"), std::string::npos);
-  WriteFileBytes(dir.File("map.json"), ToBytes(json.out));
+  WriteFileBytes(dir.File("map.json"), Text(json.out));
   ExpectParses("python3 -m json.tool", dir.File("map.json"));
 }
 
@@ -291,6 +290,24 @@ TEST(D88, MapDrawsOneCellPerSector) {
   for (std::size_t at = 0; (at = text.find("<rect class=\"cell ", at)) != std::string::npos; ++at) ++cells;
   EXPECT_EQ(cells, 154u * 8u);
   ExpectParses("xmllint --noout", svg);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+
+namespace {
+
+// The fuzz corpus through the survey and every view; the entry aborts on a
+// broken promise.
+TEST(D88, SurveysTheFuzzCorpus) {
+  int inputs = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(D88_FUZZ_CORPUS)) {
+    const Bytes bytes = ReadFileBytes(entry.path());
+    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+    ++inputs;
+  }
+  EXPECT_GT(inputs, 0);
 }
 
 }  // namespace

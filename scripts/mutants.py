@@ -1,0 +1,220 @@
+#!/usr/bin/env python3
+"""Mutation check of the test suite: how many small faults does it catch?
+
+Usage: scripts/mutants.py [--list] [--sample N] [--seed S] [--timeout SEC]
+       scripts/mutants.py --fault FILE LINE TEXT   (one fault of your own)
+
+Each mutant is one simple fault put into one source line of diskimage/*.cpp
+or tool/*.cpp: a comparison flipped (< <=, > >=, == !=), a bound moved by
+one (+ 1), && and || swapped, a boolean result inverted, a statement
+dropped.  The sample is fixed by the seed and spread over the files in
+turn, so runs before and after a change of the tests face the same faults.
+
+The mutants are made in a private copy of the tree (build-mutants/src),
+never in the worktree, so work can go on while they run.  For each mutant
+the copy is rebuilt incrementally (warnings not fatal: a mutant may leave
+a variable unused) and ctest runs with a per-test timeout; the mutated file
+is restored afterwards, also when the run is interrupted.  A mutant that
+does not build is left out of the count.  Prints caught/total and every
+survivor as file:line and the change.  With --fault, line LINE of FILE
+becomes TEXT, and the tests that fail are named.
+"""
+import argparse
+import os
+import random
+import re
+import shutil
+import signal
+import subprocess
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+WORK = os.path.join(ROOT, "build-mutants")
+SRC = os.path.join(WORK, "src")
+BUILD = os.path.join(WORK, "build")
+FOLDERS = ("diskimage", "tool")
+
+# (kind, pattern, replacement): each match on a line is one mutant.
+SWAPS = [
+    ("flip", r" < ", " <= "), ("flip", r" <= ", " < "),
+    ("flip", r" > ", " >= "), ("flip", r" >= ", " > "),
+    ("flip", r" == ", " != "), ("flip", r" != ", " == "),
+    ("logic", r" && ", " || "), ("logic", r" \|\| ", " && "),
+    ("bound", r" \+ 1\b", " + 2"), ("bound", r" - 1\b", " - 2"),
+    ("bool", r"return true;", "return false;"), ("bool", r"return false;", "return true;"),
+]
+# The right operand of a comparison, when it is one plain name or number.
+BOUND = re.compile(r"( (?:<|<=|>|>=|==|!=) )([A-Za-z_][\w.]*|\d+)(?=\s*[;)&|?:])")
+
+
+def source_files():
+    out = subprocess.run(["git", "ls-files"] + list(FOLDERS), cwd=ROOT, check=True,
+                         capture_output=True, text=True).stdout.split()
+    return sorted(f for f in out if f.endswith(".cpp"))
+
+
+def code_lines(text):
+    """Yields (index, line) of the lines that hold code on this platform:
+    no comments, no preprocessor lines, nothing under #if defined(_WIN32)."""
+    skipping = 0
+    for i, line in enumerate(text.split("\n")):
+        s = line.strip()
+        if s.startswith("#if") and "_WIN32" in s and "!" not in s:
+            skipping += 1
+        elif skipping and s.startswith("#else"):
+            skipping -= 1
+        elif skipping and s.startswith("#endif"):
+            skipping -= 1
+        if skipping or not s or s.startswith("//") or s.startswith("#"):
+            continue
+        yield i, line
+
+
+def mutants_of(path, text):
+    found = []
+    previous = ";"
+    for i, line in code_lines(text):
+        code = line.split("//")[0]
+        for kind, pattern, repl in SWAPS:
+            for m in re.finditer(pattern, code):
+                found.append((path, i, kind, line[:m.start()] + repl + line[m.end():]))
+        for m in BOUND.finditer(code):
+            if m.group(2) in ("nullptr", "true", "false"):
+                continue
+            new = line[:m.start(2)] + "(" + m.group(2) + " + 1)" + line[m.end(2):]
+            found.append((path, i, "bound", new))
+        s = code.strip()
+        starts = previous.endswith((";", "{", "}"))
+        previous = s or previous
+        if starts and s.endswith(";") and not s.startswith(("return", "}", "const ", "int ", "std::", "bool ",
+                                                 "d88::", "DiskImage", "SectorRequest", "static ")):
+            indent = line[:len(line) - len(line.lstrip())]
+            found.append((path, i, "drop", indent + ";  // dropped: " + s))
+    return found
+
+
+def sample(files, size, seed):
+    rng = random.Random(seed)
+    per_file = []
+    for f in files:
+        with open(os.path.join(ROOT, f)) as h:
+            ms = mutants_of(f, h.read())
+        rng.shuffle(ms)
+        per_file.append(ms)
+    chosen = []
+    while len(chosen) < size and any(per_file):
+        for ms in per_file:
+            if ms and len(chosen) < size:
+                chosen.append(ms.pop())
+    return sorted(chosen, key=lambda m: (m[0], m[1], m[3]))
+
+
+def sync_copy():
+    """Makes build-mutants/src the tree as it is now, touching only files
+    that differ so that builds stay incremental."""
+    names = subprocess.run(["git", "ls-files", "-co", "--exclude-standard"], cwd=ROOT, check=True,
+                           capture_output=True, text=True).stdout.split("\n")
+    for name in filter(None, names):
+        src, dst = os.path.join(ROOT, name), os.path.join(SRC, name)
+        if not os.path.isfile(src):
+            continue
+        with open(src, "rb") as h:
+            data = h.read()
+        if os.path.exists(dst):
+            with open(dst, "rb") as h:
+                if h.read() == data:
+                    continue
+        os.makedirs(os.path.dirname(dst), exist_ok=True)
+        with open(dst, "wb") as h:
+            h.write(data)
+
+
+def run(cmd, timeout):
+    try:
+        return subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=timeout).returncode == 0
+    except subprocess.TimeoutExpired:
+        return False
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--list", action="store_true", help="show the sample and stop")
+    ap.add_argument("--sample", type=int, default=60, help="mutants to try (default 60)")
+    ap.add_argument("--seed", type=int, default=1, help="seed of the sample (default 1)")
+    ap.add_argument("--timeout", type=int, default=60, help="seconds per test (default 60)")
+    ap.add_argument("--fault", nargs=3, metavar=("FILE", "LINE", "TEXT"), help="run one fault of your own")
+    args = ap.parse_args()
+
+    chosen = sample(source_files(), args.sample, args.seed)
+    if args.fault:
+        chosen = [(args.fault[0], int(args.fault[1]) - 1, "fault", args.fault[2])]
+    if args.list:
+        for f, i, kind, new in chosen:
+            print(f"{f}:{i + 1}: {kind}: {new.strip()}")
+        return 0
+
+    os.makedirs(SRC, exist_ok=True)
+    sync_copy()
+    if not run(["cmake", "-S", SRC, "-B", BUILD, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+                "-DD88_WERROR=OFF"], 600) or not run(["cmake", "--build", BUILD, "-j2"], 1800):
+        print("mutants: the unmutated tree does not build", file=sys.stderr)
+        return 2
+    if not run(["ctest", "--test-dir", BUILD, "-j2", "--timeout", str(args.timeout)], 1800):
+        print("mutants: the unmutated tree fails its tests", file=sys.stderr)
+        return 2
+
+    current = {}  # file -> original text, while it is mutated
+
+    def restore(*_):
+        for f, text in current.items():
+            with open(os.path.join(SRC, f), "w") as h:
+                h.write(text)
+        current.clear()
+
+    def interrupted(signum, _frame):
+        restore()
+        sys.exit(128 + signum)
+
+    signal.signal(signal.SIGINT, interrupted)
+    signal.signal(signal.SIGTERM, interrupted)
+    caught, total, survivors, unbuilt = 0, 0, [], 0
+    try:
+        for f, i, kind, new in chosen:
+            path = os.path.join(SRC, f)
+            with open(path) as h:
+                text = h.read()
+            lines = text.split("\n")
+            lines[i] = new
+            current[f] = text
+            with open(path, "w") as h:
+                h.write("\n".join(lines))
+            label = f"{f}:{i + 1}: {kind}: {new.strip()}"
+            if not run(["cmake", "--build", BUILD, "-j2"], 600):
+                unbuilt += 1
+                print(f"not built  {label}", flush=True)
+            else:
+                total += 1
+                if args.fault:
+                    log = subprocess.run(["ctest", "--test-dir", BUILD, "-j2", "--timeout", str(args.timeout)],
+                                         capture_output=True, text=True).stdout
+                    print(log[log.find("tests passed"):] if "FAILED" in log else "no test failed")
+                killed = args.fault is not None and "FAILED" in log or not args.fault and not run(
+                    ["ctest", "--test-dir", BUILD, "-j2", "--stop-on-failure", "--timeout", str(args.timeout)],
+                    20 * args.timeout)
+                caught += killed
+                if not killed:
+                    survivors.append(label)
+                print(f"{'caught' if killed else 'SURVIVED'}   {label}", flush=True)
+            restore()
+    finally:
+        restore()
+    print(f"\ncaught {caught}/{total} ({100.0 * caught / max(total, 1):.0f}%), "
+          f"{unbuilt} did not build")
+    for s in survivors:
+        print(f"survivor: {s}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
