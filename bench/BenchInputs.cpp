@@ -10,7 +10,8 @@ Bytes SixFileDisk() {
   DiskBuilder disk(k2HD);
   for (int i = 0; i < kSixFiles; ++i) {
     Bytes data(static_cast<std::size_t>(kSixFileBytes));
-    for (std::size_t j = 0; j < data.size(); ++j) data[j] = static_cast<std::uint8_t>(j * 7 + static_cast<std::size_t>(i));
+    for (std::size_t j = 0; j < data.size(); ++j)
+      data[j] = static_cast<std::uint8_t>(j * 7 + static_cast<std::size_t>(i));
     disk.AddFile("FIL" + std::to_string(i), data);
   }
   return disk.Build().Build();
@@ -30,7 +31,8 @@ Bytes CraftedLongRun(std::size_t totalBytes, bool distinctStarts) {
     const int count = distinctStarts ? (i < 164 ? 0xFFFF : 1) : (i == 0 ? 2 : 1);
     run.push_back(MakeRecord(0xFF, 0xFF, 0xFF, 0xFF, count, {}));
   }
-  for (int t = 1; t < 164; ++t) image.trackOffsetOverride[t] = 0x2B0 + (distinctStarts ? 16u * static_cast<unsigned>(t) : 0u);
+  for (int t = 1; t < 164; ++t)
+    image.trackOffsetOverride[t] = 0x2B0 + (distinctStarts ? 16u * static_cast<unsigned>(t) : 0u);
   return image.Build();
 }
 

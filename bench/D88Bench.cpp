@@ -11,9 +11,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -124,7 +124,9 @@ int main(int argc, char** argv) {
   d88test::WriteFileBytes(distinct4, bench::CraftedLongRun(4u << 20, true));
 
   std::vector<Command> commands = {
-      {"io floor (read + six files)", {floor, sixFile, std::to_string(bench::kSixFiles), std::to_string(bench::kSixFileBytes)}, {}},
+      {"io floor (read + six files)",
+       {floor, sixFile, std::to_string(bench::kSixFiles), std::to_string(bench::kSixFileBytes)},
+       {}},
       {"d88extract six-file 2HD", {tool, sixFile}, {}},
       {"d88extract crafted 1 MiB", {tool, crafted1}, {}},
       {"d88extract crafted 4 MiB", {tool, crafted4}, {}},
@@ -145,7 +147,8 @@ int main(int argc, char** argv) {
   fs::remove_all(scratch);
 
   std::printf("%-32s %12s %10s\n", "command", "median ms", "peak KiB");
-  for (const Command& c : commands) std::printf("%-32s %12.3f %10ld\n", c.label, Median(c.seconds) * 1e3, c.peakKiB);
+  for (const Command& c : commands)
+    std::printf("%-32s %12.3f %10ld\n", c.label, Median(c.seconds) * 1e3, c.peakKiB);
   const double floorT = Median(commands[0].seconds), six = Median(commands[1].seconds);
   const double c1 = Median(commands[2].seconds), c4 = Median(commands[3].seconds);
   long toolPeak = 0;
@@ -160,9 +163,11 @@ int main(int argc, char** argv) {
   if (!d88.empty()) {
     const double test6 = Median(commands[5].seconds), test1 = Median(commands[6].seconds);
     long d88Peak = 0;
-    for (std::size_t i = 5; i < commands.size(); ++i) d88Peak = std::max(d88Peak, commands[i].peakKiB);
+    for (std::size_t i = 5; i < commands.size(); ++i)
+      d88Peak = std::max(d88Peak, commands[i].peakKiB);
     goals.push_back({"d88 test / d88extract, six-file:", test6 / six, "x", 1.5});
-    goals.push_back({"d88 test crafted 4 MiB / 1 MiB:", Median(commands[7].seconds) / test1, "x", 5});
+    goals.push_back(
+        {"d88 test crafted 4 MiB / 1 MiB:", Median(commands[7].seconds) / test1, "x", 5});
     goals.push_back({"peak memory of d88 test:", static_cast<double>(d88Peak) / 1024.0, " MiB", 8});
   }
   bool allMet = true;

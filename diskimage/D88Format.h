@@ -64,13 +64,11 @@ inline std::int32_t LoadLE16(const std::uint8_t* p) {
 
 // Returns the 32-bit little-endian value at p, as a signed integer.
 inline std::int32_t LoadLE32(const std::uint8_t* p) {
-  const std::uint32_t u = static_cast<std::uint32_t>(p[0]) |
-                          (static_cast<std::uint32_t>(p[1]) << 8) |
-                          (static_cast<std::uint32_t>(p[2]) << 16) |
-                          (static_cast<std::uint32_t>(p[3]) << 24);
+  const std::uint32_t u =
+      static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+      (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
   // Two's-complement reinterpretation without implementation-defined casts.
-  return u <= 0x7FFFFFFFu ? static_cast<std::int32_t>(u)
-                          : -static_cast<std::int32_t>(~u) - 1;
+  return u <= 0x7FFFFFFFu ? static_cast<std::int32_t>(u) : -static_cast<std::int32_t>(~u) - 1;
 }
 
 }  // namespace d88

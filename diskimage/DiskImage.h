@@ -89,18 +89,18 @@ class DiskImage {
   // Forgets the current image.
   void ClearCurrentImage();
 
-  std::FILE* file = nullptr;             // the open container; null when none is
-  std::int32_t imageCount = 0;           // images indexed by the last Open, 0-64
-  std::int32_t firstSector = 1;          // sector number that begins a track
-  std::int32_t lastSector = 16;          // sector number that ends a track
-  std::int32_t imageOffsets[d88::kMaxImages] = {};  // start of image k in the file
-  std::int32_t diskSize = 0;             // size field of the current image
-  std::int32_t imageOffset = 0;          // start of the current image; -1 when cleared
+  std::FILE* file = nullptr;                         // the open container; null when none is
+  std::int32_t imageCount = 0;                       // images indexed by the last Open, 0-64
+  std::int32_t firstSector = 1;                      // sector number that begins a track
+  std::int32_t lastSector = 16;                      // sector number that ends a track
+  std::int32_t imageOffsets[d88::kMaxImages] = {};   // start of image k in the file
+  std::int32_t diskSize = 0;                         // size field of the current image
+  std::int32_t imageOffset = 0;                      // start of the current image; -1 when cleared
   std::int32_t trackOffsets[d88::kTrackCount] = {};  // current image's track table
-  std::int32_t mediaType = -1;           // current media type byte; -1 when none
-  char name[d88::kNameSize + 1] = {};    // current image's name, NUL-terminated
-  d88::ReadWindow window;                // cached bytes of the container
-  d88::SectorBatch batch;                // the shared walks of ReadSectorBatch
+  std::int32_t mediaType = -1;                       // current media type byte; -1 when none
+  char name[d88::kNameSize + 1] = {};                // current image's name, NUL-terminated
+  d88::ReadWindow window;                            // cached bytes of the container
+  d88::SectorBatch batch;                            // the shared walks of ReadSectorBatch
 };
 
 #endif

@@ -42,9 +42,9 @@ class ReadWindow {
   // when nothing could be read there.
   bool Fill(std::FILE* file, std::int64_t position);
 
-  std::uint8_t bytes_[kSize];   // the cached file bytes
-  std::int64_t start_ = 0;      // file position of bytes_[0]
-  std::int64_t length_ = 0;     // how many bytes of bytes_ are valid
+  std::uint8_t bytes_[kSize];  // the cached file bytes
+  std::int64_t start_ = 0;     // file position of bytes_[0]
+  std::int64_t length_ = 0;    // how many bytes of bytes_ are valid
 };
 
 // Seeks file to an absolute 64-bit position; false when the seek fails.

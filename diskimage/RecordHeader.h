@@ -12,10 +12,10 @@ namespace d88 {
 
 // One sector record's header, decoded.
 struct RecordHeader {
-  std::uint8_t id[4];          // C, H, R, N as recorded
-  std::int32_t sectorCount;    // records in this track, as this record says
-  std::int32_t dataLength;     // data bytes after the header
-  std::int64_t dataPosition;   // file position of the data
+  std::uint8_t id[4];         // C, H, R, N as recorded
+  std::int32_t sectorCount;   // records in this track, as this record says
+  std::int32_t dataLength;    // data bytes after the header
+  std::int64_t dataPosition;  // file position of the data
 
   // File position of the record after this one.
   std::int64_t NextPosition() const { return dataPosition + dataLength; }

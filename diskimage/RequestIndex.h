@@ -69,8 +69,8 @@ class RequestIndex {
     return slot;
   }
 
-  Slot slots_[kSlots];     // the hash table
-  int next_[kCapacity];    // the request after each one in its chain, or kNone
+  Slot slots_[kSlots];   // the hash table
+  int next_[kCapacity];  // the request after each one in its chain, or kNone
 };
 
 }  // namespace d88

@@ -100,7 +100,7 @@ void SectorBatch::Step(int b) {
 void SectorBatch::AnswerMatches(int b, const RecordHeader& record) {
   index_.TakeEach(PackRecordId(record), [&](int i) {
     const int w = walkOfRequest_[i];
-    if (!walks_[w].going) return true;  // an ended walk wants nothing more
+    if (!walks_[w].going) return true;            // an ended walk wants nothing more
     if (members_.BundleOf(w) != b) return false;  // not at this record
     // The first record with this ID on the walk answers the request.
     SectorRequest& request = requests_[i];

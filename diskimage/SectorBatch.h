@@ -98,10 +98,10 @@ class SectorBatch {
   // Moves the walks of bundle from into bundle into (same position).
   void Merge(int from, int into);
 
-  std::FILE* file_ = nullptr;                 // the container being read
-  ReadWindow* window_ = nullptr;              // its cached bytes
+  std::FILE* file_ = nullptr;                  // the container being read
+  ReadWindow* window_ = nullptr;               // its cached bytes
   const std::int64_t* trackStarts_ = nullptr;  // first record of each track
-  SectorRequest* requests_ = nullptr;         // the requests of this part
+  SectorRequest* requests_ = nullptr;          // the requests of this part
 
   RequestIndex index_;                          // unanswered requests by ID
   int walkOfRequest_[RequestIndex::kCapacity];  // the walk each indexed request is on

@@ -32,14 +32,16 @@ Bytes Table() {
 // Numbered lines of text, long enough to cross a track.
 Bytes Lines(int count) {
   std::string s;
-  for (int i = 1; i <= count; ++i) s += "line " + std::to_string(i) + " of a file that crosses a track\r\n";
+  for (int i = 1; i <= count; ++i)
+    s += "line " + std::to_string(i) + " of a file that crosses a track\r\n";
   return Text(s);
 }
 
 Image Sample(const Medium& medium, const std::string& label) {
   DiskBuilder disk(medium);
-  disk.AddFile("READ", Text("This is the " + label +
-                            " sample disk of d88extract.\r\nEvery file on it was made by the project.\r\n"));
+  disk.AddFile(
+      "READ", Text("This is the " + label +
+                   " sample disk of d88extract.\r\nEvery file on it was made by the project.\r\n"));
   disk.AddFile("TBL", Table());
   disk.AddFile("LONG", Lines(300));
   Image image = disk.Build();
@@ -54,7 +56,7 @@ Image Damaged() {
   std::vector<Record>& track0 = image.tracks[0];
   track0.erase(track0.begin() + 5);  // sector 6 of track 0
   for (Record& record : track0) record.sectorCount = 7;
-  track0[5].dataLength = 300;        // sector 7, now the sixth record
+  track0[5].dataLength = 300;  // sector 7, now the sixth record
   track0[5].data.resize(300);
   image.tracks[2][2].status = 0xB0;  // sector 3 of track 2
   return image;

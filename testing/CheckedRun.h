@@ -53,7 +53,8 @@ class Sandbox {
   // checks the rules and empties out/ again.  With readFiles the report
   // holds the contents of the files the run made, not only their names;
   // entries that prepare made are reported empty and not held to the rules.
-  RunReport Run(const std::uint8_t* data, std::size_t size, bool readFiles, const Prepare& prepare = {});
+  RunReport Run(const std::uint8_t* data, std::size_t size, bool readFiles,
+                const Prepare& prepare = {});
 
   // Where Run puts the container, and the run's working directory.
   const std::string& ContainerPath() const { return container_; }

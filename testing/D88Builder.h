@@ -24,7 +24,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Stores the low `size` bytes of value little-endian at bytes[at..].
 inline void PutLE(Bytes& bytes, std::size_t at, std::uint32_t value, int size = 4) {
-  for (int i = 0; i < size; ++i) bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+  for (int i = 0; i < size; ++i)
+    bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 // One sector record: its header fields and the bytes stored after it.
@@ -40,7 +41,8 @@ struct Record {
 inline Record MakeRecord(int c, int h, int r, int n, int sectorCount, Bytes data) {
   const auto byte = [](int v) { return static_cast<std::uint8_t>(v); };
   const auto length = static_cast<std::uint16_t>(data.size());
-  return Record{byte(c), byte(h), byte(r), byte(n), static_cast<std::uint16_t>(sectorCount), length, std::move(data)};
+  return Record{byte(c), byte(h),        byte(r), byte(n), static_cast<std::uint16_t>(sectorCount),
+                length,  std::move(data)};
 }
 
 // One disk image of a container.
@@ -54,7 +56,9 @@ struct Image {
   // length, then the tracks in index order.
   Bytes Build() const {
     Bytes out(0x2B0, 0);
-    std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(name.size(), 16)), out.begin());
+    std::copy(name.begin(),
+              name.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(name.size(), 16)),
+              out.begin());
     out[27] = mediaType;
     for (const auto& [track, records] : tracks) {
       PutLE(out, 32 + 4 * static_cast<std::size_t>(track), static_cast<std::uint32_t>(out.size()));
@@ -66,7 +70,8 @@ struct Image {
         out.insert(out.end(), rec.data.begin(), rec.data.end());
       }
     }
-    for (const auto& [track, offset] : trackOffsetOverride) PutLE(out, 32 + 4 * static_cast<std::size_t>(track), offset);
+    for (const auto& [track, offset] : trackOffsetOverride)
+      PutLE(out, 32 + 4 * static_cast<std::size_t>(track), offset);
     PutLE(out, 28, static_cast<std::uint32_t>(out.size()));
     return out;
   }
@@ -99,7 +104,8 @@ inline Bytes EntryBytes(std::string name, std::uint16_t location, std::int32_t s
 class DiskBuilder {
  public:
   explicit DiskBuilder(const Medium& medium)
-      : m_(medium), contents_(static_cast<std::size_t>(m_.DiskBytes())),
+      : m_(medium),
+        contents_(static_cast<std::size_t>(m_.DiskBytes())),
         nextSector_(m_.directorySector - 1 + m_.directoryBytes / m_.sectorBytes) {}
 
   // Stores data from the next free sector on, adds its directory entry and
@@ -114,12 +120,14 @@ class DiskBuilder {
 
   // Returns the location word of linear sector index p.
   std::uint16_t LocationOf(int p) const {
-    return static_cast<std::uint16_t>(p / m_.sectorsPerTrack << m_.locationShift | p % m_.sectorsPerTrack);
+    return static_cast<std::uint16_t>(p / m_.sectorsPerTrack << m_.locationShift |
+                                      p % m_.sectorsPerTrack);
   }
 
   // Adds an entry as given, pointing wherever it says.
   void AddEntry(const Bytes& entry) {
-    std::copy(entry.begin(), entry.end(), contents_.begin() + (m_.directorySector - 1) * m_.sectorBytes + 10 * entries_++);
+    std::copy(entry.begin(), entry.end(),
+              contents_.begin() + (m_.directorySector - 1) * m_.sectorBytes + 10 * entries_++);
   }
 
   // Returns the disk with its first `tracks` track indexes recorded (all
@@ -130,17 +138,18 @@ class DiskBuilder {
     auto from = contents_.begin();
     for (int t = 0; t < (tracks < 0 ? m_.tracks : tracks); ++t) {
       for (int r = 1; r <= m_.sectorsPerTrack; ++r, from += bytes) {
-        image.tracks[t].push_back(MakeRecord(t >> 1, t & 1, r, m_.sizeCode, m_.sectorsPerTrack, Bytes(from, from + bytes)));
+        image.tracks[t].push_back(MakeRecord(t >> 1, t & 1, r, m_.sizeCode, m_.sectorsPerTrack,
+                                             Bytes(from, from + bytes)));
       }
     }
     return image;
   }
 
  private:
-  Medium m_;          // the disk's geometry
-  Bytes contents_;    // every sector's bytes, in linear order
-  int entries_ = 0;   // directory entries so far
-  int nextSector_;    // linear index of the next free sector
+  Medium m_;         // the disk's geometry
+  Bytes contents_;   // every sector's bytes, in linear order
+  int entries_ = 0;  // directory entries so far
+  int nextSector_;   // linear index of the next free sector
 };
 
 // Returns n bytes from a simple generator seeded by seed.
@@ -163,7 +172,8 @@ inline Bytes ReadFileBytes(const std::filesystem::path& path) {
 // Writes bytes to path; false on failure.
 inline bool WriteFileBytes(const std::filesystem::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  return static_cast<bool>(out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())));
+  return static_cast<bool>(out.write(reinterpret_cast<const char*>(bytes.data()),
+                                     static_cast<std::streamsize>(bytes.size())));
 }
 
 }  // namespace d88test

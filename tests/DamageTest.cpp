@@ -33,13 +33,17 @@ Bytes SmallDisk() {
 TEST(Damage, EveryCutReadsAsTheDataItStillHolds) {
   const Bytes full = SmallDisk();
   d88check::Sandbox sandbox;
-  for (std::size_t cut = 0, in = 0; cut < full.size(); cut += cut < kHeader || in < 64 || in >= kRecord - 8 ? 1 : 17) {
+  for (std::size_t cut = 0, in = 0; cut < full.size();
+       cut += cut < kHeader || in < 64 || in >= kRecord - 8 ? 1 : 17) {
     in = cut < kHeader ? 0 : (cut - kHeader) % kRecord;
     Bytes zeroed = full;
-    for (std::size_t at = std::max(cut, kHeader); at < zeroed.size(); ++at) zeroed[at] = (at - kHeader) % kRecord < 16 ? zeroed[at] : 0;
+    for (std::size_t at = std::max(cut, kHeader); at < zeroed.size(); ++at)
+      zeroed[at] = (at - kHeader) % kRecord < 16 ? zeroed[at] : 0;
     const d88check::RunReport r = sandbox.Run(full.data(), cut, true);
-    const d88check::RunReport z = cut < kHeader ? r : sandbox.Run(zeroed.data(), zeroed.size(), true);
-    ASSERT_TRUE(r.fault.empty() && r.err == (cut < kHeader ? msg::kWrongMedium : "") && r.out == z.out && r.files == z.files)
+    const d88check::RunReport z =
+        cut < kHeader ? r : sandbox.Run(zeroed.data(), zeroed.size(), true);
+    ASSERT_TRUE(r.fault.empty() && r.err == (cut < kHeader ? msg::kWrongMedium : "") &&
+                r.out == z.out && r.files == z.files)
         << "cut at " << cut << ": " << r.fault << r.err << r.out;
   }
 }
@@ -55,7 +59,8 @@ TEST(Damage, RandomDamageKeepsTheRules) {
   for (int i = 0; i < 2000; ++i) {
     Bytes damaged = full;
     for (int n = 1 + static_cast<int>(random() % 4); n > 0; --n) {
-      damaged[random() % (random() % 4 ? kHeader + 3 * kRecord : full.size())] = static_cast<std::uint8_t>(random());
+      damaged[random() % (random() % 4 ? kHeader + 3 * kRecord : full.size())] =
+          static_cast<std::uint8_t>(random());
     }
     const d88check::RunReport r = sandbox.Run(damaged.data(), damaged.size(), false);
     ASSERT_EQ(r.fault, "") << "iteration " << i;
@@ -69,7 +74,10 @@ TEST(Damage, TheFuzzCorpusKeepsTheRules) {
   d88check::Sandbox sandbox;
   for (const auto& entry : std::filesystem::directory_iterator(D88_FUZZ_CORPUS)) {
     const Bytes input = ReadFileBytes(entry.path());
-    EXPECT_EQ(sandbox.Run(input.data(), input.size(), false).fault + d88check::CheckReader(entry.path().string()), "") << entry.path();
+    EXPECT_EQ(sandbox.Run(input.data(), input.size(), false).fault +
+                  d88check::CheckReader(entry.path().string()),
+              "")
+        << entry.path();
   }
 }
 

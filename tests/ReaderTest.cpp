@@ -18,7 +18,8 @@ class ReaderTest : public ::testing::Test {
  protected:
   // Writes bytes as the container, opens it and selects image k.
   void Load(const Bytes& bytes, int k = 0) {
-    ASSERT_TRUE(WriteFileBytes(box.ContainerPath(), bytes) && disk.Open(box.ContainerPath().c_str()));
+    ASSERT_TRUE(WriteFileBytes(box.ContainerPath(), bytes) &&
+                disk.Open(box.ContainerPath().c_str()));
     EXPECT_EQ(disk.Select(k), k < disk.GetImageCount());
   }
 
@@ -29,24 +30,33 @@ class ReaderTest : public ::testing::Test {
 // Track 0 of image 1 (rows: track, R, N, bytes asked, result, first byte);
 // image 0 is 0x2D0 bytes long, so track 6 (-0x20) points back to its record.
 TEST_F(ReaderTest, ReadSectorFindsTheFirstRecordWithTheFullId) {
-  const auto sector = [](int r, int n, int count, int fill) { return MakeRecord(0, 0, r, n, count, Bytes(16, static_cast<std::uint8_t>(fill))); };
-  Image second{"", 0x10, {{0, {sector(1, 1, 9, 1), sector(1, 1, 9, 2), sector(1, 2, 9, 3), sector(2, 1, 4, 4), sector(3, 1, 9, 5)}},
-                          {1, {sector(1, 1, 0, 6), sector(2, 1, 3, 7)}}},
+  const auto sector = [](int r, int n, int count, int fill) {
+    return MakeRecord(0, 0, r, n, count, Bytes(16, static_cast<std::uint8_t>(fill)));
+  };
+  Image second{"",
+               0x10,
+               {{0,
+                 {sector(1, 1, 9, 1), sector(1, 1, 9, 2), sector(1, 2, 9, 3), sector(2, 1, 4, 4),
+                  sector(3, 1, 9, 5)}},
+                {1, {sector(1, 1, 0, 6), sector(2, 1, 3, 7)}}},
                {{4, 0}, {5, 0x7FFFFFFF}, {6, 0xFFFFFFE0}, {7, 0xFFFFF000}}};
   second.tracks[4] = second.tracks[5] = second.tracks[0];
   Load(Concat({Image{"", 0x10, {{0, {sector(1, 1, 1, 8)}}}, {}}.Build(), second.Build()}), 1);
-  const int cases[][6] = {{0, 1, 1, 16, 16, 1},   // the first of two equal IDs
-                          {0, 1, 2, 32, 16, 3},   // N is part of the ID; less data than asked
-                          {0, 2, 1, 8, 8, 4},     // the last record within its own count; more data than asked
-                          {0, 3, 1, 16, 0, 0xEE}, // past the count that the record before carries
-                          {0, 1, 257, 16, 0, 0xEE}, {0, 1 - 256, 1, 16, 0, 0xEE},  // no record carries these
-                          {1, 1, 1, 16, 0, 0xEE}, // a count of 0 ends the track, even for its own ID
-                          {4, 1, 1, 16, 0, 0xEE}, {5, 1, 1, 16, 0, 0xEE}, {6, 1, 1, 16, 16, 8}, {7, 1, 1, 16, 0, 0xEE},
-                          {-1, 1, 1, 16, 0, 0xEE}, {164, 1, 1, 16, 0, 0xEE}};
+  const int cases[][6] = {
+      {0, 1, 1, 16, 16, 1},    // the first of two equal IDs
+      {0, 1, 2, 32, 16, 3},    // N is part of the ID; less data than asked
+      {0, 2, 1, 8, 8, 4},      // the last record within its own count; more data than asked
+      {0, 3, 1, 16, 0, 0xEE},  // past the count that the record before carries
+      {0, 1, 257, 16, 0, 0xEE}, {0, 1 - 256, 1, 16, 0, 0xEE},  // no record carries these
+      {1, 1, 1, 16, 0, 0xEE},  // a count of 0 ends the track, even for its own ID
+      {4, 1, 1, 16, 0, 0xEE},   {5, 1, 1, 16, 0, 0xEE},       {6, 1, 1, 16, 16, 8},
+      {7, 1, 1, 16, 0, 0xEE},   {-1, 1, 1, 16, 0, 0xEE},      {164, 1, 1, 16, 0, 0xEE}};
   for (const auto& c : cases) {
     Bytes buffer(33, 0xEE);
-    EXPECT_EQ(disk.ReadSector(c[0], 0, 0, c[1], c[2], buffer.data(), c[3]), c[4]) << c[0] << " " << c[1] << " " << c[2];
-    EXPECT_EQ(buffer[0] * 1000 + buffer[static_cast<std::size_t>(c[4])], c[5] * 1000 + 0xEE) << c[0] << " " << c[1];
+    EXPECT_EQ(disk.ReadSector(c[0], 0, 0, c[1], c[2], buffer.data(), c[3]), c[4])
+        << c[0] << " " << c[1] << " " << c[2];
+    EXPECT_EQ(buffer[0] * 1000 + buffer[static_cast<std::size_t>(c[4])], c[5] * 1000 + 0xEE)
+        << c[0] << " " << c[1];
   }
   std::uint8_t ids[8];
   EXPECT_EQ(disk.ReadTrackIds(1, ids, 7), 4);  // whole IDs only
@@ -58,14 +68,17 @@ TEST_F(ReaderTest, ReadSectorFindsTheFirstRecordWithTheFullId) {
 // cylinder, and count a last part shorter than a sector.
 TEST_F(ReaderTest, ReadSectorsStepsAcrossTracks) {
   Image image;
-  for (int t = 0; t < 12; ++t) image.tracks[t / 4].push_back(MakeRecord(t / 8, t / 4 % 2, t % 4 + 1, 0, 4, Bytes(128, static_cast<std::uint8_t>(t))));
+  for (int t = 0; t < 12; ++t)
+    image.tracks[t / 4].push_back(
+        MakeRecord(t / 8, t / 4 % 2, t % 4 + 1, 0, 4, Bytes(128, static_cast<std::uint8_t>(t))));
   Load(image.Build());
   disk.SetSectorRange(1, 4);
   Bytes buffer(128 * 7, 0xEE);
   EXPECT_EQ(disk.ReadSectors(0, 0, 0, 3, 0, buffer.data(), 128 * 6 + 100), 128 * 6 + 100);
   for (int k = 0; k < 7; ++k) EXPECT_EQ(buffer[static_cast<std::size_t>(128 * k)], k + 2) << k;
   EXPECT_EQ(buffer[128 * 6 + 100], 0xEE);
-  EXPECT_EQ(disk.ReadSectors(2, 1, 0, 3, 0, buffer.data(), 128 * 3), 256);  // no track after the last
+  EXPECT_EQ(disk.ReadSectors(2, 1, 0, 3, 0, buffer.data(), 128 * 3),
+            256);  // no track after the last
 }
 
 // The window, read at both ends of the file, then at random positions and
@@ -73,16 +86,21 @@ TEST_F(ReaderTest, ReadSectorsStepsAcrossTracks) {
 TEST_F(ReaderTest, TheWindowReadsTheFileAcrossItsEdges) {
   constexpr std::int64_t kWindow = d88::ReadWindow::kSize;
   const Bytes file = PatternBytes(static_cast<std::size_t>(5 * kWindow + 1234), 11);
-  const std::int64_t size = static_cast<std::int64_t>(file.size()), fixed[] = {size - 1, 0, size - 1, size, -1};
+  const std::int64_t size = static_cast<std::int64_t>(file.size()),
+                     fixed[] = {size - 1, 0, size - 1, size, -1};
   ASSERT_TRUE(WriteFileBytes(box.ContainerPath(), file));
   std::FILE* stream = std::fopen(box.ContainerPath().c_str(), "rb");
   auto window = std::make_unique<d88::ReadWindow>();
   std::mt19937_64 rng(3);
   for (std::int64_t i = 0, at = 0; i < 3000; ++i) {
     const std::int64_t near = at + static_cast<std::int64_t>(rng() % (2 * kWindow)) - kWindow;
-    at = i < 5 ? fixed[i] : rng() % 4 ? near : static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(size + 16));
-    const std::int64_t length = i < 5 ? 2 : static_cast<std::int64_t>(rng() % 3 ? rng() % 64 : rng() % (3 * kWindow));
-    const std::int64_t expected = at < 0 ? 0 : std::max<std::int64_t>(0, std::min(length, size - at));
+    at = i < 5       ? fixed[i]
+         : rng() % 4 ? near
+                     : static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(size + 16));
+    const std::int64_t length =
+        i < 5 ? 2 : static_cast<std::int64_t>(rng() % 3 ? rng() % 64 : rng() % (3 * kWindow));
+    const std::int64_t expected =
+        at < 0 ? 0 : std::max<std::int64_t>(0, std::min(length, size - at));
     Bytes got(static_cast<std::size_t>(length) + 1, 0xEE), want = got;
     ASSERT_EQ(window->ReadAt(stream, at, got.data(), length), expected) << at << " " << length;
     if (expected > 0) std::copy(file.begin() + at, file.begin() + at + expected, want.begin());
@@ -101,15 +119,20 @@ TEST_F(ReaderTest, TheBatchReadsRandomTracksAsSingleReadsDo) {
   for (int round = 0; round < 1000; ++round) {
     Image image;
     std::vector<std::uint32_t> starts;
-    for (int k = upto(40), at = 0x2B0; k > 0; --k, at += 16 + static_cast<int>(image.tracks[0].back().data.size())) {
+    for (int k = upto(40), at = 0x2B0; k > 0;
+         --k, at += 16 + static_cast<int>(image.tracks[0].back().data.size())) {
       const int count = upto(7) == 0 ? 0 : 1 + upto(rng() % 2 ? 2 : 15);
-      image.tracks[0].push_back(MakeRecord(upto(1), upto(1), 1 + upto(4), upto(3), count, PatternBytes(rng() % 300, rng())));
-      if (rng() % 10 == 0) image.tracks[0].back().dataLength = static_cast<std::uint16_t>(rng() % 400);
+      image.tracks[0].push_back(MakeRecord(upto(1), upto(1), 1 + upto(4), upto(3), count,
+                                           PatternBytes(rng() % 300, rng())));
+      if (rng() % 10 == 0)
+        image.tracks[0].back().dataLength = static_cast<std::uint16_t>(rng() % 400);
       starts.push_back(static_cast<std::uint32_t>(at));
     }
     for (int t = 0; t < 10; ++t) {
-      const std::uint32_t anywhere[] = {0, 0x2B0, 0x7FFFFFFF, 0xFFFFFFF0, static_cast<std::uint32_t>(rng() % 4000)};
-      image.trackOffsetOverride[t] = !starts.empty() && rng() % 3 ? starts[rng() % starts.size()] : anywhere[rng() % 5];
+      const std::uint32_t anywhere[] = {0, 0x2B0, 0x7FFFFFFF, 0xFFFFFFF0,
+                                        static_cast<std::uint32_t>(rng() % 4000)};
+      image.trackOffsetOverride[t] =
+          !starts.empty() && rng() % 3 ? starts[rng() % starts.size()] : anywhere[rng() % 5];
     }
     Bytes bytes = image.Build();
     bytes.resize(rng() % 4 ? bytes.size() : rng() % (bytes.size() + 1));
@@ -138,19 +161,26 @@ long long BytesReadSoFar() {
 // by the batch.
 TEST_F(ReaderTest, ALongSharedRunIsReadAFewTimesAtMost) {
   for (const std::uint32_t step : {0, 16}) {
-    Image image{"", 0x20, {{0, std::vector<Record>(200000, MakeRecord(0xFF, 0xFF, 0xFF, 0xFF, 1, {}))}}, {}};
+    Image image{"",
+                0x20,
+                {{0, std::vector<Record>(200000, MakeRecord(0xFF, 0xFF, 0xFF, 0xFF, 1, {}))}},
+                {}};
     for (int t = 0; t < 164; ++t) image.tracks[0][static_cast<std::size_t>(t)].sectorCount = 0xFFFF;
     image.tracks[0].back() = MakeRecord(0, 0, 9, 1, 1, {0x99});
-    for (int t = 1; t < 164; ++t) image.trackOffsetOverride[t] = 0x2B0 + step * static_cast<std::uint32_t>(t);
+    for (int t = 1; t < 164; ++t)
+      image.trackOffsetOverride[t] = 0x2B0 + step * static_cast<std::uint32_t>(t);
     const Bytes container = image.Build();
     const long long before = BytesReadSoFar();
     EXPECT_EQ(box.Run(container.data(), container.size(), false).out, "MEDIA TYPE=2HD\n");
-    EXPECT_LE(before < 0 ? 0 : BytesReadSoFar() - before, 4 * static_cast<long long>(container.size())) << step;
+    EXPECT_LE(before < 0 ? 0 : BytesReadSoFar() - before,
+              4 * static_cast<long long>(container.size()))
+        << step;
     Load(container);
     std::uint8_t single = 0, batched = 0;
     SectorRequest request{0, 0, 0, 9, 1, &batched, 1, 0};
     disk.ReadSectorBatch(&request, 1);
-    EXPECT_EQ(disk.ReadSector(0, 0, 0, 9, 1, &single, 1) * single + request.result * batched, 2 * 0x99);
+    EXPECT_EQ(disk.ReadSector(0, 0, 0, 9, 1, &single, 1) * single + request.result * batched,
+              2 * 0x99);
   }
 }
 

@@ -10,8 +10,8 @@ constexpr MediaGeometry kMedia[] = {
 
 constexpr bool FitsBuffers() {
   for (const MediaGeometry& m : kMedia) {
-    if (m.DiskBytes() > kLargestDiskBytes || m.tracks * m.sectorsPerTrack > kMostDiskSectors || m.directoryBytes > kDirectoryBufferBytes ||
-        m.sectorBytes != (128 << m.sizeCode)) {
+    if (m.DiskBytes() > kLargestDiskBytes || m.tracks * m.sectorsPerTrack > kMostDiskSectors ||
+        m.directoryBytes > kDirectoryBufferBytes || m.sectorBytes != (128 << m.sizeCode)) {
       return false;
     }
   }

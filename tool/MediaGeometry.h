@@ -6,16 +6,16 @@
 #include <cstdint>
 
 struct MediaGeometry {
-  int mediaType;            // media type byte of the image header
-  const char* mediaLine;    // what the tool prints once it knows the medium
-  int sizeCode;             // N of every sector ID
-  int sectorBytes;          // 128 << sizeCode
-  int tracks;               // track indexes 0 .. tracks - 1 are loaded
-  int sectorsPerTrack;      // sectors are numbered 1 .. sectorsPerTrack
-  int directorySector;      // first directory sector on track 0
-  int directoryBytes;       // bytes of directory read from there on
-  int locationShift;        // location >> shift is the start track index
-  int locationMask;         // (location & mask) + 1 is the start sector
+  int mediaType;          // media type byte of the image header
+  const char* mediaLine;  // what the tool prints once it knows the medium
+  int sizeCode;           // N of every sector ID
+  int sectorBytes;        // 128 << sizeCode
+  int tracks;             // track indexes 0 .. tracks - 1 are loaded
+  int sectorsPerTrack;    // sectors are numbered 1 .. sectorsPerTrack
+  int directorySector;    // first directory sector on track 0
+  int directoryBytes;     // bytes of directory read from there on
+  int locationShift;      // location >> shift is the start track index
+  int locationMask;       // (location & mask) + 1 is the start sector
 
   // Bytes the disk occupies: tracks x sectors x sector bytes.
   constexpr std::int32_t DiskBytes() const { return tracks * sectorsPerTrack * sectorBytes; }

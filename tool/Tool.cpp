@@ -5,8 +5,8 @@
 
 #include "diskimage/DiskImage.h"
 #include "tool/Extraction.h"
-#include "tool/Messages.h"
 #include "tool/MediaGeometry.h"
+#include "tool/Messages.h"
 
 namespace {
 

@@ -21,7 +21,9 @@ bool StartsWithWord(const wchar_t* name, const wchar_t* word, std::size_t length
 }
 
 // Windows also takes the superscript digits for a port number (COM¹).
-bool IsPortDigit(wchar_t c) { return (c >= L'1' && c <= L'9') || c == 0xB9 || c == 0xB2 || c == 0xB3; }
+bool IsPortDigit(wchar_t c) {
+  return (c >= L'1' && c <= L'9') || c == 0xB9 || c == 0xB2 || c == 0xB3;
+}
 
 bool IsDeviceName(const wchar_t* name) {
   // The device is found in the part before the first dot, spaces at its

@@ -124,55 +124,119 @@ TEST(D88, VerbsPrintWhatIsWrong) {
   const Bytes sound = ThreeFiles(k2HD, false).Build();
   Image blank;
   blank.mediaType = 0;
-  const std::string tblDamage =
-      "damaged: TRK=00 SEC=06 missing, TRK=00 SEC=07 short";
+  const std::string tblDamage = "damaged: TRK=00 SEC=06 missing, TRK=00 SEC=07 short";
   const Case cases[] = {
-      {"list", {"list", "{C}"}, damaged, 0,
-       "image 0 \"DISK \xef\xbd\xb1\": media byte 0x20, medium 2HD, size 1280204, 154 tracks recorded\n"
+      {"list",
+       {"list", "{C}"},
+       damaged,
+       0,
+       "image 0 \"DISK \xef\xbd\xb1\": media byte 0x20, medium 2HD, size 1280204, 154 tracks "
+       "recorded\n"
        "READ TRK=00 SEC=04 SIZE=9  intact\n"
-       "TBL  TRK=00 SEC=05 SIZE=4096  " + tblDamage + "\n"
-       "LONG TRK=01 SEC=01 SIZE=12192  damaged: TRK=02 SEC=03 flagged bad\n", ""},
-      {"test damaged", {"test", "{C}"}, damaged, 2,
-       "image 0: TBL: " + tblDamage + "\nimage 0: LONG: damaged: TRK=02 SEC=03 flagged bad\n"
-       "3 files in 1 image: 1 intact, 2 damaged\n", ""},
-      {"test directory", {"test", "{C}"}, Marked2HD(true), 2,
+       "TBL  TRK=00 SEC=05 SIZE=4096  " +
+           tblDamage +
+           "\n"
+           "LONG TRK=01 SEC=01 SIZE=12192  damaged: TRK=02 SEC=03 flagged bad\n",
+       ""},
+      {"test damaged",
+       {"test", "{C}"},
+       damaged,
+       2,
+       "image 0: TBL: " + tblDamage +
+           "\nimage 0: LONG: damaged: TRK=02 SEC=03 flagged bad\n"
+           "3 files in 1 image: 1 intact, 2 damaged\n",
+       ""},
+      {"test directory",
+       {"test", "{C}"},
+       Marked2HD(true),
+       2,
        "image 0: directory damaged: TRK=00 SEC=03 flagged bad, entries may be lost\n"
        "3 files in 1 image: 3 intact, 0 damaged, 1 damaged directory\n",
        "d88: image 0: media byte 0x20, records are 2DD\n"},
-      {"extract directory", {"extract", "-C", "{C}.out", "{C}"}, Marked2HD(true), 2,
+      {"extract directory",
+       {"extract", "-C", "{C}.out", "{C}"},
+       Marked2HD(true),
+       2,
        "MEDIA TYPE=2DD\nREAD TRK=00 SEC=06 SIZE=9\nTBL  TRK=00 SEC=07 SIZE=4096\n"
        "LONG TRK=01 SEC=06 SIZE=12192\ndamaged: directory\n",
        "d88: image 0: media byte 0x20, records are 2DD\n"},
-      {"test two disks", {"test", "{C}"}, Concat({sound, sound}), 0,
-       "6 files in 2 images: 6 intact, 0 damaged\n", ""},
-      {"test mislabelled", {"test", "{C}"}, Marked2HD(), 0,
-       "3 files in 1 image: 3 intact, 0 damaged\n", "d88: image 0: media byte 0x20, records are 2DD\n"},
-      {"test unknown medium", {"test", "{C}"}, blank.Build(), 2,
+      {"test two disks",
+       {"test", "{C}"},
+       Concat({sound, sound}),
+       0,
+       "6 files in 2 images: 6 intact, 0 damaged\n",
+       ""},
+      {"test mislabelled",
+       {"test", "{C}"},
+       Marked2HD(),
+       0,
+       "3 files in 1 image: 3 intact, 0 damaged\n",
+       "d88: image 0: media byte 0x20, records are 2DD\n"},
+      {"test unknown medium",
+       {"test", "{C}"},
+       blank.Build(),
+       2,
        "image 0: medium unknown (media byte 0x00), files not checked\n"
-       "0 files in 1 image: 0 intact, 0 damaged, 1 image of unknown medium\n", ""},
-      {"test odd entries", {"test", "{C}"}, OddEntries(), 2,
+       "0 files in 1 image: 0 intact, 0 damaged, 1 image of unknown medium\n",
+       ""},
+      {"test odd entries",
+       {"test", "{C}"},
+       OddEntries(),
+       2,
        "image 0: ZERO: reads zeros beyond the disk\nimage 0: EDGE: reads zeros beyond the disk\n"
        "image 0: CUT: cut off; reads zeros beyond the disk\nimage 0: NEG: cut off\n"
-       "image 0: GONE: damaged: TRK=63 SEC=01 missing, TRK=63 SEC=02 missing, TRK=63 SEC=03 missing, "
-       "TRK=63 SEC=04 missing, TRK=63 SEC=05 missing, TRK=63 SEC=06 missing, TRK=63 SEC=07 missing, "
-       "TRK=63 SEC=08 missing\n7 files in 1 image: 2 intact, 5 damaged\n", ""},
+       "image 0: GONE: damaged: TRK=63 SEC=01 missing, TRK=63 SEC=02 missing, TRK=63 SEC=03 "
+       "missing, "
+       "TRK=63 SEC=04 missing, TRK=63 SEC=05 missing, TRK=63 SEC=06 missing, TRK=63 SEC=07 "
+       "missing, "
+       "TRK=63 SEC=08 missing\n7 files in 1 image: 2 intact, 5 damaged\n",
+       ""},
       {"no image", {"test", "{C}"}, {}, 1, "", "d88: {C} holds no disk image\n"},
       {"no file", {"list", "{C}.none"}, {}, 1, "", "d88: cannot open {C}.none\n"},
       {"no verb", {}, {}, 1, "", "d88: no verb given\nTry 'd88 --help' for more information.\n"},
-      {"bad verb", {"lst", "{C}"}, {}, 1, "", "d88: unknown verb: lst\nTry 'd88 --help' for more information.\n"},
-      {"-C on list", {"list", "-C", "x", "{C}"}, {}, 1, "",
+      {"bad verb",
+       {"lst", "{C}"},
+       {},
+       1,
+       "",
+       "d88: unknown verb: lst\nTry 'd88 --help' for more information.\n"},
+      {"-C on list",
+       {"list", "-C", "x", "{C}"},
+       {},
+       1,
+       "",
        "d88: -C applies to extract only\nTry 'd88 --help' for more information.\n"},
-      {"bad -i", {"extract", "-i", "64", "{C}"}, {}, 1, "",
+      {"bad -i",
+       {"extract", "-i", "64", "{C}"},
+       {},
+       1,
+       "",
        "d88: not an image index (0-63): 64\nTry 'd88 --help' for more information.\n"},
-      {"two containers", {"test", "a", "b"}, {}, 1, "",
+      {"two containers",
+       {"test", "a", "b"},
+       {},
+       1,
+       "",
        "d88: more than one container given: b\nTry 'd88 --help' for more information.\n"},
       {"-- ends options", {"test", "--", "-x"}, {}, 1, "", "d88: cannot open -x\n"},
-      {"no -i image", {"extract", "-i", "1", "{C}"}, sound, 1, "", "d88: {C} has no image 1 (it holds 1)\n"},
+      {"no -i image",
+       {"extract", "-i", "1", "{C}"},
+       sound,
+       1,
+       "",
+       "d88: {C} has no image 1 (it holds 1)\n"},
       {"version", {"--version"}, {}, 0, "d88 1.0.0\n", ""},
-      {"extract refuses", {"extract", "-C", "{C}.out", "{C}"}, Refused(), 1,
+      {"extract refuses",
+       {"extract", "-C", "{C}.out", "{C}"},
+       Refused(),
+       1,
        "MEDIA TYPE=2HD\nREAD TRK=00 SEC=04 SIZE=9\n../x TRK=00 SEC=04 SIZE=1\n",
        "d88: cannot write the file \"../x\"\n"},
-      {"extract unknown", {"extract", "{C}"}, blank.Build(), 1, "",
+      {"extract unknown",
+       {"extract", "{C}"},
+       blank.Build(),
+       1,
+       "",
        "d88: image 0: medium unknown (media byte 0x00)\n"},
   };
   for (const Case& c : cases) {
@@ -180,7 +244,8 @@ TEST(D88, VerbsPrintWhatIsWrong) {
     ScratchDir dir;
     const D88Run r = RunD88With(c.args, c.container, dir);
     std::string err = c.err;
-    for (std::size_t at; (at = err.find("{C}")) != std::string::npos;) err.replace(at, 3, dir.File("c.d88"));
+    for (std::size_t at; (at = err.find("{C}")) != std::string::npos;)
+      err.replace(at, 3, dir.File("c.d88"));
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, err);
@@ -191,9 +256,10 @@ TEST(D88, JsonNamesTheFieldsAndDecodesNames) {
   ScratchDir dir;
   const D88Run r = RunD88With({"list", "--json", "{C}"}, OddEntries(), dir);
   EXPECT_EQ(r.status, 0);
-  for (const char* line : {"\"mediaByte\": 16,", "\"medium\": \"2DD\",", "\"mediumFromRecords\": false,",
-                           "\"text\": \"\xe3\x83\x86\\\\xff\",", "\"hex\": \"8365ff\"", "\"cutOff\": true,",
-                           "\"beyondDisk\": true", "\"damaged\": 5"}) {
+  for (const char* line :
+       {"\"mediaByte\": 16,", "\"medium\": \"2DD\",", "\"mediumFromRecords\": false,",
+        "\"text\": \"\xe3\x83\x86\\\\xff\",", "\"hex\": \"8365ff\"", "\"cutOff\": true,",
+        "\"beyondDisk\": true", "\"damaged\": 5"}) {
     EXPECT_NE(r.out.find(line), std::string::npos) << line;
   }
   WriteFileBytes(dir.File("list.json"), Text(r.out));
@@ -210,18 +276,20 @@ TEST(D88, ExtractWritesTheSameFiles) {
   const std::string out = dir.File("out");
   const D88Run r = RunD88With({"extract", "-C", out, "{C}"}, damaged, dir);
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.out, "MEDIA TYPE=2HD\nREAD TRK=00 SEC=04 SIZE=9\nTBL  TRK=00 SEC=05 SIZE=4096\n"
-                   "LONG TRK=01 SEC=01 SIZE=12192\ndamaged: TBL LONG\n");
+  EXPECT_EQ(r.out,
+            "MEDIA TYPE=2HD\nREAD TRK=00 SEC=04 SIZE=9\nTBL  TRK=00 SEC=05 SIZE=4096\n"
+            "LONG TRK=01 SEC=01 SIZE=12192\ndamaged: TBL LONG\n");
   d88check::Sandbox reference;
   const d88check::RunReport tool = reference.Run(damaged.data(), damaged.size(), true);
   EXPECT_EQ(tool.status, 0);
-  for (const char* name : {"READ", "TBL", "LONG"}) EXPECT_EQ(tool.files.at(name), ReadFileBytes(out + "/" + name));
+  for (const char* name : {"READ", "TBL", "LONG"})
+    EXPECT_EQ(tool.files.at(name), ReadFileBytes(out + "/" + name));
 
   ScratchDir second;
   DiskBuilder diskB(k2HD);
   diskB.AddFile("DATA", Text("disk B\r\n"));
   const D88Run b = RunD88With({"extract", "-i", "1", "-C", second.File("B"), "{C}"},
-                           Concat({damaged, diskB.Build().Build()}), second);
+                              Concat({damaged, diskB.Build().Build()}), second);
   EXPECT_EQ(b.status, 0);
   EXPECT_EQ(b.out, "MEDIA TYPE=2HD\nDATA TRK=00 SEC=04 SIZE=8\n");
   EXPECT_EQ(Text("disk B\r\n"), ReadFileBytes(second.File("B/DATA")));
@@ -256,25 +324,28 @@ TEST(D88, MapShowsOwnersAndStates) {
   ScratchDir dir;
   const D88Run r = RunD88With({"map", "{C}"}, Oddities(), dir);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out,
-            "image 0 \"DISK \xef\xbd\xb1\", 2HD: a row per track, a cell per sector: its file (# the\n"
-            "directory, . none), then x missing, s short, l long, d duplicate ID, ! flagged bad\n"
-            "files: A=READ  B=TBL  C=LONG\n"
-            "TRK 1  2  3  4  5  6  7  8\n"
-            " 00 .  #  #  A  B  Bx Bs B\n"
-            " 01 C  Cd C  C  Cl Cd C  C\n"
-            " 02 C  C  C! C  .  .  .  .\n"
-            " 03 .  .  .  .  .  .  .  .\n"
-            " 04 .x .x .x .x .x .x .x .x\n"
-            " 05 .  .  .  .  .  .  .  .\n"
-            " .. to 99 the same\n"
-            "1 record not belonging on their track:\n  TRK=03 holds C=09 H=00 R=01 N=03\n");
+  EXPECT_EQ(
+      r.out,
+      "image 0 \"DISK \xef\xbd\xb1\", 2HD: a row per track, a cell per sector: its file (# the\n"
+      "directory, . none), then x missing, s short, l long, d duplicate ID, ! flagged bad\n"
+      "files: A=READ  B=TBL  C=LONG\n"
+      "TRK 1  2  3  4  5  6  7  8\n"
+      " 00 .  #  #  A  B  Bx Bs B\n"
+      " 01 C  Cd C  C  Cl Cd C  C\n"
+      " 02 C  C  C! C  .  .  .  .\n"
+      " 03 .  .  .  .  .  .  .  .\n"
+      " 04 .x .x .x .x .x .x .x .x\n"
+      " 05 .  .  .  .  .  .  .  .\n"
+      " .. to 99 the same\n"
+      "1 record not belonging on their track:\n  TRK=03 holds C=09 H=00 R=01 N=03\n");
 
   const D88Run json = RunD88With({"map", "--json", "{C}"}, Oddities(), dir);
-  const char* track1 = "    [[2, \"intact\"], [2, \"duplicate\"], [2, \"intact\"], [2, \"intact\"], "
-                       "[2, \"long\"], [2, \"duplicate\"],";
+  const char* track1 =
+      "    [[2, \"intact\"], [2, \"duplicate\"], [2, \"intact\"], [2, \"intact\"], "
+      "[2, \"long\"], [2, \"duplicate\"],";
   EXPECT_NE(json.out.find(track1), std::string::npos);
-  EXPECT_NE(json.out.find("{\"track\": 3, \"c\": 9, \"h\": 0, \"r\": 1, \"n\": 3}"), std::string::npos);
+  EXPECT_NE(json.out.find("{\"track\": 3, \"c\": 9, \"h\": 0, \"r\": 1, \"n\": 3}"),
+            std::string::npos);
   WriteFileBytes(dir.File("map.json"), Text(json.out));
   ExpectParses("python3 -m json.tool", dir.File("map.json"));
 }
@@ -287,7 +358,8 @@ TEST(D88, MapDrawsOneCellPerSector) {
   const Bytes bytes = ReadFileBytes(svg);
   const std::string text(bytes.begin(), bytes.end());
   std::size_t cells = 0;
-  for (std::size_t at = 0; (at = text.find("<rect class=\"cell ", at)) != std::string::npos; ++at) ++cells;
+  for (std::size_t at = 0; (at = text.find("<rect class=\"cell ", at)) != std::string::npos; ++at)
+    ++cells;
   EXPECT_EQ(cells, 154u * 8u);
   ExpectParses("xmllint --noout", svg);
 }
