@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release packages (cmake --workflow --preset package, into
 # build-release/) and checks what a user would get from them: the .deb and
-# the .tar.gz each hold a stripped d88extract that extracts a sample disk,
-# its man page, README and LICENSE; the .deb names its dependencies.
+# the .tar.gz each hold a stripped d88extract that extracts a sample disk
+# and a stripped d88 that tests one, their man pages, README and LICENSE;
+# the .deb names its dependencies.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,6 +31,13 @@ check_tree() {
   [ "$(ls "$1/files" | tr '\n' ' ')" = "LONG READ TBL " ] || fail "files extracted: $(ls "$1/files")"
   man -l "$page" 2>/dev/null | grep -q 'extract the files of a D88 floppy-disk image' ||
     fail "man -l does not show ${page#"$1"/}"
+  local d88=$1/$2/bin/d88 d88page=$1/$2/share/man/man1/d88.1
+  for f in "$d88" "$d88page"; do [ -f "$f" ] || fail "missing ${f#"$1"/}"; done
+  readelf -S "$d88" | grep -q -e '\.symtab' -e '\.debug_' && fail "${d88#"$1"/} is not stripped"
+  local status=0
+  "$d88" test "$scratch/sample-damaged.d88" >"$1/test" || status=$?
+  [ "$status" -eq 2 ] && grep -q '2 damaged' "$1/test" || fail "d88 test gave $status: $(cat "$1/test")"
+  man -l "$d88page" 2>/dev/null | grep -qi 'd88' || fail "man -l does not show ${d88page#"$1"/}"
 }
 
 dpkg-deb --contents "$deb"
@@ -45,4 +53,4 @@ tar -tzf "$tgz"
 mkdir "$scratch/tgz"
 tar -xzf "$tgz" -C "$scratch/tgz"
 check_tree "$scratch/tgz" "d88extract-${version}-Linux"
-echo "check-package.sh: the .deb and the .tar.gz hold a working, stripped d88extract with its man page, README and LICENSE"
+echo "check-package.sh: the .deb and the .tar.gz hold working, stripped d88extract and d88 with their man pages, README and LICENSE"
