@@ -10,8 +10,8 @@
 
 #include "diskimage/DiskImage.h"
 #include "survey/Survey.h"
+#include "testing/CheckedRun.h"
 #include "testing/D88Builder.h"
-#include "testing/ScratchDir.h"
 #include "views/JsonWriter.h"
 #include "views/SurveyJson.h"
 #include "views/SurveyMap.h"
@@ -61,8 +61,8 @@ void ShowEverything(const survey::DiskSurvey& disk, std::FILE* sink) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static d88test::ScratchDir dir;
-  static const std::string path = dir.File("in.d88");
+  static const d88check::Sandbox sandbox;
+  static const std::string path = sandbox.ContainerPath();
 #if defined(_WIN32)
   static std::FILE* sink = std::fopen("NUL", "wb");
 #else

@@ -2,6 +2,7 @@
 // user sees, on containers made by the builder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -10,7 +11,6 @@
 #include "d88/D88.h"
 #include "diskimage/DiskImage.h"
 #include "testing/CheckedRun.h"
-#include "testing/ScratchDir.h"
 
 using namespace d88test;
 
@@ -68,6 +68,20 @@ Bytes Refused() {
   disk.AddEntry(EntryBytes("../x", at, 1));
   return disk.Build(1).Build();
 }
+
+// A scratch directory: the working directory of a fresh sandbox.
+struct ScratchDir {
+  d88check::Sandbox box;  // goes with everything in it
+
+  std::string File(const std::string& name) const { return box.WorkDir() + "/" + name; }
+  std::vector<std::string> List() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(box.WorkDir()))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
 
 struct D88Run {
   int status;
