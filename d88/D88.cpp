@@ -12,7 +12,7 @@
 #include "d88/WorkDirectory.h"
 #include "diskimage/DiskImage.h"
 #include "survey/Survey.h"
-#include "tool/OutputFile.h"
+#include "tool/Extraction.h"
 #include "views/JsonWriter.h"
 #include "views/SurveyJson.h"
 #include "views/SurveyMap.h"
@@ -129,6 +129,16 @@ int Map(DiskImage& disk, const cli::Options& options, const Console& console) {
   return kExitSuccess;
 }
 
+// extract's listing lines: the extraction tool's.
+class ExtractListing final : public EntryListing {
+ public:
+  explicit ExtractListing(std::FILE* out) : out_(out) {}
+  void List(const DirectoryEntry& entry) override { views::PrintListingLine(out_, entry); }
+
+ private:
+  std::FILE* out_;
+};
+
 // extract: the files of one disk, written as the extraction tool writes
 // them, then the names of the damaged ones (and the directory, if it is).
 int Extract(DiskImage& disk, const cli::Options& options, const Console& console) {
@@ -139,17 +149,19 @@ int Extract(DiskImage& disk, const cli::Options& options, const Console& console
     return kExitFailure;
   }
   std::fputs(image.medium->mediaLine, console.out);
+  ExtractListing listing(console.out);
+  const ListingOutcome outcome =
+      ListAndWriteFiles(diskSurvey.directory, diskSurvey.data, *image.medium, listing);
+  if (outcome.failedEntry >= 0) {
+    // The listing comes first also where both streams share one file.
+    std::fflush(console.out);
+    std::fprintf(console.err, "d88: cannot write the file \"%s\"\n",
+                 diskSurvey.files[outcome.failedEntry].entry.name);
+    return kExitFailure;
+  }
   int damaged = 0;
   for (int i = 0; i < diskSurvey.fileCount; ++i) {
-    const survey::FileSurvey& file = diskSurvey.files[i];
-    views::PrintListingLine(console.out, file.entry);
-    if (!WriteOutputFile(file.entry.name, diskSurvey.data + file.range.offset, file.range.length)) {
-      // The listing comes first also where both streams share one file.
-      std::fflush(console.out);
-      std::fprintf(console.err, "d88: cannot write the file \"%s\"\n", file.entry.name);
-      return kExitFailure;
-    }
-    if (!file.Intact()) ++damaged;
+    if (!diskSurvey.files[i].Intact()) ++damaged;
   }
   const bool directoryDamaged = diskSurvey.directoryDamage.count > 0;
   if (damaged == 0 && !directoryDamaged) return kExitSuccess;

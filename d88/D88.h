@@ -2,12 +2,20 @@
 #ifndef D88EXTRACT_D88_D88_H
 #define D88EXTRACT_D88_D88_H
 
-#include "tool/Tool.h"
+#include <cstdio>
 
 class DiskImage;
 
-// Exit status of test and extract when a file is damaged or a disk's
-// medium is unknown.
+// Where the run's text goes: the process's standard streams, or a test's.
+struct Console {
+  std::FILE* out;  // listings, reports, maps
+  std::FILE* err;  // warnings and failure messages
+};
+
+// Exit statuses: all well; a failure, after its message; and, for test and
+// extract, a file damaged or a disk's medium unknown.
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
 constexpr int kExitDamaged = 2;
 
 // Runs d88 with argv (argc entries) on disk, which must have no container

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "diskimage/D88Format.h"
+#include "diskimage/DiskImage.h"
 
 namespace cli {
 

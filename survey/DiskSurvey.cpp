@@ -9,7 +9,7 @@
 
 #include "diskimage/DiskImage.h"
 #include "survey/Survey.h"
-#include "tool/DiskLoad.h"
+#include "tool/Extraction.h"
 
 namespace survey {
 

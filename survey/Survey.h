@@ -10,10 +10,8 @@
 
 #include <cstdint>
 
-#include "diskimage/D88Format.h"
-#include "diskimage/SectorRequest.h"
-#include "tool/Directory.h"
-#include "tool/MediaGeometry.h"
+#include "diskimage/DiskImage.h"
+#include "tool/Extraction.h"
 
 class DiskImage;
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "tool/MediaGeometry.h"
+#include "tool/Extraction.h"
 
 namespace d88test {
 

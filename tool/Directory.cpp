@@ -1,6 +1,5 @@
-#include "tool/Directory.h"
-
 #include "diskimage/D88Format.h"
+#include "tool/Extraction.h"
 
 bool DecodeDirectoryEntry(const std::uint8_t* bytes, const MediaGeometry& geometry,
                           DirectoryEntry* entry) {

@@ -1,9 +1,8 @@
-#include "tool/DiskLoad.h"
-
 #include <cstddef>
 #include <cstring>
 
 #include "diskimage/DiskImage.h"
+#include "tool/Extraction.h"
 
 void ReadDirectory(DiskImage& disk, const MediaGeometry& geometry, std::uint8_t* directory) {
   std::memset(directory, 0, kDirectoryBufferBytes);

@@ -1,4 +1,4 @@
-#include "tool/MediaGeometry.h"
+#include "tool/Extraction.h"
 
 namespace {
 

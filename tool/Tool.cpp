@@ -1,17 +1,57 @@
 #include "tool/Tool.h"
 
 #include <cstdint>
-#include <cstring>
 
-#include "diskimage/DiskImage.h"
 #include "tool/Extraction.h"
-#include "tool/MediaGeometry.h"
 #include "tool/Messages.h"
 
 namespace {
 
 // The name shown in the usage line when the system passes no argv[0].
 constexpr char kDefaultProgramName[] = "d88extract";
+
+// The directory as read from track 0; the unread tail stays zero.
+std::uint8_t directoryBuffer[kDirectoryBufferBytes];
+
+// The whole disk in track order, one slot per sector; large enough for the
+// largest medium, so a smaller disk leaves a zero tail.
+std::uint8_t imageBuffer[kLargestDiskBytes];
+
+// One request per sector slot of the image buffer.
+SectorRequest loadRequests[kMostDiskSectors];
+
+// The listing lines, the name bytes as they stand.
+class ToolListing final : public EntryListing {
+ public:
+  explicit ToolListing(std::FILE* out) : out_(out) {}
+  void List(const DirectoryEntry& entry) override {
+    std::fprintf(out_, msg::kListingLine, entry.name, entry.track, entry.sector, entry.size);
+  }
+
+ private:
+  std::FILE* out_;
+};
+
+// Reads the directory of disk's current image (of the given medium), loads
+// the whole disk, and for each directory entry prints its listing line and
+// writes its file.  Returns 0 when the directory ends with every file
+// written and the listing flushed; 1, after the write-failure message, at
+// the first file that cannot be written or when console.out cannot take
+// the listing.
+int ExtractDisk(DiskImage& disk, const MediaGeometry& geometry, const Console& console) {
+  ReadDirectory(disk, geometry, directoryBuffer);
+  // Unread sectors stay zero: the results need no checking.
+  LoadDisk(disk, geometry, imageBuffer, loadRequests);
+  ToolListing listing(console.out);
+  const ListingOutcome outcome = ListAndWriteFiles(directoryBuffer, imageBuffer, geometry, listing);
+  // The listing comes first also where both streams share one file.  A
+  // listing that never reached its reader (a full device) is output lost
+  // like a file that could not be written, and fails the run the same way.
+  const bool listed = std::fflush(console.out) == 0 && std::ferror(console.out) == 0;
+  if (outcome.failedEntry < 0 && listed) return kExitSuccess;
+  std::fputs(msg::kWriteFailed, console.err);
+  return kExitFailure;
+}
 
 }  // namespace
 

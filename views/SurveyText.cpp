@@ -2,12 +2,14 @@
 
 #include <cstring>
 
-#include "tool/Messages.h"
 #include "views/NameText.h"
 
 namespace views {
 
 namespace {
+
+// A file's listing line, as the extraction tool prints it.
+constexpr char kListingLine[] = "%-4s TRK=%02x SEC=%02x SIZE=%d\n";
 
 // Returns "s" unless count is 1.
 const char* Plural(int count) { return count == 1 ? "" : "s"; }
@@ -70,12 +72,12 @@ void PrintDirectoryDamage(std::FILE* out, const survey::DiskSurvey& disk) {
 }
 
 void PrintListingLine(std::FILE* out, const DirectoryEntry& entry) {
-  std::fprintf(out, msg::kListingLine, entry.name, entry.track, entry.sector, entry.size);
+  std::fprintf(out, kListingLine, entry.name, entry.track, entry.sector, entry.size);
 }
 
 void PrintListedFile(std::FILE* out, const survey::FileSurvey& file) {
   char line[64];
-  std::snprintf(line, sizeof line, msg::kListingLine, file.entry.name, file.entry.track,
+  std::snprintf(line, sizeof line, kListingLine, file.entry.name, file.entry.track,
                 file.entry.sector, file.entry.size);
   line[std::strcspn(line, "\n")] = '\0';
   std::fprintf(out, "%s  ", line);
