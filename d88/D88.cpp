@@ -51,14 +51,17 @@ int SurveyAll(DiskImage& disk, const cli::Options& options, const Console& conso
     json.Begin("images", '[');
   }
   survey::Tally tally;
-  for (int k = 0; k < disk.GetImageCount(); ++k) {
+  const int images = survey::CountImages(disk);
+  for (int k = 0; k < images; ++k) {
     survey::SurveyDisk(disk, k, &diskSurvey);
     tally.Add(diskSurvey);
     views::PrintMediumWarning(console.err, diskSurvey.image);
+    views::PrintSizeWarning(console.err, diskSurvey.image);
     if (options.json) {
       views::WriteImageJson(json, diskSurvey);
     } else if (list) {
       views::PrintImageLine(console.out, diskSurvey.image);
+      views::PrintCutShort(console.out, diskSurvey.image, false);
       views::PrintDirectoryDamage(console.out, diskSurvey);
       for (int i = 0; i < diskSurvey.fileCount; ++i)
         views::PrintListedFile(console.out, diskSurvey.files[i]);
@@ -74,7 +77,8 @@ int SurveyAll(DiskImage& disk, const cli::Options& options, const Console& conso
     views::PrintSummary(console.out, tally);
   }
   // Only test reports damage in its status; list reports it in its lines.
-  const bool sound = tally.damaged == 0 && tally.unknownMedia == 0 && tally.damagedDirectories == 0;
+  const bool sound = tally.damaged == 0 && tally.unknownMedia == 0 &&
+                     tally.damagedDirectories == 0 && tally.cutShort == 0;
   return list || sound ? kExitSuccess : kExitDamaged;
 }
 
@@ -82,13 +86,16 @@ int SurveyAll(DiskImage& disk, const cli::Options& options, const Console& conso
 // message when there is none or its medium is unknown.
 bool SurveyChosenImage(DiskImage& disk, const cli::Options& options, const Console& console) {
   if (!OpenContainer(disk, options.container, console)) return false;
-  if (!survey::SurveyDisk(disk, options.image, &diskSurvey)) {
+  const int images = survey::CountImages(disk);
+  if (options.image >= images || !survey::SurveyDisk(disk, options.image, &diskSurvey)) {
     std::fprintf(console.err, "d88: %s has no image %d (it holds %d)\n", options.container,
-                 options.image, disk.GetImageCount());
+                 options.image, images);
     return false;
   }
   const survey::ImageSummary& image = diskSurvey.image;
   views::PrintMediumWarning(console.err, image);
+  views::PrintSizeWarning(console.err, image);
+  views::PrintCutShort(console.err, image, true);
   if (image.medium == nullptr) {
     std::fprintf(console.err, "d88: image %d: medium unknown (media byte 0x%02x)\n", image.index,
                  image.mediaByte);
@@ -164,7 +171,8 @@ int Extract(DiskImage& disk, const cli::Options& options, const Console& console
     if (!diskSurvey.files[i].Intact()) ++damaged;
   }
   const bool directoryDamaged = diskSurvey.directoryDamage.count > 0;
-  if (damaged == 0 && !directoryDamaged) return kExitSuccess;
+  // An image cut short may have lost files its directory no longer lists.
+  if (damaged == 0 && !directoryDamaged) return image.cutShort ? kExitDamaged : kExitSuccess;
   // No name has more than 4 bytes, so "directory" is never a file's.
   std::fputs(directoryDamaged ? "damaged: directory" : "damaged:", console.out);
   for (int i = 0; i < diskSurvey.fileCount; ++i) {

@@ -15,8 +15,10 @@
 //             +4   sector count, 16-bit: records in this track
 //             +6   density, 1 byte (0x00 double, 0x40 single)
 //             +7   deleted-data mark, 1 byte (0x10 = deleted)
-//             +8   status, 1 byte: 0 = read well; dumping tools put the
-//                  controller's error code here (0xB0 = data CRC error)
+//             +8   status, 1 byte: the controller's status as the dump
+//                  saw it: 0x00 normal, 0x10 normal with a deleted-data
+//                  mark, 0xA0 ID CRC error, 0xB0 data CRC error, 0xE0 no
+//                  address mark, 0xF0 no data mark
 //             +9   not interpreted (5 bytes)
 //             +14  data length, 16-bit: data bytes after this header
 //             +16  data

@@ -52,10 +52,24 @@ bool DiskImage::Open(const char* path) {
   return true;
 }
 
+std::int64_t DiskImage::GetFileSize() {
+  if (file == nullptr) return -1;
+#if defined(_WIN32)
+  if (_fseeki64(file, 0, SEEK_END) != 0) return -1;
+  const std::int64_t size = _ftelli64(file);
+#else
+  if (fseeko(file, 0, SEEK_END) != 0) return -1;
+  const std::int64_t size = static_cast<std::int64_t>(ftello(file));
+#endif
+  // The window seeks before each read, so the stream's position is free.
+  return size;
+}
+
 void DiskImage::ClearCurrentImage() {
   imageOffset = -1;
   mediaType = -1;
   diskSize = 0;
+  trackLimit = 0;
   std::memset(name, 0, sizeof name);
 }
 
@@ -73,6 +87,7 @@ bool DiskImage::Select(int k) {
   }
   mediaType = header[d88::kMediaTypeOffset];
   diskSize = LoadLE32(header + d88::kImageSizeOffset);
+  trackLimit = diskSize;
   // The name ends at its first NUL, or fills all 16 bytes.
   for (int i = 0; i < d88::kNameSize && header[d88::kNameOffset + i] != 0; ++i) {
     name[i] = static_cast<char>(header[d88::kNameOffset + i]);

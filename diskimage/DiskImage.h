@@ -46,6 +46,18 @@ class DiskImage {
   // Returns the current image's media type byte (0-255), -1 if none.
   int GetMediaType() const { return mediaType; }
 
+  // Returns the file position of the current image; -1 when none is current.
+  std::int64_t GetImageOffset() const { return imageOffset; }
+
+  // Returns the open container's length in bytes; -1 when none is open or
+  // it cannot be told.
+  std::int64_t GetFileSize();
+
+  // Sets the size that decides which of the current image's tracks are
+  // usable (a table entry above it is not), in place of its size field
+  // until the next Select.
+  void SetTrackLimit(std::int32_t limit) { trackLimit = limit; }
+
   // Sets the sector numbers that begin and end a track for ReadSectors.
   void SetSectorRange(int first, int last) {
     firstSector = first;
@@ -67,7 +79,8 @@ class DiskImage {
 
   // Answers each of count requests exactly as ReadSector would (result and
   // buffer), but reads each record of the tracks at most once for all the
-  // requests together, instead of walking a track once per sector.
+  // requests together, instead of walking a track once per sector.  Each
+  // request also gets the facts of the record that answered it.
   void ReadSectorBatch(SectorRequest* requests, int count);
 
   // Lists the IDs (C, H, R, N) of track's records in recorded order into
@@ -95,6 +108,7 @@ class DiskImage {
   std::int32_t lastSector = 16;                      // sector number that ends a track
   std::int32_t imageOffsets[d88::kMaxImages] = {};   // start of image k in the file
   std::int32_t diskSize = 0;                         // size field of the current image
+  std::int32_t trackLimit = 0;                       // largest usable track table entry
   std::int32_t imageOffset = 0;                      // start of the current image; -1 when cleared
   std::int32_t trackOffsets[d88::kTrackCount] = {};  // current image's track table
   std::int32_t mediaType = -1;                       // current media type byte; -1 when none

@@ -14,6 +14,9 @@ namespace d88 {
 struct RecordHeader {
   std::uint8_t id[4];         // C, H, R, N as recorded
   std::int32_t sectorCount;   // records in this track, as this record says
+  std::uint8_t density;       // header byte 6
+  std::uint8_t deletedMark;   // header byte 7
+  std::uint8_t status;        // header byte 8
   std::int32_t dataLength;    // data bytes after the header
   std::int64_t dataPosition;  // file position of the data
 
@@ -32,6 +35,9 @@ inline bool ReadRecordHeader(ReadWindow& window, std::FILE* file, std::int64_t p
   header->id[2] = bytes[kIdSectorOffset];
   header->id[3] = bytes[kIdSizeCodeOffset];
   header->sectorCount = LoadLE16(bytes + kSectorCountOffset);
+  header->density = bytes[kDensityOffset];
+  header->deletedMark = bytes[kDeletedMarkOffset];
+  header->status = bytes[kStatusOffset];
   header->dataLength = LoadLE16(bytes + kDataLengthOffset);
   header->dataPosition = position + kSectorHeaderSize;
   return true;

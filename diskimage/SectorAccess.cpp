@@ -14,7 +14,7 @@
 std::int64_t DiskImage::TrackStart(int track) const {
   if (file == nullptr || track < 0 || track >= d88::kTrackCount) return -1;
   const std::int32_t offset = trackOffsets[track];
-  if (offset == 0 || offset > diskSize) return -1;
+  if (offset == 0 || offset > trackLimit) return -1;
   const std::int64_t position = static_cast<std::int64_t>(imageOffset) + offset;
   return position >= 0 ? position : -1;
 }

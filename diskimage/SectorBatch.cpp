@@ -46,6 +46,11 @@ void SectorBatch::AnswerPart(SectorRequest* requests, int count) {
   for (int i = 0; i < count; ++i) {
     SectorRequest& request = requests[i];
     request.result = 0;
+    request.recordPosition = -1;
+    request.recordLength = 0;
+    request.status = request.deletedMark = request.density = 0;
+    request.walkHitFileEnd = false;
+    walkOfRequest_[i] = kNone;
     std::uint32_t id;
     if (request.track < 0 || request.track >= kTrackCount || trackStarts_[request.track] < 0 ||
         !PackRequestId(request, &id)) {
@@ -70,6 +75,10 @@ void SectorBatch::AnswerPart(SectorRequest* requests, int count) {
     Step(b);
     if (bundles_[b].walksGoing > 0) queue_.Push(bundles_[b].position, b);
   }
+  for (int i = 0; i < count; ++i) {
+    if (walkOfRequest_[i] != kNone && requests[i].recordPosition < 0)
+      requests[i].walkHitFileEnd = walks_[walkOfRequest_[i]].hitFileEnd;
+  }
 }
 
 int SectorBatch::WalkOf(int track) {
@@ -77,7 +86,7 @@ int SectorBatch::WalkOf(int track) {
   const std::int64_t start = trackStarts_[track];
   int walk = 0;
   while (walk < walkCount_ && walks_[walk].start != start) ++walk;
-  if (walk == walkCount_) walks_[walkCount_++] = Walk{start, 0, true};
+  if (walk == walkCount_) walks_[walkCount_++] = Walk{start, 0, true, false};
   walkOfTrack_[track] = walk;
   return walk;
 }
@@ -85,7 +94,14 @@ int SectorBatch::WalkOf(int track) {
 void SectorBatch::Step(int b) {
   Bundle& bundle = bundles_[b];
   RecordHeader record;
-  if (!ReadRecordHeader(*window_, file_, bundle.position, &record) || record.sectorCount == 0) {
+  if (!ReadRecordHeader(*window_, file_, bundle.position, &record)) {
+    members_.ForEachIn(b, [this](int w) {
+      if (walks_[w].going) walks_[w].hitFileEnd = true;
+      EndWalk(w);
+    });
+    return;
+  }
+  if (record.sectorCount == 0) {
     members_.ForEachIn(b, [this](int w) { EndWalk(w); });
     return;
   }
@@ -104,6 +120,11 @@ void SectorBatch::AnswerMatches(int b, const RecordHeader& record) {
     if (members_.BundleOf(w) != b) return false;  // not at this record
     // The first record with this ID on the walk answers the request.
     SectorRequest& request = requests_[i];
+    request.recordPosition = record.dataPosition - kSectorHeaderSize;
+    request.recordLength = record.dataLength;
+    request.status = record.status;
+    request.deletedMark = record.deletedMark;
+    request.density = record.density;
     const int length =
         record.dataLength < request.maxLength ? record.dataLength : request.maxLength;
     if (length > 0) {

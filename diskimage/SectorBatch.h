@@ -58,8 +58,10 @@ namespace d88 {
 class SectorBatch {
  public:
   // Answers requests[0..count) as ReadSector would, result and buffer
-  // bytes alike.  trackStarts[t] is the file position of track t's first
-  // record, negative for an unusable track; a request for a track outside
+  // bytes alike, and gives each the facts of the record that answered it
+  // (or, unanswered, whether its walk ran into the end of the file).
+  // trackStarts[t] is the file position of track t's first record,
+  // negative for an unusable track; a request for a track outside
   // 0..kTrackCount-1 gets 0.  Any count is taken in parts of at most
   // RequestIndex::kCapacity requests.
   void Answer(std::FILE* file, ReadWindow& window, const std::int64_t (&trackStarts)[kTrackCount],
@@ -76,6 +78,7 @@ class SectorBatch {
     std::int64_t start;  // file position of its first record
     int pending;         // its requests not yet answered
     bool going;          // false once it has ended
+    bool hitFileEnd;     // it ended at a header the file cuts off
   };
 
   // One bundle.
@@ -104,7 +107,7 @@ class SectorBatch {
   SectorRequest* requests_ = nullptr;          // the requests of this part
 
   RequestIndex index_;                          // unanswered requests by ID
-  int walkOfRequest_[RequestIndex::kCapacity];  // the walk each indexed request is on
+  int walkOfRequest_[RequestIndex::kCapacity];  // the walk each request is on, or kNone
   int walkOfTrack_[kTrackCount];                // each track's walk, or kNone
   Walk walks_[kMaxWalks];                       // the walks of this part
   int walkCount_ = 0;                           // walks in use

@@ -18,7 +18,7 @@ struct TrackRecord {
   std::int32_t sectorCount;  // records in this track, as this record says
   std::uint8_t density;      // header byte 6
   std::uint8_t deletedMark;  // header byte 7
-  std::uint8_t status;       // header byte 8; non-zero when the dump saw an error
+  std::uint8_t status;       // header byte 8: the controller's status, 0 when read well
   std::int32_t dataLength;   // data bytes after the header
 };
 

@@ -13,15 +13,12 @@ int DiskImage::ReadTrackRecords(int track, d88::TrackRecord* records, int maxRec
   while (listed < limit) {
     d88::RecordHeader header;
     if (!d88::ReadRecordHeader(window, file, position, &header)) break;
-    std::uint8_t flags[3];
-    if (window.ReadAt(file, position + d88::kDensityOffset, flags, sizeof flags) != sizeof flags)
-      break;
     d88::TrackRecord& record = records[listed];
     for (int b = 0; b < 4; ++b) record.id[b] = header.id[b];
     record.sectorCount = header.sectorCount;
-    record.density = flags[0];
-    record.deletedMark = flags[d88::kDeletedMarkOffset - d88::kDensityOffset];
-    record.status = flags[d88::kStatusOffset - d88::kDensityOffset];
+    record.density = header.density;
+    record.deletedMark = header.deletedMark;
+    record.status = header.status;
     record.dataLength = header.dataLength;
     position = header.NextPosition();
     if (listed++ == header.sectorCount - 1) break;

@@ -47,6 +47,8 @@ void Check(const survey::DiskSurvey& disk) {
 void ShowEverything(const survey::DiskSurvey& disk, std::FILE* sink) {
   views::PrintImageLine(sink, disk.image);
   views::PrintMediumWarning(sink, disk.image);
+  views::PrintSizeWarning(sink, disk.image);
+  views::PrintCutShort(sink, disk.image, true);
   for (int i = 0; i < disk.fileCount; ++i) views::PrintListedFile(sink, disk.files[i]);
   views::PrintProblems(sink, disk);
   views::JsonWriter json(sink);
@@ -73,14 +75,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!d88test::WriteFileBytes(path, d88test::Bytes(data, data + size)))
     Fail("cannot write the input");
   if (!disk.Open(path.c_str())) Fail("the reader cannot open the container");
-  const int images = disk.GetImageCount();
+  const int images = survey::CountImages(disk);
   for (int k = 0; k < images; ++k) {
     if (k >= 2 && k != images - 1) continue;
     if (!survey::SurveyDisk(disk, k, &survey)) Fail("image " + std::to_string(k) + " not surveyed");
     Check(survey);
     ShowEverything(survey, sink);
   }
-  if (survey::SurveyDisk(disk, images, &survey)) Fail("an image past the last surveyed");
+  if (survey::SurveyDisk(disk, disk.GetImageCount(), &survey)) Fail("an image past the last read");
   disk.Open(nullptr);
   return 0;
 }

@@ -2,9 +2,10 @@
 //
 // The data is loaded exactly as the extraction tool loads it (one batch
 // over all sector slots), so a file's bytes here are the bytes the tool
-// writes.  The states come from two sources that agree by construction:
-// the batch results say whether a slot got a full sector, and one bounded
-// listing per track says what the record that filled it looked like.
+// writes.  The states come from the facts the batch gives of the very
+// record each slot's data came from; one bounded listing per track adds
+// only what a single record cannot show: foreign IDs and repeated ones.
+#include <cstdint>
 #include <cstring>
 
 #include "diskimage/DiskImage.h"
@@ -15,9 +16,28 @@ namespace survey {
 
 namespace {
 
-// Judges the slots of track t from its records, and notes the strays.  A
-// record only counts where the load would reach it: a count of 0 ends the
-// walk before its own ID is looked at.
+// The status byte of a sector read well with a deleted-data mark, and the
+// deleted-mark byte's value for one.
+constexpr std::uint8_t kDeletedData = 0x10;
+
+// Returns the state of a slot from the load's answer to it, with the file
+// fileSize bytes long; duplicates are judged per track afterwards.
+SectorState JudgeSlot(const SectorRequest& answer, const MediaGeometry& g, std::int64_t fileSize) {
+  if (answer.recordPosition < 0)
+    return answer.walkHitFileEnd ? SectorState::kCut : SectorState::kMissing;
+  if (answer.recordPosition + d88::kSectorHeaderSize + answer.recordLength > fileSize)
+    return SectorState::kCut;
+  if (answer.result < g.sectorBytes) return SectorState::kShort;
+  if (answer.status != 0 && answer.status != kDeletedData) return SectorState::kBadStatus;
+  if (answer.recordLength > g.sectorBytes) return SectorState::kLong;
+  if (answer.status == kDeletedData || answer.deletedMark == kDeletedData)
+    return SectorState::kDeletedMark;
+  return SectorState::kIntact;
+}
+
+// Marks the slots of track t whose ID is recorded twice, and notes the
+// strays.  A record only counts where the load would reach it: a count of
+// 0 ends the walk before its own ID is looked at.
 void JudgeTrack(DiskImage& disk, int t, const MediaGeometry& g, DiskSurvey* out) {
   d88::TrackRecord records[d88::kMaxTrackRecords];
   const int count = disk.ReadTrackRecords(t, records, d88::kMaxTrackRecords);
@@ -37,20 +57,12 @@ void JudgeTrack(DiskImage& disk, int t, const MediaGeometry& g, DiskSurvey* out)
       continue;
     }
     SectorState& state = out->sectors[t * g.sectorsPerTrack + r - 1];
-    if (seen[r - 1]) {
-      // A full first copy is still read, but which copy is right is unknown.
-      if (state == SectorState::kIntact || state == SectorState::kLong)
-        state = SectorState::kDuplicate;
-      continue;
+    // A full first copy is still read, but which copy is right is unknown.
+    if (seen[r - 1] && (state == SectorState::kIntact || state == SectorState::kLong ||
+                        state == SectorState::kDeletedMark)) {
+      state = SectorState::kDuplicate;
     }
     seen[r - 1] = true;
-    // Missing and short slots are already judged by the load itself.
-    if (state != SectorState::kIntact) continue;
-    if (rec.status != 0) {
-      state = SectorState::kFlaggedBad;
-    } else if (rec.dataLength > g.sectorBytes) {
-      state = SectorState::kLong;
-    }
   }
 }
 
@@ -69,7 +81,7 @@ void JudgeFile(int index, const MediaGeometry& g, DiskSurvey* out) {
   for (std::int64_t p = file.range.offset / g.sectorBytes; p * g.sectorBytes < diskEnd; ++p) {
     const int slot = static_cast<int>(p);
     if (out->owner[slot] == kNoOwner) out->owner[slot] = static_cast<std::int16_t>(index);
-    file.damage.Add(slot, g.sectorsPerTrack, out->sectors[slot]);
+    file.damage.Add(slot, g.sectorsPerTrack, out->sectors[slot], out->requests[slot].status);
   }
 }
 
@@ -89,11 +101,9 @@ bool SurveyDisk(DiskImage& disk, int k, DiskSurvey* out) {
   LoadDisk(disk, g, out->data, out->requests);
 
   out->slots = g.tracks * g.sectorsPerTrack;
+  const std::int64_t fileSize = disk.GetFileSize();
   for (int p = 0; p < out->slots; ++p) {
-    const int got = out->requests[p].result;
-    out->sectors[p] = got == 0              ? SectorState::kMissing
-                      : got < g.sectorBytes ? SectorState::kShort
-                                            : SectorState::kIntact;
+    out->sectors[p] = JudgeSlot(out->requests[p], g, fileSize);
     out->owner[p] = kNoOwner;
   }
   const int directorySlots = g.directoryBytes / g.sectorBytes;
@@ -102,7 +112,7 @@ bool SurveyDisk(DiskImage& disk, int k, DiskSurvey* out) {
   }
   for (int t = 0; t < g.tracks; ++t) JudgeTrack(disk, t, g, out);
   for (int p = g.directorySector - 1; p < g.directorySector - 1 + directorySlots; ++p) {
-    out->directoryDamage.Add(p, g.sectorsPerTrack, out->sectors[p]);
+    out->directoryDamage.Add(p, g.sectorsPerTrack, out->sectors[p], out->requests[p].status);
   }
 
   for (int i = 0; i < kMaxDirectoryEntries; ++i) {
@@ -115,9 +125,9 @@ bool SurveyDisk(DiskImage& disk, int k, DiskSurvey* out) {
   return true;
 }
 
-void DamageList::Add(int p, int spt, SectorState state) {
+void DamageList::Add(int p, int spt, SectorState state, std::uint8_t status) {
   if (!DamagesData(state)) return;
-  if (count < kListedDamage) first[count] = SectorDamage{p / spt, p % spt + 1, state};
+  if (count < kListedDamage) first[count] = SectorDamage{p / spt, p % spt + 1, state, status};
   ++count;
 }
 
@@ -125,6 +135,7 @@ void Tally::Add(const DiskSurvey& disk) {
   ++images;
   if (disk.image.medium == nullptr) ++unknownMedia;
   if (disk.directoryDamage.count > 0) ++damagedDirectories;
+  if (disk.image.cutShort) ++cutShort;
   files += disk.fileCount;
   for (int i = 0; i < disk.fileCount; ++i) {
     if (disk.files[i].Intact()) {

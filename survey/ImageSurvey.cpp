@@ -1,4 +1,7 @@
-// The container's images and the medium that their records show.
+// The container's images, their size fields and the medium that their
+// records show.
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "diskimage/DiskImage.h"
@@ -41,15 +44,41 @@ const MediaGeometry* RecordMedium(DiskImage& disk) {
 }  // namespace
 
 bool DamagesData(SectorState state) {
-  return state == SectorState::kMissing || state == SectorState::kShort ||
-         state == SectorState::kFlaggedBad;
+  return state == SectorState::kMissing || state == SectorState::kCut ||
+         state == SectorState::kShort || state == SectorState::kBadStatus;
 }
 
 const char* SectorStateName(SectorState state) {
   // In the order of SectorState.
-  static constexpr const char* kNames[kSectorStates] = {"intact", "missing",   "short",
-                                                        "long",   "duplicate", "flagged bad"};
+  static constexpr const char* kNames[kSectorStates] = {
+      "intact", "missing", "short", "long", "duplicate", "bad status", "cut", "deleted mark"};
   return kNames[static_cast<int>(state)];
+}
+
+void DescribeStatus(std::uint8_t status, char (&text)[kStatusTextBytes]) {
+  // The codes a floppy controller reports, as dumping tools store them.
+  const char* meaning = status == 0x00   ? "normal"
+                        : status == 0x10 ? "deleted data"
+                        : status == 0xA0 ? "ID CRC error"
+                        : status == 0xB0 ? "data CRC error"
+                        : status == 0xE0 ? "no address mark"
+                        : status == 0xF0 ? "no data mark"
+                                         : nullptr;
+  if (meaning != nullptr) {
+    std::snprintf(text, sizeof text, "%s", meaning);
+  } else {
+    std::snprintf(text, sizeof text, "error status 0x%02x", status);
+  }
+}
+
+int CountImages(DiskImage& disk) {
+  const std::int64_t fileSize = disk.GetFileSize();
+  for (int k = 0; k < disk.GetImageCount(); ++k) {
+    if (!disk.Select(k)) return k;
+    const std::uint32_t size = static_cast<std::uint32_t>(disk.GetImageSize());
+    if (size < d88::kImageHeaderSize || disk.GetImageOffset() + size > fileSize) return k + 1;
+  }
+  return disk.GetImageCount();
 }
 
 const char* MediumName(const MediaGeometry& medium) {
@@ -63,7 +92,19 @@ void SummarizeImage(DiskImage& disk, int k, ImageSummary* summary) {
   // The reader's name is NUL-terminated within 17 bytes, as is this copy.
   std::memcpy(summary->name, disk.GetName(), std::strlen(disk.GetName()));
   summary->mediaByte = disk.GetMediaType();
-  summary->size = disk.GetImageSize();
+  summary->size = static_cast<std::uint32_t>(disk.GetImageSize());
+  const std::int64_t rest = disk.GetFileSize() - disk.GetImageOffset();
+  const std::int64_t held = rest > 0 ? rest : 0;
+  summary->sizeFieldBroken = summary->size < d88::kImageHeaderSize;
+  summary->cutShort = !summary->sizeFieldBroken && summary->size > held;
+  summary->bytesInFile = summary->sizeFieldBroken || summary->cutShort ? held : summary->size;
+  // The records overrule a size field that cannot hold an image; one
+  // above 2^31 is larger than any track table entry.
+  if (summary->sizeFieldBroken) {
+    disk.SetTrackLimit(held < INT32_MAX ? static_cast<std::int32_t>(held) : INT32_MAX);
+  } else if (summary->size > INT32_MAX) {
+    disk.SetTrackLimit(INT32_MAX);
+  }
   d88::TrackRecord first;
   for (int t = 0; t < d88::kTrackCount; ++t) {
     if (disk.ReadTrackRecords(t, &first, 1) > 0) ++summary->tracksRecorded;

@@ -18,27 +18,39 @@ class DiskImage;
 namespace survey {
 
 // What became of one sector a disk of the medium should have, judged by
-// the first record with its ID, as the disk load reads it.
+// the first record with its ID, the very record the disk load reads.  One
+// state a sector: the first that applies, in the order missing or cut,
+// short, bad status, duplicate, long, deleted mark, intact.
 enum class SectorState : std::uint8_t {
-  kIntact,      // recorded once, full length, no error flagged
-  kMissing,     // no record with its ID before the track's walk ends
-  kShort,       // recorded with fewer data bytes than the sector holds
-  kLong,        // recorded with more data bytes than the sector holds
-  kDuplicate,   // its ID is recorded more than once on the track
-  kFlaggedBad,  // the dumping tool marked it with a non-zero status
+  kIntact,       // recorded once, full length, read well
+  kMissing,      // no record with its ID before the track's walk ends
+  kShort,        // recorded with fewer data bytes than the sector holds
+  kLong,         // recorded with more data bytes than the sector holds
+  kDuplicate,    // its ID is recorded more than once on the track
+  kBadStatus,    // the dumping tool recorded a read error in its status
+  kCut,          // its record, or the walk to it, runs past the end of the file
+  kDeletedMark,  // read well, with a deleted-data mark
 };
 
 // The number of states; each is an index below it.
-constexpr int kSectorStates = 6;
-static_assert(static_cast<int>(SectorState::kFlaggedBad) == kSectorStates - 1,
+constexpr int kSectorStates = 8;
+static_assert(static_cast<int>(SectorState::kDeletedMark) == kSectorStates - 1,
               "the views index tables by state");
 
-// True for the states that leave a file's bytes wrong: missing, short and
-// flagged bad.  A long or repeated sector still gives a full sector.
+// True for the states that leave a file's bytes wrong: missing, cut, short
+// and bad status.  A long, repeated or deleted sector still gives a full
+// sector.
 bool DamagesData(SectorState state);
 
-// Returns the state's name in words ("missing", "flagged bad", ...).
+// Returns the state's name in words ("missing", "bad status", ...).
 const char* SectorStateName(SectorState state);
+
+// Room for the meaning of a status byte, with its terminator.
+constexpr int kStatusTextBytes = 24;
+
+// Writes what status byte (header byte 8) means into text: "data CRC
+// error", ..., "error status 0xNN" for a code without a name.
+void DescribeStatus(std::uint8_t status, char (&text)[kStatusTextBytes]);
 
 // Returns "2DD" or "2HD".
 const char* MediumName(const MediaGeometry& medium);
@@ -49,7 +61,10 @@ struct ImageSummary {
   int index;                          // position in the container, from 0
   char name[d88::kNameSize + 1];      // header name bytes, NUL-terminated
   int mediaByte;                      // header byte 27, 0-255
-  std::int32_t size;                  // header size field
+  std::uint32_t size;                 // header size field
+  std::int64_t bytesInFile;           // bytes of the image the file holds
+  bool sizeFieldBroken;               // size below a header: taken to run to the end of the file
+  bool cutShort;                      // the size field reaches past the end of the file
   int tracksRecorded;                 // tracks with at least one readable record
   const MediaGeometry* medium;        // the medium in use; null when unknown
   const MediaGeometry* recordMedium;  // what the records show; null when they say nothing
@@ -58,9 +73,10 @@ struct ImageSummary {
 
 // A sector that spoils a file, by its place on the disk.
 struct SectorDamage {
-  int track;          // track index
-  int sector;         // sector number, from 1
-  SectorState state;  // missing, short or flagged bad
+  int track;            // track index
+  int sector;           // sector number, from 1
+  SectorState state;    // missing, cut, short or bad status
+  std::uint8_t status;  // the record's status byte; 0 when there is none
 };
 
 // The most damaged sectors listed per file; more are only counted.
@@ -71,8 +87,9 @@ struct DamageList {
   int count;                          // sectors that spoil the data
   SectorDamage first[kListedDamage];  // the first min(count, kListedDamage)
 
-  // Counts slot p (of a disk with spt sectors a track) in state.
-  void Add(int p, int spt, SectorState state);
+  // Counts slot p (of a disk with spt sectors a track) in state, its
+  // record's status byte status.
+  void Add(int p, int spt, SectorState state, std::uint8_t status);
 };
 
 // One directory entry and what its data is made of.
@@ -117,7 +134,7 @@ struct DiskSurvey {
   FileSurvey files[kMaxDirectoryEntries];         // files[0 .. fileCount)
   std::uint8_t directory[kDirectoryBufferBytes];  // the directory as read
   std::uint8_t data[kLargestDiskBytes];           // the disk as loaded, zero where unread
-  SectorRequest requests[kSlots];                 // the load's requests and results
+  SectorRequest requests[kSlots];                 // the load's requests, results and record facts
 };
 
 // Counts over the disks of a container.
@@ -128,17 +145,26 @@ struct Tally {
   int files = 0;               // files of all known disks
   int intact = 0;              // of them, the intact ones
   int damaged = 0;             // of them, the others
+  int cutShort = 0;            // disks the file holds only part of
 
   // Counts disk in.
   void Add(const DiskSurvey& disk);
 };
 
-// Fills summary from disk's current image, which is image k.
+// Returns the number of images of disk's open container: those the reader
+// indexed, up to and with the first whose size field is below a header or
+// reaches past the end of the file, as no image can follow that one.
+int CountImages(DiskImage& disk);
+
+// Fills summary from disk's current image, which is image k, and lets the
+// reader use the tracks wherever the file holds them when the size field
+// is below a header or above 2^31.
 void SummarizeImage(DiskImage& disk, int k, ImageSummary* summary);
 
-// Surveys image k of disk's open container into out (k made current), loading the disk the
-// way the extraction tool does.  Returns false when there is no image k;
-// with an unknown medium only out->image is filled (slots and files 0).
+// Surveys image k (below CountImages) of disk's open container into out (k
+// made current), loading the disk the way the extraction tool does.
+// Returns false when the reader has no image k; with an unknown medium
+// only out->image is filled (slots and files 0).
 bool SurveyDisk(DiskImage& disk, int k, DiskSurvey* out);
 
 }  // namespace survey

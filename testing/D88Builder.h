@@ -35,6 +35,8 @@ struct Record {
   std::uint16_t dataLength = 0;             // the header's data length
   Bytes data;                               // what actually follows the header
   std::uint8_t status = 0;                  // header byte 8: non-zero = read error
+  std::uint8_t density = 0;                 // header byte 6
+  std::uint8_t deletedMark = 0;             // header byte 7: 0x10 = deleted data
 };
 
 // Returns a record whose data length field is the size of data.
@@ -65,6 +67,8 @@ struct Image {
       for (const Record& rec : records) {
         out.insert(out.end(), {rec.c, rec.h, rec.r, rec.n, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
         PutLE(out, out.size() - 12, rec.sectorCount, 2);
+        out[out.size() - 10] = rec.density;
+        out[out.size() - 9] = rec.deletedMark;
         out[out.size() - 8] = rec.status;
         PutLE(out, out.size() - 2, rec.dataLength, 2);
         out.insert(out.end(), rec.data.begin(), rec.data.end());

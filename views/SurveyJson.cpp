@@ -27,6 +27,12 @@ void WriteDamage(JsonWriter& json, const char* countKey, const char* listKey,
     json.Int("track", damage.first[i].track);
     json.Int("sector", damage.first[i].sector);
     json.String("state", survey::SectorStateName(damage.first[i].state));
+    if (damage.first[i].state == survey::SectorState::kBadStatus) {
+      char error[survey::kStatusTextBytes];
+      survey::DescribeStatus(damage.first[i].status, error);
+      json.Int("status", damage.first[i].status);
+      json.String("error", error);
+    }
     json.End();
   }
   json.End();
@@ -69,6 +75,9 @@ void WriteImageJson(JsonWriter& json, const survey::DiskSurvey& disk) {
   WriteMedium(json, "recordMedium", image.recordMedium);
   json.Bool("mediumFromRecords", image.mediumFromRecords);
   json.Int("size", image.size);
+  json.Bool("sizeFieldBroken", image.sizeFieldBroken);
+  json.Bool("cutShort", image.cutShort);
+  json.Int("bytesInFile", image.bytesInFile);
   json.Int("tracksRecorded", image.tracksRecorded);
   json.Int("strayRecords", disk.strayRecords);
   WriteDamage(json, "directoryDamagedSectorCount", "directoryDamagedSectors", disk.directoryDamage);
@@ -86,6 +95,7 @@ void WriteSummaryJson(JsonWriter& json, const survey::Tally& tally) {
   json.Int("files", tally.files);
   json.Int("intact", tally.intact);
   json.Int("damaged", tally.damaged);
+  json.Int("cutShort", tally.cutShort);
   json.End();
 }
 

@@ -12,7 +12,7 @@ namespace {
 
 // The mark after a cell's letter, by state (in the order of SectorState):
 // blank when intact.
-constexpr char kStateMarks[survey::kSectorStates + 1] = " xsld!";
+constexpr char kStateMarks[survey::kSectorStates + 1] = " xsld!cm";
 
 // ANSI foreground colours for file letters, taken in turn.
 constexpr int kFileColours[] = {32, 34, 35, 36, 33, 92, 94, 95, 96};
@@ -77,11 +77,11 @@ void PrintMap(std::FILE* out, const survey::DiskSurvey& disk, bool colour) {
   const MediaGeometry& g = *disk.image.medium;
   char name[kNameTextBytes];
   DecodeName(disk.image.name, std::strlen(disk.image.name), name, sizeof name);
-  std::fprintf(
-      out,
-      "image %d \"%s\", %s: a row per track, a cell per sector: its file (# the\n"
-      "directory, . none), then x missing, s short, l long, d duplicate ID, ! flagged bad\n",
-      disk.image.index, name, survey::MediumName(g));
+  std::fprintf(out,
+               "image %d \"%s\", %s: a row per track, a cell per sector: its file (# the\n"
+               "directory, . none), then x missing, c cut, s short, ! bad status, d duplicate ID,\n"
+               "l long, m deleted mark\n",
+               disk.image.index, name, survey::MediumName(g));
   for (int i = 0; i < disk.fileCount; ++i) {
     std::fprintf(out, "%s%c=%s", i == 0 ? "files: " : "  ", FileLetter(i),
                  disk.files[i].entry.name);
@@ -126,7 +126,8 @@ void WriteMapJson(JsonWriter& json, const survey::DiskSurvey& disk) {
     json.End();
   }
   json.End();
-  // Cells as [file index, or -1 none, -2 directory; state], a row per track.
+  // Cells as [file index, or -1 none, -2 directory; state; the record's
+  // status, density and deleted-mark bytes], a row per track.
   json.Begin("rows", '[');
   for (int t = 0; t < g.tracks; ++t) {
     json.Begin(nullptr, '[', true);
@@ -135,6 +136,10 @@ void WriteMapJson(JsonWriter& json, const survey::DiskSurvey& disk) {
       json.Begin(nullptr, '[');
       json.Int(nullptr, disk.owner[slot]);
       json.String(nullptr, survey::SectorStateName(disk.sectors[slot]));
+      const SectorRequest& record = disk.requests[slot];
+      json.Int(nullptr, record.status);
+      json.Int(nullptr, record.density);
+      json.Int(nullptr, record.deletedMark);
       json.End();
     }
     json.End();

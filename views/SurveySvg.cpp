@@ -27,13 +27,15 @@ constexpr const char* kUnownedFill = "#e8e8e8";
 
 // The states that get a mark, in legend order.
 constexpr survey::SectorState kMarked[] = {
-    survey::SectorState::kMissing, survey::SectorState::kShort, survey::SectorState::kLong,
-    survey::SectorState::kDuplicate, survey::SectorState::kFlaggedBad};
+    survey::SectorState::kMissing,    survey::SectorState::kCut,       survey::SectorState::kShort,
+    survey::SectorState::kBadStatus,  survey::SectorState::kDuplicate, survey::SectorState::kLong,
+    survey::SectorState::kDeletedMark};
+constexpr int kMarkedCount = sizeof kMarked / sizeof kMarked[0];
 
 // The mark colour of each state, in the order of SectorState; none for
 // intact.
-constexpr const char* kMarkColours[survey::kSectorStates] = {nullptr,   "#000000", "#ff7f00",
-                                                             "#6a3d9a", "#1f78b4", "#e31a1c"};
+constexpr const char* kMarkColours[survey::kSectorStates] = {
+    nullptr, "#000000", "#ff7f00", "#6a3d9a", "#1f78b4", "#e31a1c", "#b15928", "#33a02c"};
 
 // The style sheet: cell outlines, file fills f0 ..., "none" and "dir".
 void WriteStyle(std::FILE* out) {
@@ -78,8 +80,9 @@ void LegendSwatch(std::FILE* out, int i, int perRow, int top, const char* fill) 
                x, y, fill, x + 16, y + 10);
 }
 
-// Writes the cell of sector r + 1 of track t, with its name and state as
-// a tooltip, and its mark when it has one.
+// Writes the cell of sector r + 1 of track t, with its name, state (a bad
+// status by its meaning) and density byte as a tooltip, and its mark when
+// it has one.
 void WriteCell(std::FILE* out, const survey::DiskSurvey& disk, int t, int r) {
   const int slot = t * disk.image.medium->sectorsPerTrack + r;
   const int owner = disk.owner[slot];
@@ -94,6 +97,13 @@ void WriteCell(std::FILE* out, const survey::DiskSurvey& disk, int t, int r) {
   std::fprintf(out, "\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\"><title>TRK=%02x SEC=%02x %s",
                x, y, kCellWidth, kCellHeight, t, r + 1,
                survey::SectorStateName(disk.sectors[slot]));
+  const SectorRequest& record = disk.requests[slot];
+  if (disk.sectors[slot] == survey::SectorState::kBadStatus) {
+    char error[survey::kStatusTextBytes];
+    survey::DescribeStatus(record.status, error);
+    std::fprintf(out, " (%s)", error);
+  }
+  std::fprintf(out, ", density 0x%02x", record.density);
   if (owner == survey::kDirectoryOwner) std::fputs(", directory", out);
   if (owner >= 0) {
     std::fputs(", ", out);
@@ -114,7 +124,7 @@ void WriteMapSvg(std::FILE* out, const survey::DiskSurvey& disk) {
   const int gridWidth = g.tracks * kCellWidth;
   const int perRow = gridWidth / kLegendItemWidth > 0 ? gridWidth / kLegendItemWidth : 1;
   const int legendTop = kTop + g.sectorsPerTrack * kCellHeight + 16;
-  const int legendItems = disk.fileCount + 2 + 5;
+  const int legendItems = disk.fileCount + 2 + kMarkedCount;
   const int width = kLeft + gridWidth + 10;
   const int height = legendTop + (legendItems + perRow - 1) / perRow * kLegendRowHeight + 10;
   std::fprintf(out,
@@ -149,7 +159,7 @@ void WriteMapSvg(std::FILE* out, const survey::DiskSurvey& disk) {
   std::fputs("directory</text>\n", out);
   LegendSwatch(out, disk.fileCount + 1, perRow, legendTop, kUnownedFill);
   std::fputs("no file</text>\n", out);
-  for (int m = 0; m < 5; ++m) {
+  for (int m = 0; m < kMarkedCount; ++m) {
     LegendSwatch(out, disk.fileCount + 2 + m, perRow, legendTop,
                  kMarkColours[static_cast<int>(kMarked[m])]);
     std::fprintf(out, "%s</text>\n", survey::SectorStateName(kMarked[m]));

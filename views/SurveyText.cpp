@@ -19,8 +19,12 @@ void PrintDamage(std::FILE* out, const survey::DamageList& damage) {
   std::fputs("damaged:", out);
   for (int i = 0; i < damage.count && i < survey::kListedDamage; ++i) {
     const survey::SectorDamage& d = damage.first[i];
-    std::fprintf(out, "%s TRK=%02x SEC=%02x %s", i > 0 ? "," : "", d.track, d.sector,
-                 survey::SectorStateName(d.state));
+    // A bad status is named by what it means.
+    char status[survey::kStatusTextBytes];
+    survey::DescribeStatus(d.status, status);
+    std::fprintf(
+        out, "%s TRK=%02x SEC=%02x %s", i > 0 ? "," : "", d.track, d.sector,
+        d.state == survey::SectorState::kBadStatus ? status : survey::SectorStateName(d.state));
   }
   if (damage.count > survey::kListedDamage) {
     std::fprintf(out, " and %d more", damage.count - survey::kListedDamage);
@@ -51,17 +55,32 @@ void PrintImageLine(std::FILE* out, const survey::ImageSummary& image) {
   char name[kNameTextBytes];
   DecodeName(image.name, std::strlen(image.name), name, sizeof name);
   std::fprintf(out,
-               "image %d \"%s\": media byte 0x%02x, medium %s%s, size %ld, %d tracks recorded\n",
+               "image %d \"%s\": media byte 0x%02x, medium %s%s, size %lu, %d tracks recorded\n",
                image.index, name, image.mediaByte,
                image.medium != nullptr ? survey::MediumName(*image.medium) : "unknown",
-               image.mediumFromRecords ? " (from the records)" : "", static_cast<long>(image.size),
-               image.tracksRecorded);
+               image.mediumFromRecords ? " (from the records)" : "",
+               static_cast<unsigned long>(image.size), image.tracksRecorded);
 }
 
 void PrintMediumWarning(std::FILE* err, const survey::ImageSummary& image) {
   if (!image.mediumFromRecords) return;
   std::fprintf(err, "d88: image %d: media byte 0x%02x, records are %s\n", image.index,
                image.mediaByte, survey::MediumName(*image.recordMedium));
+}
+
+void PrintSizeWarning(std::FILE* err, const survey::ImageSummary& image) {
+  if (!image.sizeFieldBroken) return;
+  std::fprintf(err,
+               "d88: image %d: size field %lu is smaller than an image header; taken to run to "
+               "the end of the file\n",
+               image.index, static_cast<unsigned long>(image.size));
+}
+
+void PrintCutShort(std::FILE* out, const survey::ImageSummary& image, bool warning) {
+  if (!image.cutShort) return;
+  std::fprintf(out, "%simage %d: cut short: the file holds %lld of its %lu bytes\n",
+               warning ? "d88: " : "", image.index, static_cast<long long>(image.bytesInFile),
+               static_cast<unsigned long>(image.size));
 }
 
 void PrintDirectoryDamage(std::FILE* out, const survey::DiskSurvey& disk) {
@@ -86,6 +105,7 @@ void PrintListedFile(std::FILE* out, const survey::FileSurvey& file) {
 }
 
 void PrintProblems(std::FILE* out, const survey::DiskSurvey& disk) {
+  PrintCutShort(out, disk.image, false);
   if (disk.image.medium == nullptr) {
     std::fprintf(out, "image %d: medium unknown (media byte 0x%02x), files not checked\n",
                  disk.image.index, disk.image.mediaByte);
@@ -114,6 +134,9 @@ void PrintSummary(std::FILE* out, const survey::Tally& tally) {
   if (tally.unknownMedia > 0) {
     std::fprintf(out, ", %d image%s of unknown medium", tally.unknownMedia,
                  Plural(tally.unknownMedia));
+  }
+  if (tally.cutShort > 0) {
+    std::fprintf(out, ", %d image%s cut short", tally.cutShort, Plural(tally.cutShort));
   }
   std::fputc('\n', out);
 }

@@ -15,8 +15,17 @@ void PrintImageLine(std::FILE* out, const survey::ImageSummary& image);
 // records overrule the header byte; nothing otherwise.
 void PrintMediumWarning(std::FILE* err, const survey::ImageSummary& image);
 
+// Writes "d88: image K: size field N is smaller than an image header; ..."
+// when the records overrule a size field; nothing otherwise.
+void PrintSizeWarning(std::FILE* err, const survey::ImageSummary& image);
+
+// Writes "image K: cut short: the file holds N of its M bytes", after
+// "d88: " as a warning, when the size field reaches past the end of the
+// file; nothing otherwise.
+void PrintCutShort(std::FILE* out, const survey::ImageSummary& image, bool warning);
+
 // Writes "image K: directory damaged: ..." when a directory sector is
-// missing, short or flagged bad; nothing otherwise.
+// missing, cut, short or has a bad status; nothing otherwise.
 void PrintDirectoryDamage(std::FILE* out, const survey::DiskSurvey& disk);
 
 // Writes the extraction tool's listing line of entry, with its newline.
@@ -25,12 +34,13 @@ void PrintListingLine(std::FILE* out, const DirectoryEntry& entry);
 // Writes the listing line of file followed by its state in words.
 void PrintListedFile(std::FILE* out, const survey::FileSurvey& file);
 
-// Writes one line for each thing wrong with disk: an unknown medium, a
-// damaged directory, each file that is not intact.  Nothing for a sound disk.
+// Writes one line for each thing wrong with disk: an image cut short, an
+// unknown medium, a damaged directory, each file that is not intact.
+// Nothing for a sound disk.
 void PrintProblems(std::FILE* out, const survey::DiskSurvey& disk);
 
 // Writes "N files in M images: I intact, D damaged", then the damaged
-// directories and unknown media if any.
+// directories, unknown media and images cut short if any.
 void PrintSummary(std::FILE* out, const survey::Tally& tally);
 
 }  // namespace views

@@ -69,6 +69,44 @@ Bytes Refused() {
   return disk.Build(1).Build();
 }
 
+// The sound disk: TBL's sectors recorded with four error statuses, and
+// LONG's first two with a deleted-data mark, by status and by mark byte.
+Bytes Statuses() {
+  Image image = ThreeFiles(k2HD, false);
+  const std::uint8_t codes[] = {0xA0, 0xE0, 0xF0, 0x42};
+  for (int i = 0; i < 4; ++i) image.tracks[0][4 + i].status = codes[i];
+  image.tracks[1][0].status = 0x10;
+  image.tracks[1][1].deletedMark = 0x10;
+  return image.Build();
+}
+
+// The sound disk with 64 foreign records ahead of track 2's sectors, whose
+// sector 3 has a data CRC error.
+Bytes BadBehindStrays() {
+  Image image = ThreeFiles(k2HD, false);
+  std::vector<Record>& track2 = image.tracks[2];
+  track2[2].status = 0xB0;
+  track2.insert(track2.begin(), 64, MakeRecord(9, 0, 1, 3, 0, Bytes(16)));
+  for (Record& rec : track2) rec.sectorCount = 72;
+  return image.Build();
+}
+
+// The first `length` bytes of bytes.
+Bytes Cut(Bytes bytes, std::size_t length) {
+  bytes.resize(length);
+  return bytes;
+}
+
+// bytes with the first image's size field set to size.
+Bytes SizeField(Bytes bytes, std::uint32_t size) {
+  PutLE(bytes, 28, size);
+  return bytes;
+}
+
+// The sound 2HD disk (1281968 bytes) cut 500 bytes into the data of
+// track 2's sector 4, the last of LONG.
+const std::size_t kInLastSector = 688 + 19 * 1040 + 16 + 500;
+
 // A scratch directory: the working directory of a fresh sandbox.
 struct ScratchDir {
   d88check::Sandbox box;  // goes with everything in it
@@ -150,21 +188,21 @@ TEST(D88, VerbsPrintWhatIsWrong) {
        "TBL  TRK=00 SEC=05 SIZE=4096  " +
            tblDamage +
            "\n"
-           "LONG TRK=01 SEC=01 SIZE=12192  damaged: TRK=02 SEC=03 flagged bad\n",
+           "LONG TRK=01 SEC=01 SIZE=12192  damaged: TRK=02 SEC=03 data CRC error\n",
        ""},
       {"test damaged",
        {"test", "{C}"},
        damaged,
        2,
        "image 0: TBL: " + tblDamage +
-           "\nimage 0: LONG: damaged: TRK=02 SEC=03 flagged bad\n"
+           "\nimage 0: LONG: damaged: TRK=02 SEC=03 data CRC error\n"
            "3 files in 1 image: 1 intact, 2 damaged\n",
        ""},
       {"test directory",
        {"test", "{C}"},
        Marked2HD(true),
        2,
-       "image 0: directory damaged: TRK=00 SEC=03 flagged bad, entries may be lost\n"
+       "image 0: directory damaged: TRK=00 SEC=03 data CRC error, entries may be lost\n"
        "3 files in 1 image: 3 intact, 0 damaged, 1 damaged directory\n",
        "d88: image 0: media byte 0x20, records are 2DD\n"},
       {"extract directory",
@@ -204,6 +242,73 @@ TEST(D88, VerbsPrintWhatIsWrong) {
        "TRK=63 SEC=04 missing, TRK=63 SEC=05 missing, TRK=63 SEC=06 missing, TRK=63 SEC=07 "
        "missing, "
        "TRK=63 SEC=08 missing\n7 files in 1 image: 2 intact, 5 damaged\n",
+       ""},
+      {"test statuses",
+       {"test", "{C}"},
+       Statuses(),
+       2,
+       "image 0: TBL: damaged: TRK=00 SEC=05 ID CRC error, TRK=00 SEC=06 no address mark, "
+       "TRK=00 SEC=07 no data mark, TRK=00 SEC=08 error status 0x42\n"
+       "3 files in 1 image: 2 intact, 1 damaged\n",
+       ""},
+      {"test bad behind 64 records",
+       {"test", "{C}"},
+       BadBehindStrays(),
+       2,
+       "image 0: LONG: damaged: TRK=02 SEC=03 data CRC error\n"
+       "3 files in 1 image: 2 intact, 1 damaged\n",
+       ""},
+      {"test cut in the last sector",
+       {"test", "{C}"},
+       Cut(sound, kInLastSector),
+       2,
+       "image 0: cut short: the file holds 20964 of its 1281968 bytes\n"
+       "image 0: LONG: damaged: TRK=02 SEC=04 cut\n"
+       "3 files in 1 image: 2 intact, 1 damaged, 1 image cut short\n",
+       ""},
+      {"extract cut in the last sector",
+       {"extract", "-C", "{C}.out", "{C}"},
+       Cut(sound, kInLastSector),
+       2,
+       "MEDIA TYPE=2HD\nREAD TRK=00 SEC=04 SIZE=9\nTBL  TRK=00 SEC=05 SIZE=4096\n"
+       "LONG TRK=01 SEC=01 SIZE=12192\ndamaged: LONG\n",
+       "d88: image 0: cut short: the file holds 20964 of its 1281968 bytes\n"},
+      {"test second disk cut in half",
+       {"test", "{C}"},
+       Concat({sound, Cut(sound, 1281968 / 2)}),
+       2,
+       "image 1: cut short: the file holds 640984 of its 1281968 bytes\n"
+       "6 files in 2 images: 6 intact, 0 damaged, 1 image cut short\n",
+       ""},
+      {"extract second disk cut in half",
+       {"extract", "-i", "1", "-C", "{C}.out", "{C}"},
+       Concat({sound, Cut(sound, 1281968 / 2)}),
+       2,
+       "MEDIA TYPE=2HD\nREAD TRK=00 SEC=04 SIZE=9\nTBL  TRK=00 SEC=05 SIZE=4096\n"
+       "LONG TRK=01 SEC=01 SIZE=12192\n",
+       "d88: image 1: cut short: the file holds 640984 of its 1281968 bytes\n"},
+      {"list size 0",
+       {"list", "{C}"},
+       Bytes(688, 0),
+       0,
+       "image 0 \"\": media byte 0x00, medium unknown, size 0, 0 tracks recorded\n",
+       "d88: image 0: size field 0 is smaller than an image header; taken to run to the end of "
+       "the file\n"},
+      {"test size 0",
+       {"test", "{C}"},
+       SizeField(sound, 0),
+       0,
+       "3 files in 1 image: 3 intact, 0 damaged\n",
+       "d88: image 0: size field 0 is smaller than an image header; taken to run to the end of "
+       "the file\n"},
+      {"list size over 2^31",
+       {"list", "{C}"},
+       SizeField(sound, 0x80000100),
+       0,
+       "image 0 \"DISK \xef\xbd\xb1\": media byte 0x20, medium 2HD, size 2147483904, 154 tracks "
+       "recorded\nimage 0: cut short: the file holds 1281968 of its 2147483904 bytes\n"
+       "READ TRK=00 SEC=04 SIZE=9  intact\nTBL  TRK=00 SEC=05 SIZE=4096  intact\n"
+       "LONG TRK=01 SEC=01 SIZE=12192  intact\n",
        ""},
       {"no image", {"test", "{C}"}, {}, 1, "", "d88: {C} holds no disk image\n"},
       {"no file", {"list", "{C}.none"}, {}, 1, "", "d88: cannot open {C}.none\n"},
@@ -276,6 +381,22 @@ TEST(D88, JsonNamesTheFieldsAndDecodesNames) {
         "\"beyondDisk\": true", "\"damaged\": 5"}) {
     EXPECT_NE(r.out.find(line), std::string::npos) << line;
   }
+  // Image 1 of each: a size field over 2^31, then one too small.
+  for (const Bytes& second : {SizeField(ThreeFiles(k2HD, false).Build(), 0x80000100),
+                              SizeField(ThreeFiles(k2HD, false).Build(), 5)}) {
+    const bool big = second[31] == 0x80;
+    const D88Run two = RunD88With({"test", "--json", "{C}"},
+                                  Concat({ThreeFiles(k2HD, true).Build(), second}), dir);
+    EXPECT_EQ(two.status, 2);
+    for (const char* line :
+         {"{\"track\": 2, \"sector\": 3, \"state\": \"bad status\", \"status\": 176, \"error\": "
+          "\"data CRC error\"}",
+          big ? "\"size\": 2147483904," : "\"size\": 5,",
+          big ? "\"cutShort\": true," : "\"sizeFieldBroken\": true,", "\"bytesInFile\": 1281968,",
+          "\"images\": 2,", big ? "\"cutShort\": 1" : "\"cutShort\": 0"}) {
+      EXPECT_NE(two.out.find(line), std::string::npos) << line;
+    }
+  }
   WriteFileBytes(dir.File("list.json"), Text(r.out));
   ExpectParses("python3 -m json.tool", dir.File("list.json"));
   EXPECT_EQ(r.out.substr(0, 16), "{\n  \"images\": [\n");
@@ -314,7 +435,8 @@ TEST(D88, ExtractWritesTheSameFiles) {
 
 namespace {
 
-// The damaged disk with, on track 1, sector 2 repeated, sector 5 long and
+// The damaged disk with, on track 1, sector 2 repeated, sectors 3 and 4
+// deleted (by status and by mark, single density), sector 5 long and
 // sector 6 long and repeated; a record of cylinder 9 on track 3; and on
 // track 4 a count of 0, which ends the track before any record.
 Bytes Oddities() {
@@ -329,6 +451,9 @@ Bytes Oddities() {
   for (Record& rec : track1) rec.sectorCount = 10;
   image.tracks[3].push_back(MakeRecord(9, 0, 1, 3, 9, Bytes(1024)));
   for (Record& rec : image.tracks[3]) rec.sectorCount = 9;
+  track1[2].status = 0x10;
+  track1[3].deletedMark = 0x10;
+  track1[3].density = 0x40;
   for (Record& rec : image.tracks[4]) rec.sectorCount = 0;
   image.tracks[4][0].c = 9;
   return image.Build();
@@ -341,11 +466,12 @@ TEST(D88, MapShowsOwnersAndStates) {
   EXPECT_EQ(
       r.out,
       "image 0 \"DISK \xef\xbd\xb1\", 2HD: a row per track, a cell per sector: its file (# the\n"
-      "directory, . none), then x missing, s short, l long, d duplicate ID, ! flagged bad\n"
+      "directory, . none), then x missing, c cut, s short, ! bad status, d duplicate ID,\n"
+      "l long, m deleted mark\n"
       "files: A=READ  B=TBL  C=LONG\n"
       "TRK 1  2  3  4  5  6  7  8\n"
       " 00 .  #  #  A  B  Bx Bs B\n"
-      " 01 C  Cd C  C  Cl Cd C  C\n"
+      " 01 C  Cd Cm Cm Cl Cd C  C\n"
       " 02 C  C  C! C  .  .  .  .\n"
       " 03 .  .  .  .  .  .  .  .\n"
       " 04 .x .x .x .x .x .x .x .x\n"
@@ -355,13 +481,22 @@ TEST(D88, MapShowsOwnersAndStates) {
 
   const D88Run json = RunD88With({"map", "--json", "{C}"}, Oddities(), dir);
   const char* track1 =
-      "    [[2, \"intact\"], [2, \"duplicate\"], [2, \"intact\"], [2, \"intact\"], "
-      "[2, \"long\"], [2, \"duplicate\"],";
+      "    [[2, \"intact\", 0, 0, 0], [2, \"duplicate\", 0, 0, 0], [2, \"deleted mark\", 16, 0, "
+      "0], "
+      "[2, \"deleted mark\", 0, 64, 16], [2, \"long\", 0, 0, 0], [2, \"duplicate\", 0, 0, 0],";
   EXPECT_NE(json.out.find(track1), std::string::npos);
   EXPECT_NE(json.out.find("{\"track\": 3, \"c\": 9, \"h\": 0, \"r\": 1, \"n\": 3}"),
             std::string::npos);
   WriteFileBytes(dir.File("map.json"), Text(json.out));
   ExpectParses("python3 -m json.tool", dir.File("map.json"));
+
+  // Track 2 ends inside LONG's last sector; its walk runs into the end.
+  const D88Run cut = RunD88With({"map", "{C}"}, Cut(Statuses(), kInLastSector), dir);
+  EXPECT_EQ(cut.status, 0);
+  EXPECT_NE(cut.out.find("\n 00 .  #  #  A  B! B! B! B!\n 01 Cm Cm C  C  C  C  C  C\n"
+                         " 02 C  C  C  Cc .c .c .c .c\n 03 .c"),
+            std::string::npos);
+  EXPECT_EQ(cut.err, "d88: image 0: cut short: the file holds 20964 of its 1281968 bytes\n");
 }
 
 // The picture is well-formed XML with one cell per sector of the medium.
@@ -375,6 +510,10 @@ TEST(D88, MapDrawsOneCellPerSector) {
   for (std::size_t at = 0; (at = text.find("<rect class=\"cell ", at)) != std::string::npos; ++at)
     ++cells;
   EXPECT_EQ(cells, 154u * 8u);
+  EXPECT_NE(text.find("<title>TRK=01 SEC=04 deleted mark, density 0x40, LONG</title>"),
+            std::string::npos);
+  EXPECT_NE(text.find("<title>TRK=02 SEC=03 bad status (data CRC error), density 0x00, LONG"),
+            std::string::npos);
   ExpectParses("xmllint --noout", svg);
 }
 
