@@ -11,6 +11,7 @@
 #include "d88/Options.h"
 #include "d88/WorkDirectory.h"
 #include "diskimage/DiskImage.h"
+#include "output/Sink.h"
 #include "survey/Survey.h"
 #include "tool/OutputFile.h"
 #include "views/JsonWriter.h"
@@ -27,22 +28,28 @@ namespace {
 // One disk at a time; it holds the loaded disk, so it is not on the stack.
 survey::DiskSurvey diskSurvey;
 
+// The run's standard output and standard error.
+struct Sinks {
+  output::Sink out;
+  output::Sink err;
+};
+
 // Opens the container; false after the message when it cannot be read or
 // holds no image at all.
-bool OpenContainer(DiskImage& disk, const char* path, const Console& console) {
+bool OpenContainer(DiskImage& disk, const char* path, Sinks& console) {
   if (!disk.Open(path)) {
-    std::fprintf(console.err, "d88: cannot open %s\n", path);
+    console.err.Printf("d88: cannot open %s\n", path);
     return false;
   }
   if (disk.GetImageCount() == 0) {
-    std::fprintf(console.err, "d88: %s holds no disk image\n", path);
+    console.err.Printf("d88: %s holds no disk image\n", path);
     return false;
   }
   return true;
 }
 
 // list and test: every disk of the container, in text or JSON.
-int SurveyAll(DiskImage& disk, const cli::Options& options, const Console& console) {
+int SurveyAll(DiskImage& disk, const cli::Options& options, Sinks& console) {
   if (!OpenContainer(disk, options.container, console)) return kExitFailure;
   const bool list = options.verb == cli::Verb::kList;
   views::JsonWriter json(console.out);
@@ -80,18 +87,18 @@ int SurveyAll(DiskImage& disk, const cli::Options& options, const Console& conso
 
 // Surveys the image that -i names into diskSurvey; false after the
 // message when there is none or its medium is unknown.
-bool SurveyChosenImage(DiskImage& disk, const cli::Options& options, const Console& console) {
+bool SurveyChosenImage(DiskImage& disk, const cli::Options& options, Sinks& console) {
   if (!OpenContainer(disk, options.container, console)) return false;
   if (!survey::SurveyDisk(disk, options.image, &diskSurvey)) {
-    std::fprintf(console.err, "d88: %s has no image %d (it holds %d)\n", options.container,
-                 options.image, disk.GetImageCount());
+    console.err.Printf("d88: %s has no image %d (it holds %d)\n", options.container, options.image,
+                       disk.GetImageCount());
     return false;
   }
   const survey::ImageSummary& image = diskSurvey.image;
   views::PrintMediumWarning(console.err, image);
   if (image.medium == nullptr) {
-    std::fprintf(console.err, "d88: image %d: medium unknown (media byte 0x%02x)\n", image.index,
-                 image.mediaByte);
+    console.err.Printf("d88: image %d: medium unknown (media byte 0x%02x)\n", image.index,
+                       image.mediaByte);
     return false;
   }
   return true;
@@ -99,25 +106,28 @@ bool SurveyChosenImage(DiskImage& disk, const cli::Options& options, const Conso
 
 // True when map should colour its text: a terminal, and no NO_COLOR set
 // to a non-empty value.  Windows consoles get plain text.
-bool WantsColour(std::FILE* out) {
+bool WantsColour(const output::Sink& out) {
   const char* noColour = std::getenv("NO_COLOR");
   if (noColour != nullptr && noColour[0] != '\0') return false;
 #if defined(_WIN32)
   (void)out;
   return false;
 #else
-  return isatty(fileno(out)) != 0;
+  return isatty(fileno(out.Stream())) != 0;
 #endif
 }
 
 // map: the sector map of one disk, as text, JSON or an SVG file.
-int Map(DiskImage& disk, const cli::Options& options, const Console& console) {
+int Map(DiskImage& disk, const cli::Options& options, Sinks& console) {
   if (!SurveyChosenImage(disk, options, console)) return kExitFailure;
   if (options.svg != nullptr) {
     std::FILE* svg = std::fopen(options.svg, "wb");
-    if (svg != nullptr) views::WriteMapSvg(svg, diskSurvey);
+    if (svg != nullptr) {
+      output::Sink picture(svg);
+      views::WriteMapSvg(picture, diskSurvey);
+    }
     if (svg == nullptr || std::fclose(svg) != 0) {
-      std::fprintf(console.err, "d88: cannot write %s\n", options.svg);
+      console.err.Printf("d88: cannot write %s\n", options.svg);
       return kExitFailure;
     }
   } else if (options.json) {
@@ -131,22 +141,22 @@ int Map(DiskImage& disk, const cli::Options& options, const Console& console) {
 
 // extract: the files of one disk, written as the extraction tool writes
 // them, then the names of the damaged ones (and the directory, if it is).
-int Extract(DiskImage& disk, const cli::Options& options, const Console& console) {
+int Extract(DiskImage& disk, const cli::Options& options, Sinks& console) {
   if (!SurveyChosenImage(disk, options, console)) return kExitFailure;
   const survey::ImageSummary& image = diskSurvey.image;
   if (options.directory != nullptr && !cli::EnterDirectory(options.directory)) {
-    std::fprintf(console.err, "d88: cannot make or enter the directory %s\n", options.directory);
+    console.err.Printf("d88: cannot make or enter the directory %s\n", options.directory);
     return kExitFailure;
   }
-  std::fputs(image.medium->mediaLine, console.out);
+  console.out.Puts(image.medium->mediaLine);
   int damaged = 0;
   for (int i = 0; i < diskSurvey.fileCount; ++i) {
     const survey::FileSurvey& file = diskSurvey.files[i];
     views::PrintListingLine(console.out, file.entry);
     if (!WriteOutputFile(file.entry.name, diskSurvey.data + file.range.offset, file.range.length)) {
       // The listing comes first also where both streams share one file.
-      std::fflush(console.out);
-      std::fprintf(console.err, "d88: cannot write the file \"%s\"\n", file.entry.name);
+      console.out.Flush();
+      console.err.Printf("d88: cannot write the file \"%s\"\n", file.entry.name);
       return kExitFailure;
     }
     if (!file.Intact()) ++damaged;
@@ -154,26 +164,24 @@ int Extract(DiskImage& disk, const cli::Options& options, const Console& console
   const bool directoryDamaged = diskSurvey.directoryDamage.count > 0;
   if (damaged == 0 && !directoryDamaged) return kExitSuccess;
   // No name has more than 4 bytes, so "directory" is never a file's.
-  std::fputs(directoryDamaged ? "damaged: directory" : "damaged:", console.out);
+  console.out.Puts(directoryDamaged ? "damaged: directory" : "damaged:");
   for (int i = 0; i < diskSurvey.fileCount; ++i) {
-    if (!diskSurvey.files[i].Intact())
-      std::fprintf(console.out, " %s", diskSurvey.files[i].entry.name);
+    if (!diskSurvey.files[i].Intact()) console.out.Printf(" %s", diskSurvey.files[i].entry.name);
   }
-  std::fputc('\n', console.out);
+  console.out.Putc('\n');
   return kExitDamaged;
 }
 
-}  // namespace
-
-int RunD88(DiskImage& disk, int argc, const char* const* argv, const Console& console) {
+// The run of d88 over its two sinks.
+int Run(DiskImage& disk, int argc, const char* const* argv, Sinks& console) {
   cli::Options options;
   if (!cli::ParseOptions(argc, argv, console.err, &options)) return kExitFailure;
   switch (options.verb) {
     case cli::Verb::kHelp:
-      std::fputs(cli::kHelpText, console.out);
+      console.out.Puts(cli::kHelpText);
       return kExitSuccess;
     case cli::Verb::kVersion:
-      std::fputs("d88 " D88_VERSION "\n", console.out);
+      console.out.Puts("d88 " D88_VERSION "\n");
       return kExitSuccess;
     case cli::Verb::kExtract:
       return Extract(disk, options, console);
@@ -182,4 +190,11 @@ int RunD88(DiskImage& disk, int argc, const char* const* argv, const Console& co
     default:
       return SurveyAll(disk, options, console);
   }
+}
+
+}  // namespace
+
+int RunD88(DiskImage& disk, int argc, const char* const* argv, const Console& console) {
+  Sinks sinks{output::Sink(console.out), output::Sink(console.err)};
+  return Run(disk, argc, argv, sinks);
 }

@@ -42,8 +42,8 @@ constexpr VerbName kVerbs[] = {{"list", Verb::kList},        {"test", Verb::kTes
                                {"-h", Verb::kHelp},          {"--help", Verb::kHelp},
                                {"--version", Verb::kVersion}};
 
-bool Fail(std::FILE* err, const char* what, const char* detail) {
-  std::fprintf(err, "d88: %s%s\nTry 'd88 --help' for more information.\n", what, detail);
+bool Fail(output::Sink& err, const char* what, const char* detail) {
+  err.Printf("d88: %s%s\nTry 'd88 --help' for more information.\n", what, detail);
   return false;
 }
 
@@ -58,7 +58,7 @@ bool ParseImage(const char* text, int* image) {
 
 }  // namespace
 
-bool ParseOptions(int argc, const char* const* argv, std::FILE* err, Options* options) {
+bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options* options) {
   if (argc < 2) return Fail(err, "no verb given", "");
   for (const VerbName& v : kVerbs) {
     if (std::strcmp(argv[1], v.name) == 0) options->verb = v.verb;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "diskimage/DiskImage.h"
+#include "output/Sink.h"
 #include "survey/Survey.h"
 #include "testing/CheckedRun.h"
 #include "testing/D88Builder.h"
@@ -44,7 +45,7 @@ void Check(const survey::DiskSurvey& disk) {
   }
 }
 
-void ShowEverything(const survey::DiskSurvey& disk, std::FILE* sink) {
+void ShowEverything(const survey::DiskSurvey& disk, output::Sink& sink) {
   views::PrintImageLine(sink, disk.image);
   views::PrintMediumWarning(sink, disk.image);
   for (int i = 0; i < disk.fileCount; ++i) views::PrintListedFile(sink, disk.files[i]);
@@ -68,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 #else
   static std::FILE* sink = std::fopen("/dev/null", "wb");
 #endif
+  static output::Sink nothing(sink);
   static DiskImage disk;
   static survey::DiskSurvey survey;
   if (!d88test::WriteFileBytes(path, d88test::Bytes(data, data + size)))
@@ -78,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (k >= 2 && k != images - 1) continue;
     if (!survey::SurveyDisk(disk, k, &survey)) Fail("image " + std::to_string(k) + " not surveyed");
     Check(survey);
-    ShowEverything(survey, sink);
+    ShowEverything(survey, nothing);
   }
   if (survey::SurveyDisk(disk, images, &survey)) Fail("an image past the last surveyed");
   disk.Open(nullptr);

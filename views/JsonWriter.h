@@ -1,17 +1,18 @@
-// A streaming JSON writer over a C stream: objects and arrays nest up to a
-// fixed depth, values are written as they come, two spaces per level.
+// A streaming JSON writer over an output sink: objects and arrays nest up
+// to a fixed depth, values are written as they come, two spaces per level.
 // Enough for the documents of this program, and nothing is held in memory.
 #ifndef D88EXTRACT_VIEWS_JSONWRITER_H
 #define D88EXTRACT_VIEWS_JSONWRITER_H
 
 #include <cstdint>
-#include <cstdio>
+
+#include "output/Sink.h"
 
 namespace views {
 
 class JsonWriter {
  public:
-  explicit JsonWriter(std::FILE* out) : out_(out) {}
+  explicit JsonWriter(output::Sink& out) : out_(out) {}
 
   // Each call writes one member (key given) or one array element (key
   // null).  Begin opens '{' or '[', End closes the innermost one; closing
@@ -31,7 +32,7 @@ class JsonWriter {
   // Writes the separator, line break, indent and key before a value.
   void Next(const char* key);
 
-  std::FILE* out_;               // where the document goes
+  output::Sink& out_;            // where the document goes
   int depth_ = 0;                // open objects and arrays
   char closer_[kMaxDepth] = {};  // '}' or ']' for each open level
   bool empty_[kMaxDepth] = {};   // no value written yet at that level

@@ -1,11 +1,11 @@
 // Disk and file names for people: the name bytes are Shift_JIS (code page
 // 932), decoded by the platform's own converter into UTF-8.
-#ifndef D88EXTRACT_VIEWS_NAMETEXT_H
-#define D88EXTRACT_VIEWS_NAMETEXT_H
+#ifndef D88EXTRACT_OUTPUT_NAMETEXT_H
+#define D88EXTRACT_OUTPUT_NAMETEXT_H
 
 #include <cstddef>
 
-namespace views {
+namespace output {
 
 // Room for the text of a 16-byte name: at most 4 output bytes per input byte.
 constexpr std::size_t kNameTextBytes = 4 * 16 + 1;
@@ -19,6 +19,6 @@ void DecodeName(const char* bytes, std::size_t length, char* out, std::size_t ou
 // cut short rather than overrun.
 void HexName(const char* bytes, std::size_t length, char* out, std::size_t outSize);
 
-}  // namespace views
+}  // namespace output
 
 #endif

@@ -1,4 +1,4 @@
-#include "views/NameText.h"
+#include "output/NameText.h"
 
 #include <cstdio>
 #include <cstring>
@@ -10,7 +10,7 @@
 #include <iconv.h>
 #endif
 
-namespace views {
+namespace output {
 
 namespace {
 
@@ -99,4 +99,4 @@ void HexName(const char* bytes, std::size_t length, char* out, std::size_t outSi
   out[used] = '\0';
 }
 
-}  // namespace views
+}  // namespace output
