@@ -2,7 +2,9 @@
 // one static survey, and hands them to a view.
 #include "d88/D88.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #if !defined(_WIN32)
 #include <unistd.h>
@@ -34,15 +36,38 @@ struct Sinks {
   output::Sink err;
 };
 
+// Writes "d88: WHAT PATH: REASON" with the system's reason for errno.
+void PrintFailure(output::Sink& err, const char* what, const char* path, int error) {
+  err.Printf("d88: %s", what);
+  err.Path(path);
+  err.Printf(": %s\n", std::strerror(error));
+}
+
+// The reason a file was not written: the system's, or this program's own
+// when the name is not that of a plain file.
+const char* RefusalReason(const char* name, int error) {
+  if (!IsSafeOutputName(name) || error == 0) return "not a plain file name";
+  return std::strerror(error);
+}
+
+// Returns status, or kExitFailure after the message when json is broken.
+int CheckJson(const views::JsonWriter& json, output::Sink& err, int status) {
+  if (!json.Broken()) return status;
+  err.Puts("d88: the JSON document nests deeper than its writer allows\n");
+  return kExitFailure;
+}
+
 // Opens the container; false after the message when it cannot be read or
 // holds no image at all.
 bool OpenContainer(DiskImage& disk, const char* path, Sinks& console) {
   if (!disk.Open(path)) {
-    console.err.Printf("d88: cannot open %s\n", path);
+    PrintFailure(console.err, "cannot open ", path, errno);
     return false;
   }
   if (disk.GetImageCount() == 0) {
-    console.err.Printf("d88: %s holds no disk image\n", path);
+    console.err.Puts("d88: ");
+    console.err.Path(path);
+    console.err.Puts(" holds no disk image\n");
     return false;
   }
   return true;
@@ -82,7 +107,7 @@ int SurveyAll(DiskImage& disk, const cli::Options& options, Sinks& console) {
   }
   // Only test reports damage in its status; list reports it in its lines.
   const bool sound = tally.damaged == 0 && tally.unknownMedia == 0 && tally.damagedDirectories == 0;
-  return list || sound ? kExitSuccess : kExitDamaged;
+  return CheckJson(json, console.err, list || sound ? kExitSuccess : kExitDamaged);
 }
 
 // Surveys the image that -i names into diskSurvey; false after the
@@ -90,8 +115,9 @@ int SurveyAll(DiskImage& disk, const cli::Options& options, Sinks& console) {
 bool SurveyChosenImage(DiskImage& disk, const cli::Options& options, Sinks& console) {
   if (!OpenContainer(disk, options.container, console)) return false;
   if (!survey::SurveyDisk(disk, options.image, &diskSurvey)) {
-    console.err.Printf("d88: %s has no image %d (it holds %d)\n", options.container, options.image,
-                       disk.GetImageCount());
+    console.err.Puts("d88: ");
+    console.err.Path(options.container);
+    console.err.Printf(" has no image %d (it holds %d)\n", options.image, disk.GetImageCount());
     return false;
   }
   const survey::ImageSummary& image = diskSurvey.image;
@@ -122,17 +148,23 @@ int Map(DiskImage& disk, const cli::Options& options, Sinks& console) {
   if (!SurveyChosenImage(disk, options, console)) return kExitFailure;
   if (options.svg != nullptr) {
     std::FILE* svg = std::fopen(options.svg, "wb");
+    int error = errno;
     if (svg != nullptr) {
       output::Sink picture(svg);
       views::WriteMapSvg(picture, diskSurvey);
+      const bool written = picture.Finish();
+      error = written ? 0 : picture.Error();
+      errno = 0;
+      if (std::fclose(svg) != 0 && written) error = errno != 0 ? errno : EIO;
     }
-    if (svg == nullptr || std::fclose(svg) != 0) {
-      console.err.Printf("d88: cannot write %s\n", options.svg);
+    if (error != 0) {
+      PrintFailure(console.err, "cannot write ", options.svg, error);
       return kExitFailure;
     }
   } else if (options.json) {
     views::JsonWriter json(console.out);
     views::WriteMapJson(json, diskSurvey);
+    return CheckJson(json, console.err, kExitSuccess);
   } else {
     views::PrintMap(console.out, diskSurvey, WantsColour(console.out));
   }
@@ -145,7 +177,7 @@ int Extract(DiskImage& disk, const cli::Options& options, Sinks& console) {
   if (!SurveyChosenImage(disk, options, console)) return kExitFailure;
   const survey::ImageSummary& image = diskSurvey.image;
   if (options.directory != nullptr && !cli::EnterDirectory(options.directory)) {
-    console.err.Printf("d88: cannot make or enter the directory %s\n", options.directory);
+    PrintFailure(console.err, "cannot make the directory ", options.directory, errno);
     return kExitFailure;
   }
   console.out.Puts(image.medium->mediaLine);
@@ -153,10 +185,13 @@ int Extract(DiskImage& disk, const cli::Options& options, Sinks& console) {
   for (int i = 0; i < diskSurvey.fileCount; ++i) {
     const survey::FileSurvey& file = diskSurvey.files[i];
     views::PrintListingLine(console.out, file.entry);
+    errno = 0;
     if (!WriteOutputFile(file.entry.name, diskSurvey.data + file.range.offset, file.range.length)) {
       // The listing comes first also where both streams share one file.
       console.out.Flush();
-      console.err.Printf("d88: cannot write the file \"%s\"\n", file.entry.name);
+      console.err.Puts("d88: cannot write the file \"");
+      console.err.Name(file.entry.name);
+      console.err.Printf("\": %s\n", RefusalReason(file.entry.name, errno));
       return kExitFailure;
     }
     if (!file.Intact()) ++damaged;
@@ -166,7 +201,10 @@ int Extract(DiskImage& disk, const cli::Options& options, Sinks& console) {
   // No name has more than 4 bytes, so "directory" is never a file's.
   console.out.Puts(directoryDamaged ? "damaged: directory" : "damaged:");
   for (int i = 0; i < diskSurvey.fileCount; ++i) {
-    if (!diskSurvey.files[i].Intact()) console.out.Printf(" %s", diskSurvey.files[i].entry.name);
+    if (!diskSurvey.files[i].Intact()) {
+      console.out.Putc(' ');
+      console.out.Name(diskSurvey.files[i].entry.name);
+    }
   }
   console.out.Putc('\n');
   return kExitDamaged;
@@ -196,5 +234,11 @@ int Run(DiskImage& disk, int argc, const char* const* argv, Sinks& console) {
 
 int RunD88(DiskImage& disk, int argc, const char* const* argv, const Console& console) {
   Sinks sinks{output::Sink(console.out), output::Sink(console.err)};
-  return Run(disk, argc, argv, sinks);
+  int status = Run(disk, argc, argv, sinks);
+  if (!sinks.out.Finish()) {
+    sinks.err.Printf("d88: cannot write standard output: %s\n", std::strerror(sinks.out.Error()));
+    status = kExitFailure;
+  }
+  // Standard error lost can only show in the status.
+  return sinks.err.Finish() ? status : kExitFailure;
 }

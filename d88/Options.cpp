@@ -43,7 +43,10 @@ constexpr VerbName kVerbs[] = {{"list", Verb::kList},        {"test", Verb::kTes
                                {"--version", Verb::kVersion}};
 
 bool Fail(output::Sink& err, const char* what, const char* detail) {
-  err.Printf("d88: %s%s\nTry 'd88 --help' for more information.\n", what, detail);
+  err.Puts("d88: ");
+  err.Path(what);
+  err.Path(detail);
+  err.Puts("\nTry 'd88 --help' for more information.\n");
   return false;
 }
 

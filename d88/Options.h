@@ -20,7 +20,8 @@ struct Options {
 
 // Parses argv (argc entries, argv[0] the invocation name) into options.
 // Returns false after writing one "d88: ..." line and a pointer to --help
-// on err when the command line is not valid.
+// on err when the command line is not valid; arguments in it are shown with
+// their controls escaped.
 bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options* options);
 
 // The text of --help.

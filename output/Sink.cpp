@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdarg>
 
+#include "output/NameText.h"
+
 namespace output {
 
 void Sink::Check(bool written) {
@@ -37,6 +39,29 @@ void Sink::Printf(const char* format, ...) {
   va_start(arguments, format);
   Check(std::vfprintf(stream_, format, arguments) >= 0);
   va_end(arguments);
+}
+
+void Sink::Name(const char* bytes) {
+  char text[kNameTextBytes];
+  EscapeControls(bytes, text, sizeof text);
+  Puts(text);
+}
+
+void Sink::DecodedName(const char* bytes) {
+  char text[kNameTextBytes];
+  std::size_t length = 0;
+  while (bytes[length] != '\0') ++length;
+  DecodeName(bytes, length, text, sizeof text, Controls::kEscape);
+  Puts(text);
+}
+
+void Sink::Path(const char* path) {
+  for (const char* p = path; *p != '\0';) {
+    const std::size_t control = ControlBytes(p);
+    for (std::size_t i = 0; i < control; ++i) Printf("\\x%02x", static_cast<unsigned char>(p[i]));
+    if (control == 0) Putc(*p);
+    p += control > 0 ? control : 1;
+  }
 }
 
 void Sink::Flush() {

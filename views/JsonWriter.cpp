@@ -1,17 +1,25 @@
 #include "views/JsonWriter.h"
 
+#include "output/NameText.h"
+
 namespace views {
 
 namespace {
 
+// DEL and the C1 controls are escaped too, though JSON allows them, so
+// that the document is safe on a terminal.
 void WriteQuoted(output::Sink& out, const char* text) {
   out.Putc('"');
   for (const char* p = text; *p != '\0'; ++p) {
     const unsigned char c = static_cast<unsigned char>(*p);
+    const std::size_t control = output::ControlBytes(p);
     if (c == '"' || c == '\\') {
       out.Putc('\\');
       out.Putc(*p);
-    } else if (c < 0x20) {
+    } else if (control == 2) {
+      out.Printf("\\u%04x", static_cast<unsigned char>(p[1]));
+      ++p;
+    } else if (control == 1) {
       out.Printf("\\u%04x", c);
     } else {
       out.Putc(*p);
@@ -37,7 +45,8 @@ void JsonWriter::Next(const char* key) {
 }
 
 void JsonWriter::Begin(const char* key, char bracket, bool inlined) {
-  if (depth_ == kMaxDepth) return;
+  if (depth_ == kMaxDepth) broken_ = true;
+  if (broken_) return;
   Next(key);
   out_.Putc(bracket);
   closer_[depth_] = bracket == '{' ? '}' : ']';
@@ -47,7 +56,8 @@ void JsonWriter::Begin(const char* key, char bracket, bool inlined) {
 }
 
 void JsonWriter::End() {
-  if (depth_ == 0) return;
+  if (depth_ == 0) broken_ = true;
+  if (broken_) return;
   --depth_;
   if (!empty_[depth_] && !inline_[depth_]) {
     out_.Putc('\n');
@@ -58,21 +68,25 @@ void JsonWriter::End() {
 }
 
 void JsonWriter::Int(const char* key, std::int64_t value) {
+  if (broken_) return;
   Next(key);
   out_.Printf("%lld", static_cast<long long>(value));
 }
 
 void JsonWriter::Bool(const char* key, bool value) {
+  if (broken_) return;
   Next(key);
   out_.Puts(value ? "true" : "false");
 }
 
 void JsonWriter::Null(const char* key) {
+  if (broken_) return;
   Next(key);
   out_.Puts("null");
 }
 
 void JsonWriter::String(const char* key, const char* text) {
+  if (broken_) return;
   Next(key);
   WriteQuoted(out_, text);
 }

@@ -16,8 +16,9 @@ class JsonWriter {
 
   // Each call writes one member (key given) or one array element (key
   // null).  Begin opens '{' or '[', End closes the innermost one; closing
-  // the outermost ends the line.  Nesting past kMaxDepth is not written.
-  // An inline level and everything in it is written on one line.
+  // the outermost ends the line.  An inline level and everything in it is
+  // written on one line.  A Begin past kMaxDepth, or an End with nothing
+  // open, breaks the document: from then on nothing more is written.
   void Begin(const char* key, char bracket, bool inlined = false);
   void End();
   void Int(const char* key, std::int64_t value);
@@ -25,6 +26,10 @@ class JsonWriter {
   void Null(const char* key);
   // text is UTF-8; quotes, backslashes and control characters are escaped.
   void String(const char* key, const char* text);
+
+  // True once the document is broken; its text is then incomplete and the
+  // run must fail.
+  bool Broken() const { return broken_; }
 
  private:
   static constexpr int kMaxDepth = 8;
@@ -37,6 +42,7 @@ class JsonWriter {
   char closer_[kMaxDepth] = {};  // '}' or ']' for each open level
   bool empty_[kMaxDepth] = {};   // no value written yet at that level
   bool inline_[kMaxDepth] = {};  // that level is written on one line
+  bool broken_ = false;          // nesting went wrong; nothing more is written
 };
 
 }  // namespace views

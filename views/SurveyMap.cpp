@@ -76,13 +76,15 @@ char FileLetter(int index) {
 void PrintMap(output::Sink& out, const survey::DiskSurvey& disk, bool colour) {
   const MediaGeometry& g = *disk.image.medium;
   char name[output::kNameTextBytes];
-  output::DecodeName(disk.image.name, std::strlen(disk.image.name), name, sizeof name);
+  output::DecodeName(disk.image.name, std::strlen(disk.image.name), name, sizeof name,
+                     output::Controls::kEscape);
   out.Printf(
       "image %d \"%s\", %s: a row per track, a cell per sector: its file (# the\n"
       "directory, . none), then x missing, s short, l long, d duplicate ID, ! flagged bad\n",
       disk.image.index, name, survey::MediumName(g));
   for (int i = 0; i < disk.fileCount; ++i) {
-    out.Printf("%s%c=%s", i == 0 ? "files: " : "  ", FileLetter(i), disk.files[i].entry.name);
+    out.Printf("%s%c=", i == 0 ? "files: " : "  ", FileLetter(i));
+    out.Name(disk.files[i].entry.name);
   }
   if (disk.fileCount > 0) out.Putc('\n');
   out.Puts("TRK");

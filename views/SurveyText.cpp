@@ -47,7 +47,8 @@ void PrintFileState(output::Sink& out, const survey::FileSurvey& file) {
 
 void PrintImageLine(output::Sink& out, const survey::ImageSummary& image) {
   char name[output::kNameTextBytes];
-  output::DecodeName(image.name, std::strlen(image.name), name, sizeof name);
+  output::DecodeName(image.name, std::strlen(image.name), name, sizeof name,
+                     output::Controls::kEscape);
   out.Printf("image %d \"%s\": media byte 0x%02x, medium %s%s, size %ld, %d tracks recorded\n",
              image.index, name, image.mediaByte,
              image.medium != nullptr ? survey::MediumName(*image.medium) : "unknown",
@@ -69,13 +70,17 @@ void PrintDirectoryDamage(output::Sink& out, const survey::DiskSurvey& disk) {
 }
 
 void PrintListingLine(output::Sink& out, const DirectoryEntry& entry) {
-  out.Printf(msg::kListingLine, entry.name, entry.track, entry.sector, entry.size);
+  char name[output::kNameTextBytes];
+  output::EscapeControls(entry.name, name, sizeof name);
+  out.Printf(msg::kListingLine, name, entry.track, entry.sector, entry.size);
 }
 
 void PrintListedFile(output::Sink& out, const survey::FileSurvey& file) {
-  char line[64];
-  std::snprintf(line, sizeof line, msg::kListingLine, file.entry.name, file.entry.track,
-                file.entry.sector, file.entry.size);
+  char name[output::kNameTextBytes];
+  output::EscapeControls(file.entry.name, name, sizeof name);
+  char line[output::kNameTextBytes + 64];
+  std::snprintf(line, sizeof line, msg::kListingLine, name, file.entry.track, file.entry.sector,
+                file.entry.size);
   line[std::strcspn(line, "\n")] = '\0';
   out.Printf("%s  ", line);
   PrintFileState(out, file);
@@ -92,9 +97,9 @@ void PrintProblems(output::Sink& out, const survey::DiskSurvey& disk) {
   for (int i = 0; i < disk.fileCount; ++i) {
     const survey::FileSurvey& file = disk.files[i];
     if (file.Intact()) continue;
-    char name[output::kNameTextBytes];
-    output::DecodeName(file.entry.name, std::strlen(file.entry.name), name, sizeof name);
-    out.Printf("image %d: %s: ", disk.image.index, name);
+    out.Printf("image %d: ", disk.image.index);
+    out.DecodedName(file.entry.name);
+    out.Puts(": ");
     PrintFileState(out, file);
     out.Putc('\n');
   }
