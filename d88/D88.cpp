@@ -176,8 +176,12 @@ int Map(DiskImage& disk, const cli::Options& options, Sinks& console) {
 int Extract(DiskImage& disk, const cli::Options& options, Sinks& console) {
   if (!SurveyChosenImage(disk, options, console)) return kExitFailure;
   const survey::ImageSummary& image = diskSurvey.image;
-  if (options.directory != nullptr && !cli::EnterDirectory(options.directory)) {
+  if (options.directory != nullptr && !cli::MakeDirectories(options.directory)) {
     PrintFailure(console.err, "cannot make the directory ", options.directory, errno);
+    return kExitFailure;
+  }
+  if (options.directory != nullptr && !cli::EnterDirectory(options.directory)) {
+    PrintFailure(console.err, "cannot enter the directory ", options.directory, errno);
     return kExitFailure;
   }
   console.out.Puts(image.medium->mediaLine);

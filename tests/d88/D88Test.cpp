@@ -293,6 +293,13 @@ TEST(D88, VerbsPrintWhatIsWrong) {
        1,
        "MEDIA TYPE=2HD\nREAD TRK=00 SEC=04 SIZE=9\n../x TRK=00 SEC=04 SIZE=1\n",
        "d88: cannot write the file \"../x\": not a plain file name\n"},
+      {"extract makes the path",
+       {"extract", "-C", "{C}.a/b/c", "{C}"},
+       sound,
+       0,
+       "MEDIA TYPE=2HD\nREAD TRK=00 SEC=04 SIZE=9\nTBL  TRK=00 SEC=05 SIZE=4096\n"
+       "LONG TRK=01 SEC=01 SIZE=12192\n",
+       ""},
       {"extract under a file",
        {"extract", "-C", "{C}/a", "{C}"},
        sound,
