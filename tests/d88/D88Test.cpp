@@ -137,7 +137,8 @@ void ExpectParses([[maybe_unused]] const std::string& parser,
 // other reasons, and refuses control bytes in file names.
 bool RunsHere([[maybe_unused]] const std::string& what) {
 #if defined(_WIN32)
-  for (const char* posixOnly : {"a directory", "extract under a file", "extract control names"})
+  for (const char* posixOnly :
+       {"a directory", "extract under a file", "extract control names", "control path"})
     if (what == posixOnly) return false;
 #endif
   return true;
@@ -380,7 +381,7 @@ TEST(D88, NamesReachTheTerminalEscaped) {
        2,
        "MEDIA TYPE=2HD\n" + listing + "damaged: \\x1b[2J\n",
        ""},
-      {"path",
+      {"control path",
        {"list", "{C}\x1b[2J"},
        {},
        1,
