@@ -31,7 +31,8 @@ class Sink {
   void Putc(char c);
   void Printf(const char* format, ...) D88_PRINTF_LIKE(2, 3);
 
-  // Writes name bytes as they stand, controls as \xNN (see ControlBytes).
+  // Writes name bytes (at most 16) as they stand, controls as \xNN (see
+  // ControlBytes).
   void Name(const char* bytes);
   // Writes the Shift_JIS name bytes decoded into UTF-8, each control as the
   // \xNN of the bytes it came from.
