@@ -2,7 +2,9 @@
 // one static survey, and hands them to a view.
 #include "d88/D88.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #if !defined(_WIN32)
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include "d88/Options.h"
 #include "d88/WorkDirectory.h"
 #include "diskimage/DiskImage.h"
+#include "output/Sink.h"
 #include "survey/Survey.h"
 #include "tool/Extraction.h"
 #include "views/JsonWriter.h"
@@ -27,22 +30,51 @@ namespace {
 // One disk at a time; it holds the loaded disk, so it is not on the stack.
 survey::DiskSurvey diskSurvey;
 
+// The run's standard output and standard error.
+struct Sinks {
+  output::Sink out;
+  output::Sink err;
+};
+
+// Writes "d88: WHAT PATH: REASON" with the system's reason for errno.
+void PrintFailure(output::Sink& err, const char* what, const char* path, int error) {
+  err.Printf("d88: %s", what);
+  err.Path(path);
+  err.Printf(": %s\n", std::strerror(error));
+}
+
+// The reason a file was not written: the system's, or this program's own
+// when the name is not that of a plain file.
+const char* RefusalReason(const char* name, int error) {
+  if (!IsWritableName(name)) return "not a plain file name";
+  return std::strerror(error != 0 ? error : EIO);
+}
+
+// Returns status, or kExitFailure after the message when json is broken.
+int CheckJson(const views::JsonWriter& json, output::Sink& err, int status) {
+  if (!json.Broken()) return status;
+  err.Puts("d88: the JSON document nests deeper than its writer allows\n");
+  return kExitFailure;
+}
+
 // Opens the container; false after the message when it cannot be read or
 // holds no image at all.
-bool OpenContainer(DiskImage& disk, const char* path, const Console& console) {
+bool OpenContainer(DiskImage& disk, const char* path, Sinks& console) {
   if (!disk.Open(path)) {
-    std::fprintf(console.err, "d88: cannot open %s\n", path);
+    PrintFailure(console.err, "cannot open ", path, errno);
     return false;
   }
   if (disk.GetImageCount() == 0) {
-    std::fprintf(console.err, "d88: %s holds no disk image\n", path);
+    console.err.Puts("d88: ");
+    console.err.Path(path);
+    console.err.Puts(" holds no disk image\n");
     return false;
   }
   return true;
 }
 
 // list and test: every disk of the container, in text or JSON.
-int SurveyAll(DiskImage& disk, const cli::Options& options, const Console& console) {
+int SurveyAll(DiskImage& disk, const cli::Options& options, Sinks& console) {
   if (!OpenContainer(disk, options.container, console)) return kExitFailure;
   const bool list = options.verb == cli::Verb::kList;
   views::JsonWriter json(console.out);
@@ -79,17 +111,18 @@ int SurveyAll(DiskImage& disk, const cli::Options& options, const Console& conso
   // Only test reports damage in its status; list reports it in its lines.
   const bool sound = tally.damaged == 0 && tally.unknownMedia == 0 &&
                      tally.damagedDirectories == 0 && tally.cutShort == 0;
-  return list || sound ? kExitSuccess : kExitDamaged;
+  return CheckJson(json, console.err, list || sound ? kExitSuccess : kExitDamaged);
 }
 
 // Surveys the image that -i names into diskSurvey; false after the
 // message when there is none or its medium is unknown.
-bool SurveyChosenImage(DiskImage& disk, const cli::Options& options, const Console& console) {
+bool SurveyChosenImage(DiskImage& disk, const cli::Options& options, Sinks& console) {
   if (!OpenContainer(disk, options.container, console)) return false;
   const int images = survey::CountImages(disk);
   if (options.image >= images || !survey::SurveyDisk(disk, options.image, &diskSurvey)) {
-    std::fprintf(console.err, "d88: %s has no image %d (it holds %d)\n", options.container,
-                 options.image, images);
+    console.err.Puts("d88: ");
+    console.err.Path(options.container);
+    console.err.Printf(" has no image %d (it holds %d)\n", options.image, images);
     return false;
   }
   const survey::ImageSummary& image = diskSurvey.image;
@@ -97,8 +130,8 @@ bool SurveyChosenImage(DiskImage& disk, const cli::Options& options, const Conso
   views::PrintSizeWarning(console.err, image);
   views::PrintCutShort(console.err, image, true);
   if (image.medium == nullptr) {
-    std::fprintf(console.err, "d88: image %d: medium unknown (media byte 0x%02x)\n", image.index,
-                 image.mediaByte);
+    console.err.Printf("d88: image %d: medium unknown (media byte 0x%02x)\n", image.index,
+                       image.mediaByte);
     return false;
   }
   return true;
@@ -106,64 +139,80 @@ bool SurveyChosenImage(DiskImage& disk, const cli::Options& options, const Conso
 
 // True when map should colour its text: a terminal, and no NO_COLOR set
 // to a non-empty value.  Windows consoles get plain text.
-bool WantsColour(std::FILE* out) {
+bool WantsColour(const output::Sink& out) {
   const char* noColour = std::getenv("NO_COLOR");
   if (noColour != nullptr && noColour[0] != '\0') return false;
 #if defined(_WIN32)
   (void)out;
   return false;
 #else
-  return isatty(fileno(out)) != 0;
+  return isatty(fileno(out.Stream())) != 0;
 #endif
 }
 
 // map: the sector map of one disk, as text, JSON or an SVG file.
-int Map(DiskImage& disk, const cli::Options& options, const Console& console) {
+int Map(DiskImage& disk, const cli::Options& options, Sinks& console) {
   if (!SurveyChosenImage(disk, options, console)) return kExitFailure;
   if (options.svg != nullptr) {
     std::FILE* svg = std::fopen(options.svg, "wb");
-    if (svg != nullptr) views::WriteMapSvg(svg, diskSurvey);
-    if (svg == nullptr || std::fclose(svg) != 0) {
-      std::fprintf(console.err, "d88: cannot write %s\n", options.svg);
+    int error = errno;
+    if (svg != nullptr) {
+      output::Sink picture(svg);
+      views::WriteMapSvg(picture, diskSurvey);
+      const bool written = picture.Finish();
+      error = written ? 0 : picture.Error();
+      errno = 0;
+      if (std::fclose(svg) != 0 && written) error = errno != 0 ? errno : EIO;
+    }
+    if (error != 0) {
+      PrintFailure(console.err, "cannot write ", options.svg, error);
       return kExitFailure;
     }
   } else if (options.json) {
     views::JsonWriter json(console.out);
     views::WriteMapJson(json, diskSurvey);
+    return CheckJson(json, console.err, kExitSuccess);
   } else {
     views::PrintMap(console.out, diskSurvey, WantsColour(console.out));
   }
   return kExitSuccess;
 }
 
-// extract's listing lines: the extraction tool's.
+// extract's listing lines: the extraction tool's, names safe for a terminal.
 class ExtractListing final : public EntryListing {
  public:
-  explicit ExtractListing(std::FILE* out) : out_(out) {}
+  explicit ExtractListing(output::Sink& out) : out_(out) {}
   void List(const DirectoryEntry& entry) override { views::PrintListingLine(out_, entry); }
 
  private:
-  std::FILE* out_;
+  output::Sink& out_;
 };
 
 // extract: the files of one disk, written as the extraction tool writes
 // them, then the names of the damaged ones (and the directory, if it is).
-int Extract(DiskImage& disk, const cli::Options& options, const Console& console) {
+int Extract(DiskImage& disk, const cli::Options& options, Sinks& console) {
   if (!SurveyChosenImage(disk, options, console)) return kExitFailure;
   const survey::ImageSummary& image = diskSurvey.image;
-  if (options.directory != nullptr && !cli::EnterDirectory(options.directory)) {
-    std::fprintf(console.err, "d88: cannot make or enter the directory %s\n", options.directory);
+  if (options.directory != nullptr && !cli::MakeDirectories(options.directory)) {
+    PrintFailure(console.err, "cannot make the directory ", options.directory, errno);
     return kExitFailure;
   }
-  std::fputs(image.medium->mediaLine, console.out);
+  if (options.directory != nullptr && !cli::EnterDirectory(options.directory)) {
+    PrintFailure(console.err, "cannot enter the directory ", options.directory, errno);
+    return kExitFailure;
+  }
+  console.out.Puts(image.medium->mediaLine);
   ExtractListing listing(console.out);
+  errno = 0;
   const ListingOutcome outcome =
       ListAndWriteFiles(diskSurvey.directory, diskSurvey.data, *image.medium, listing);
   if (outcome.failedEntry >= 0) {
+    const char* name = diskSurvey.files[outcome.failedEntry].entry.name;
     // The listing comes first also where both streams share one file.
-    std::fflush(console.out);
-    std::fprintf(console.err, "d88: cannot write the file \"%s\"\n",
-                 diskSurvey.files[outcome.failedEntry].entry.name);
+    console.out.Flush();
+    console.err.Puts("d88: cannot write the file \"");
+    console.err.Name(name);
+    console.err.Printf("\": %s\n", RefusalReason(name, errno));
     return kExitFailure;
   }
   int damaged = 0;
@@ -174,26 +223,27 @@ int Extract(DiskImage& disk, const cli::Options& options, const Console& console
   // An image cut short may have lost files its directory no longer lists.
   if (damaged == 0 && !directoryDamaged) return image.cutShort ? kExitDamaged : kExitSuccess;
   // No name has more than 4 bytes, so "directory" is never a file's.
-  std::fputs(directoryDamaged ? "damaged: directory" : "damaged:", console.out);
+  console.out.Puts(directoryDamaged ? "damaged: directory" : "damaged:");
   for (int i = 0; i < diskSurvey.fileCount; ++i) {
-    if (!diskSurvey.files[i].Intact())
-      std::fprintf(console.out, " %s", diskSurvey.files[i].entry.name);
+    if (!diskSurvey.files[i].Intact()) {
+      console.out.Putc(' ');
+      console.out.Name(diskSurvey.files[i].entry.name);
+    }
   }
-  std::fputc('\n', console.out);
+  console.out.Putc('\n');
   return kExitDamaged;
 }
 
-}  // namespace
-
-int RunD88(DiskImage& disk, int argc, const char* const* argv, const Console& console) {
+// The run of d88 over its two sinks.
+int Run(DiskImage& disk, int argc, const char* const* argv, Sinks& console) {
   cli::Options options;
   if (!cli::ParseOptions(argc, argv, console.err, &options)) return kExitFailure;
   switch (options.verb) {
     case cli::Verb::kHelp:
-      std::fputs(cli::kHelpText, console.out);
+      console.out.Puts(cli::kHelpText);
       return kExitSuccess;
     case cli::Verb::kVersion:
-      std::fputs("d88 " D88_VERSION "\n", console.out);
+      console.out.Puts("d88 " D88_VERSION "\n");
       return kExitSuccess;
     case cli::Verb::kExtract:
       return Extract(disk, options, console);
@@ -202,4 +252,17 @@ int RunD88(DiskImage& disk, int argc, const char* const* argv, const Console& co
     default:
       return SurveyAll(disk, options, console);
   }
+}
+
+}  // namespace
+
+int RunD88(DiskImage& disk, int argc, const char* const* argv, const Console& console) {
+  Sinks sinks{output::Sink(console.out), output::Sink(console.err)};
+  int status = Run(disk, argc, argv, sinks);
+  if (!sinks.out.Finish()) {
+    sinks.err.Printf("d88: cannot write standard output: %s\n", std::strerror(sinks.out.Error()));
+    status = kExitFailure;
+  }
+  // Standard error lost can only show in the status.
+  return sinks.err.Finish() ? status : kExitFailure;
 }

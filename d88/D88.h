@@ -20,8 +20,9 @@ constexpr int kExitDamaged = 2;
 
 // Runs d88 with argv (argc entries) on disk, which must have no container
 // open.  Returns the exit status: 0 all well, 2 damage found, 1 after one
-// "d88: ..." message on console.err.  extract leaves the process in the
-// directory it wrote into.
+// "d88: ..." message on console.err, or when console.err lost its text.
+// Names and paths reach both streams with their control characters shown
+// as \xNN.  extract leaves the process in the directory it wrote into.
 int RunD88(DiskImage& disk, int argc, const char* const* argv, const Console& console);
 
 #endif

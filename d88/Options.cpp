@@ -19,8 +19,8 @@ const char kHelpText[] =
     "\n"
     "Options:\n"
     "  -i K        extract, map: the image, from 0 (default 0)\n"
-    "  -C DIR      extract: the directory to write into, made if missing (default: the\n"
-    "              current one)\n"
+    "  -C DIR      extract: the directory to write into, made with its parents if\n"
+    "              missing (default: the current one)\n"
     "  --json      list, test, map: write JSON instead of text\n"
     "  --svg FILE  map: draw the map into FILE as an SVG picture instead\n"
     "  -h, --help  show this help and exit\n"
@@ -42,8 +42,11 @@ constexpr VerbName kVerbs[] = {{"list", Verb::kList},        {"test", Verb::kTes
                                {"-h", Verb::kHelp},          {"--help", Verb::kHelp},
                                {"--version", Verb::kVersion}};
 
-bool Fail(std::FILE* err, const char* what, const char* detail) {
-  std::fprintf(err, "d88: %s%s\nTry 'd88 --help' for more information.\n", what, detail);
+bool Fail(output::Sink& err, const char* what, const char* detail) {
+  err.Puts("d88: ");
+  err.Path(what);
+  err.Path(detail);
+  err.Puts("\nTry 'd88 --help' for more information.\n");
   return false;
 }
 
@@ -58,7 +61,7 @@ bool ParseImage(const char* text, int* image) {
 
 }  // namespace
 
-bool ParseOptions(int argc, const char* const* argv, std::FILE* err, Options* options) {
+bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options* options) {
   if (argc < 2) return Fail(err, "no verb given", "");
   for (const VerbName& v : kVerbs) {
     if (std::strcmp(argv[1], v.name) == 0) options->verb = v.verb;

@@ -3,7 +3,7 @@
 #ifndef D88EXTRACT_D88_OPTIONS_H
 #define D88EXTRACT_D88_OPTIONS_H
 
-#include <cstdio>
+#include "output/Sink.h"
 
 namespace cli {
 
@@ -20,8 +20,9 @@ struct Options {
 
 // Parses argv (argc entries, argv[0] the invocation name) into options.
 // Returns false after writing one "d88: ..." line and a pointer to --help
-// on err when the command line is not valid.
-bool ParseOptions(int argc, const char* const* argv, std::FILE* err, Options* options);
+// on err when the command line is not valid; arguments in it are shown with
+// their controls escaped.
+bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options* options);
 
 // The text of --help.
 extern const char kHelpText[];

@@ -4,8 +4,13 @@
 
 namespace cli {
 
-// Makes directory path unless it exists, then makes it the working
-// directory.  Returns false when either step fails.
+// Makes directory path and every missing directory above it, as mkdir -p
+// does.  Returns false, errno saying why, when one cannot be made or a
+// step of the path is not a directory.
+bool MakeDirectories(const char* path);
+
+// Makes path the working directory; false, errno saying why, when it
+// cannot be entered.
 bool EnterDirectory(const char* path);
 
 }  // namespace cli

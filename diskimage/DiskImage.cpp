@@ -1,6 +1,7 @@
 // Image-level operations of DiskImage: opening, indexing and selecting.
 #include "diskimage/DiskImage.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -32,6 +33,7 @@ bool DiskImage::Open(const char* path) {
   if (fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode)) {
     std::fclose(file);
     file = nullptr;
+    errno = EISDIR;  // the reason a caller shows
     return false;
   }
 #endif

@@ -24,9 +24,10 @@ class DiskImage {
   DiskImage& operator=(const DiskImage&) = delete;
 
   // Opens the container at path for binary reading and indexes its images.
-  // Returns false only when the file cannot be opened; a file without a
-  // complete image header opens with 0 images.  A container that was open
-  // is closed first.  With a null path: closes the container, returns true.
+  // Returns false only when the file cannot be opened, errno saying why (a
+  // directory: EISDIR); a file without a complete image header opens with
+  // 0 images.  A container that was open is closed first.  With a null
+  // path: closes the container, returns true.
   bool Open(const char* path);
 
   // Returns the number of images the last Open indexed (0-64).

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "diskimage/DiskImage.h"
+#include "output/Sink.h"
 #include "survey/Survey.h"
 #include "testing/CheckedRun.h"
 #include "testing/D88Builder.h"
@@ -44,7 +45,7 @@ void Check(const survey::DiskSurvey& disk) {
   }
 }
 
-void ShowEverything(const survey::DiskSurvey& disk, std::FILE* sink) {
+void ShowEverything(const survey::DiskSurvey& disk, output::Sink& sink) {
   views::PrintImageLine(sink, disk.image);
   views::PrintMediumWarning(sink, disk.image);
   views::PrintSizeWarning(sink, disk.image);
@@ -70,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 #else
   static std::FILE* sink = std::fopen("/dev/null", "wb");
 #endif
+  static output::Sink nothing(sink);
   static DiskImage disk;
   static survey::DiskSurvey survey;
   if (!d88test::WriteFileBytes(path, d88test::Bytes(data, data + size)))
@@ -80,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (k >= 2 && k != images - 1) continue;
     if (!survey::SurveyDisk(disk, k, &survey)) Fail("image " + std::to_string(k) + " not surveyed");
     Check(survey);
-    ShowEverything(survey, sink);
+    ShowEverything(survey, nothing);
   }
   if (survey::SurveyDisk(disk, disk.GetImageCount(), &survey)) Fail("an image past the last read");
   disk.Open(nullptr);

@@ -1,23 +1,31 @@
 #include "views/JsonWriter.h"
 
+#include "output/NameText.h"
+
 namespace views {
 
 namespace {
 
-void WriteQuoted(std::FILE* out, const char* text) {
-  std::fputc('"', out);
+// DEL and the C1 controls are escaped too, though JSON allows them, so
+// that the document is safe on a terminal.
+void WriteQuoted(output::Sink& out, const char* text) {
+  out.Putc('"');
   for (const char* p = text; *p != '\0'; ++p) {
     const unsigned char c = static_cast<unsigned char>(*p);
+    const std::size_t control = output::ControlBytes(p);
     if (c == '"' || c == '\\') {
-      std::fputc('\\', out);
-      std::fputc(c, out);
-    } else if (c < 0x20) {
-      std::fprintf(out, "\\u%04x", c);
+      out.Putc('\\');
+      out.Putc(*p);
+    } else if (control == 2) {
+      out.Printf("\\u%04x", static_cast<unsigned char>(p[1]));
+      ++p;
+    } else if (control == 1) {
+      out.Printf("\\u%04x", c);
     } else {
-      std::fputc(c, out);
+      out.Putc(*p);
     }
   }
-  std::fputc('"', out);
+  out.Putc('"');
 }
 
 }  // namespace
@@ -25,21 +33,22 @@ void WriteQuoted(std::FILE* out, const char* text) {
 void JsonWriter::Next(const char* key) {
   const bool flat = depth_ > 0 && inline_[depth_ - 1];
   if (depth_ > 0) {
-    if (!empty_[depth_ - 1]) std::fputc(',', out_);
-    std::fputs(flat ? (empty_[depth_ - 1] ? "" : " ") : "\n", out_);
+    if (!empty_[depth_ - 1]) out_.Putc(',');
+    out_.Puts(flat ? (empty_[depth_ - 1] ? "" : " ") : "\n");
     empty_[depth_ - 1] = false;
   }
-  for (int i = 0; i < depth_ && !flat; ++i) std::fputs("  ", out_);
+  for (int i = 0; i < depth_ && !flat; ++i) out_.Puts("  ");
   if (key != nullptr) {
     WriteQuoted(out_, key);
-    std::fputs(": ", out_);
+    out_.Puts(": ");
   }
 }
 
 void JsonWriter::Begin(const char* key, char bracket, bool inlined) {
-  if (depth_ == kMaxDepth) return;
+  if (depth_ == kMaxDepth) broken_ = true;
+  if (broken_) return;
   Next(key);
-  std::fputc(bracket, out_);
+  out_.Putc(bracket);
   closer_[depth_] = bracket == '{' ? '}' : ']';
   empty_[depth_] = true;
   inline_[depth_] = inlined || (depth_ > 0 && inline_[depth_ - 1]);
@@ -47,32 +56,37 @@ void JsonWriter::Begin(const char* key, char bracket, bool inlined) {
 }
 
 void JsonWriter::End() {
-  if (depth_ == 0) return;
+  if (depth_ == 0) broken_ = true;
+  if (broken_) return;
   --depth_;
   if (!empty_[depth_] && !inline_[depth_]) {
-    std::fputc('\n', out_);
-    for (int i = 0; i < depth_; ++i) std::fputs("  ", out_);
+    out_.Putc('\n');
+    for (int i = 0; i < depth_; ++i) out_.Puts("  ");
   }
-  std::fputc(closer_[depth_], out_);
-  if (depth_ == 0) std::fputc('\n', out_);
+  out_.Putc(closer_[depth_]);
+  if (depth_ == 0) out_.Putc('\n');
 }
 
 void JsonWriter::Int(const char* key, std::int64_t value) {
+  if (broken_) return;
   Next(key);
-  std::fprintf(out_, "%lld", static_cast<long long>(value));
+  out_.Printf("%lld", static_cast<long long>(value));
 }
 
 void JsonWriter::Bool(const char* key, bool value) {
+  if (broken_) return;
   Next(key);
-  std::fputs(value ? "true" : "false", out_);
+  out_.Puts(value ? "true" : "false");
 }
 
 void JsonWriter::Null(const char* key) {
+  if (broken_) return;
   Next(key);
-  std::fputs("null", out_);
+  out_.Puts("null");
 }
 
 void JsonWriter::String(const char* key, const char* text) {
+  if (broken_) return;
   Next(key);
   WriteQuoted(out_, text);
 }

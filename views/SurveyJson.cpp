@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "views/NameText.h"
+#include "output/NameText.h"
 
 namespace views {
 
@@ -55,10 +55,10 @@ void WriteFile(JsonWriter& json, const survey::FileSurvey& file) {
 
 void WriteNameJson(JsonWriter& json, const char* key, const char* bytes) {
   const std::size_t length = std::strlen(bytes);
-  char text[kNameTextBytes];
-  char hex[kNameTextBytes];
-  DecodeName(bytes, length, text, sizeof text);
-  HexName(bytes, length, hex, sizeof hex);
+  char text[output::kNameTextBytes];
+  char hex[output::kNameTextBytes];
+  output::DecodeName(bytes, length, text, sizeof text);
+  output::HexName(bytes, length, hex, sizeof hex);
   json.Begin(key, '{', true);
   json.String("text", text);
   json.String("hex", hex);

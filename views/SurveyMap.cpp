@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "views/NameText.h"
+#include "output/NameText.h"
 #include "views/SurveyJson.h"
 
 namespace views {
@@ -20,24 +20,24 @@ constexpr int kFileColourCount = sizeof kFileColours / sizeof kFileColours[0];
 
 // Writes one cell: a space, the owner's letter and the state's mark; a
 // row's last cell leaves out a blank mark, so no line ends in a space.
-void PrintCell(std::FILE* out, int owner, survey::SectorState state, bool colour, bool last) {
+void PrintCell(output::Sink& out, int owner, survey::SectorState state, bool colour, bool last) {
   const char letter = owner == survey::kDirectoryOwner ? '#' : owner < 0 ? '.' : FileLetter(owner);
   const char mark = kStateMarks[static_cast<int>(state)];
   if (!colour) {
-    std::fprintf(out, " %c", letter);
-    if (!last || mark != ' ') std::fputc(mark, out);
+    out.Printf(" %c", letter);
+    if (!last || mark != ' ') out.Putc(mark);
     return;
   }
   if (owner >= 0) {
-    std::fprintf(out, " \x1b[%dm%c\x1b[0m", kFileColours[owner % kFileColourCount], letter);
+    out.Printf(" \x1b[%dm%c\x1b[0m", kFileColours[owner % kFileColourCount], letter);
   } else {
-    std::fprintf(out, " %c", letter);
+    out.Printf(" %c", letter);
   }
   // Red for a mark that spoils data, yellow for one that only looks odd.
   if (state == survey::SectorState::kIntact) {
-    if (!last) std::fputc(' ', out);
+    if (!last) out.Putc(' ');
   } else {
-    std::fprintf(out, "\x1b[1;%dm%c\x1b[0m", survey::DamagesData(state) ? 31 : 33, mark);
+    out.Printf("\x1b[1;%dm%c\x1b[0m", survey::DamagesData(state) ? 31 : 33, mark);
   }
 }
 
@@ -51,17 +51,17 @@ bool IsPlainRow(const survey::DiskSurvey& disk, int t) {
   return true;
 }
 
-void PrintStrays(std::FILE* out, const survey::DiskSurvey& disk) {
+void PrintStrays(output::Sink& out, const survey::DiskSurvey& disk) {
   if (disk.strayRecords == 0) return;
-  std::fprintf(out, "%d record%s not belonging on their track:\n", disk.strayRecords,
-               disk.strayRecords == 1 ? "" : "s");
+  out.Printf("%d record%s not belonging on their track:\n", disk.strayRecords,
+             disk.strayRecords == 1 ? "" : "s");
   for (int i = 0; i < disk.strayRecords && i < survey::kListedStrays; ++i) {
     const survey::StrayRecord& s = disk.strays[i];
-    std::fprintf(out, "  TRK=%02x holds C=%02x H=%02x R=%02x N=%02x\n", s.track, s.id[0], s.id[1],
-                 s.id[2], s.id[3]);
+    out.Printf("  TRK=%02x holds C=%02x H=%02x R=%02x N=%02x\n", s.track, s.id[0], s.id[1], s.id[2],
+               s.id[3]);
   }
   if (disk.strayRecords > survey::kListedStrays) {
-    std::fprintf(out, "  and %d more\n", disk.strayRecords - survey::kListedStrays);
+    out.Printf("  and %d more\n", disk.strayRecords - survey::kListedStrays);
   }
 }
 
@@ -73,39 +73,39 @@ char FileLetter(int index) {
   return '*';
 }
 
-void PrintMap(std::FILE* out, const survey::DiskSurvey& disk, bool colour) {
+void PrintMap(output::Sink& out, const survey::DiskSurvey& disk, bool colour) {
   const MediaGeometry& g = *disk.image.medium;
-  char name[kNameTextBytes];
-  DecodeName(disk.image.name, std::strlen(disk.image.name), name, sizeof name);
-  std::fprintf(out,
-               "image %d \"%s\", %s: a row per track, a cell per sector: its file (# the\n"
-               "directory, . none), then x missing, c cut, s short, ! bad status, d duplicate ID,\n"
-               "l long, m deleted mark\n",
-               disk.image.index, name, survey::MediumName(g));
+  char name[output::kNameTextBytes];
+  output::DecodeName(disk.image.name, std::strlen(disk.image.name), name, sizeof name,
+                     output::Controls::kEscape);
+  out.Printf(
+      "image %d \"%s\", %s: a row per track, a cell per sector: its file (# the\n"
+      "directory, . none), then x missing, c cut, s short, ! bad status, d duplicate ID,\n"
+      "l long, m deleted mark\n",
+      disk.image.index, name, survey::MediumName(g));
   for (int i = 0; i < disk.fileCount; ++i) {
-    std::fprintf(out, "%s%c=%s", i == 0 ? "files: " : "  ", FileLetter(i),
-                 disk.files[i].entry.name);
+    out.Printf("%s%c=", i == 0 ? "files: " : "  ", FileLetter(i));
+    out.Name(disk.files[i].entry.name);
   }
-  if (disk.fileCount > 0) std::fputc('\n', out);
-  std::fputs("TRK", out);
+  if (disk.fileCount > 0) out.Putc('\n');
+  out.Puts("TRK");
   for (int r = 1; r <= g.sectorsPerTrack; ++r)
-    std::fprintf(out, r < g.sectorsPerTrack ? " %-2d" : " %d", r);
-  std::fputc('\n', out);
+    out.Printf(r < g.sectorsPerTrack ? " %-2d" : " %d", r);
+  out.Putc('\n');
   // A run of rows with nothing to see shows as its first row and a line
   // saying how far it goes.
   for (int t = 0; t < g.tracks; ++t) {
     const bool plain = IsPlainRow(disk, t);
     if (plain && t > 0 && IsPlainRow(disk, t - 1)) {
-      if (t + 1 == g.tracks || !IsPlainRow(disk, t + 1))
-        std::fprintf(out, " .. to %02x the same\n", t);
+      if (t + 1 == g.tracks || !IsPlainRow(disk, t + 1)) out.Printf(" .. to %02x the same\n", t);
       continue;
     }
-    std::fprintf(out, " %02x", t);
+    out.Printf(" %02x", t);
     for (int r = 0; r < g.sectorsPerTrack; ++r) {
       const int slot = t * g.sectorsPerTrack + r;
       PrintCell(out, disk.owner[slot], disk.sectors[slot], colour, r + 1 == g.sectorsPerTrack);
     }
-    std::fputc('\n', out);
+    out.Putc('\n');
   }
   PrintStrays(out, disk);
 }

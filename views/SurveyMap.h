@@ -4,8 +4,6 @@
 #ifndef D88EXTRACT_VIEWS_SURVEYMAP_H
 #define D88EXTRACT_VIEWS_SURVEYMAP_H
 
-#include <cstdio>
-
 #include "survey/Survey.h"
 #include "views/JsonWriter.h"
 
@@ -16,14 +14,14 @@ char FileLetter(int index);
 
 // Writes the map of disk as text, with ANSI colours when colour is set.
 // The disk's medium must be known.
-void PrintMap(std::FILE* out, const survey::DiskSurvey& disk, bool colour);
+void PrintMap(output::Sink& out, const survey::DiskSurvey& disk, bool colour);
 
 // Writes the map of disk as the JSON document of map --json.
 void WriteMapJson(JsonWriter& json, const survey::DiskSurvey& disk);
 
 // Writes the map of disk as an SVG document: tracks across, sectors down,
 // files in distinct colours, damage marked, a legend below.
-void WriteMapSvg(std::FILE* out, const survey::DiskSurvey& disk);
+void WriteMapSvg(output::Sink& out, const survey::DiskSurvey& disk);
 
 }  // namespace views
 

@@ -3,7 +3,7 @@
 // and a legend of files and marks below.
 #include <cstring>
 
-#include "views/NameText.h"
+#include "output/NameText.h"
 #include "views/SurveyMap.h"
 
 namespace views {
@@ -38,88 +38,87 @@ constexpr const char* kMarkColours[survey::kSectorStates] = {
     nullptr, "#000000", "#ff7f00", "#6a3d9a", "#1f78b4", "#e31a1c", "#b15928", "#33a02c"};
 
 // The style sheet: cell outlines, file fills f0 ..., "none" and "dir".
-void WriteStyle(std::FILE* out) {
-  std::fprintf(out, "<style>.cell{stroke:#fff;stroke-width:0.5}.none{fill:%s}.dir{fill:%s}",
-               kUnownedFill, kDirectoryFill);
-  for (int i = 0; i < kFileFillCount; ++i) std::fprintf(out, ".f%d{fill:%s}", i, kFileFills[i]);
-  std::fputs("</style>\n", out);
+void WriteStyle(output::Sink& out) {
+  out.Printf("<style>.cell{stroke:#fff;stroke-width:0.5}.none{fill:%s}.dir{fill:%s}", kUnownedFill,
+             kDirectoryFill);
+  for (int i = 0; i < kFileFillCount; ++i) out.Printf(".f%d{fill:%s}", i, kFileFills[i]);
+  out.Puts("</style>\n");
 }
 
 // Writes UTF-8 text as XML character data; control characters, which XML
 // cannot hold, as \xNN.
-void WriteXmlText(std::FILE* out, const char* text) {
+void WriteXmlText(output::Sink& out, const char* text) {
   for (const char* p = text; *p != '\0'; ++p) {
     const unsigned char c = static_cast<unsigned char>(*p);
     if (c == '&') {
-      std::fputs("&amp;", out);
+      out.Puts("&amp;");
     } else if (c == '<') {
-      std::fputs("&lt;", out);
+      out.Puts("&lt;");
     } else if (c == '>') {
-      std::fputs("&gt;", out);
+      out.Puts("&gt;");
     } else if (c < 0x20) {
-      std::fprintf(out, "\\x%02x", c);
+      out.Printf("\\x%02x", c);
     } else {
-      std::fputc(c, out);
+      out.Putc(*p);
     }
   }
 }
 
-void WriteDecodedName(std::FILE* out, const char* bytes) {
-  char text[kNameTextBytes];
-  DecodeName(bytes, std::strlen(bytes), text, sizeof text);
+void WriteDecodedName(output::Sink& out, const char* bytes) {
+  char text[output::kNameTextBytes];
+  output::DecodeName(bytes, std::strlen(bytes), text, sizeof text);
   WriteXmlText(out, text);
 }
 
 // One legend entry: a swatch of fill at item i, then the label.
-void LegendSwatch(std::FILE* out, int i, int perRow, int top, const char* fill) {
+void LegendSwatch(output::Sink& out, int i, int perRow, int top, const char* fill) {
   const int x = kLeft + (i % perRow) * kLegendItemWidth;
   const int y = top + (i / perRow) * kLegendRowHeight;
-  std::fprintf(out,
-               "<rect x=\"%d\" y=\"%d\" width=\"12\" height=\"12\" fill=\"%s\" stroke=\"#666\"/>"
-               "<text x=\"%d\" y=\"%d\">",
-               x, y, fill, x + 16, y + 10);
+  out.Printf(
+      "<rect x=\"%d\" y=\"%d\" width=\"12\" height=\"12\" fill=\"%s\" stroke=\"#666\"/>"
+      "<text x=\"%d\" y=\"%d\">",
+      x, y, fill, x + 16, y + 10);
 }
 
 // Writes the cell of sector r + 1 of track t, with its name, state (a bad
 // status by its meaning) and density byte as a tooltip, and its mark when
 // it has one.
-void WriteCell(std::FILE* out, const survey::DiskSurvey& disk, int t, int r) {
+void WriteCell(output::Sink& out, const survey::DiskSurvey& disk, int t, int r) {
   const int slot = t * disk.image.medium->sectorsPerTrack + r;
   const int owner = disk.owner[slot];
   const int x = kLeft + t * kCellWidth;
   const int y = kTop + r * kCellHeight;
-  std::fputs("<rect class=\"cell ", out);
+  out.Puts("<rect class=\"cell ");
   if (owner >= 0) {
-    std::fprintf(out, "f%d", owner % kFileFillCount);
+    out.Printf("f%d", owner % kFileFillCount);
   } else {
-    std::fputs(owner == survey::kDirectoryOwner ? "dir" : "none", out);
+    out.Puts(owner == survey::kDirectoryOwner ? "dir" : "none");
   }
-  std::fprintf(out, "\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\"><title>TRK=%02x SEC=%02x %s",
-               x, y, kCellWidth, kCellHeight, t, r + 1,
-               survey::SectorStateName(disk.sectors[slot]));
+  out.Printf("\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\"><title>TRK=%02x SEC=%02x %s", x, y,
+             kCellWidth, kCellHeight, t, r + 1, survey::SectorStateName(disk.sectors[slot]));
   const SectorRequest& record = disk.requests[slot];
   if (disk.sectors[slot] == survey::SectorState::kBadStatus) {
     char error[survey::kStatusTextBytes];
     survey::DescribeStatus(record.status, error);
-    std::fprintf(out, " (%s)", error);
+    out.Printf(" (%s)", error);
   }
-  std::fprintf(out, ", density 0x%02x", record.density);
-  if (owner == survey::kDirectoryOwner) std::fputs(", directory", out);
+  out.Printf(", density 0x%02x", record.density);
+  if (owner == survey::kDirectoryOwner) out.Puts(", directory");
   if (owner >= 0) {
-    std::fputs(", ", out);
+    out.Puts(", ");
     WriteDecodedName(out, disk.files[owner].entry.name);
   }
-  std::fputs("</title></rect>\n", out);
+  out.Puts("</title></rect>\n");
   const char* mark = kMarkColours[static_cast<int>(disk.sectors[slot])];
   if (mark != nullptr) {
-    std::fprintf(out, "<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"%s\"/>\n", x + 2,
-                 y + 3, kCellWidth - 4, kCellHeight - 6, mark);
+    out.Printf("<rect x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" fill=\"%s\"/>\n", x + 2, y + 3,
+               kCellWidth - 4, kCellHeight - 6, mark);
   }
 }
 
 }  // namespace
 
-void WriteMapSvg(std::FILE* out, const survey::DiskSurvey& disk) {
+void WriteMapSvg(output::Sink& out, const survey::DiskSurvey& disk) {
   const MediaGeometry& g = *disk.image.medium;
   const int gridWidth = g.tracks * kCellWidth;
   const int perRow = gridWidth / kLegendItemWidth > 0 ? gridWidth / kLegendItemWidth : 1;
@@ -127,44 +126,43 @@ void WriteMapSvg(std::FILE* out, const survey::DiskSurvey& disk) {
   const int legendItems = disk.fileCount + 2 + kMarkedCount;
   const int width = kLeft + gridWidth + 10;
   const int height = legendTop + (legendItems + perRow - 1) / perRow * kLegendRowHeight + 10;
-  std::fprintf(out,
-               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-               "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "
-               "font-family=\"sans-serif\" font-size=\"11\">\n",
-               width, height);
+  out.Printf(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" "
+      "font-family=\"sans-serif\" font-size=\"11\">\n",
+      width, height);
   WriteStyle(out);
-  std::fprintf(out,
-               "<rect width=\"100%%\" height=\"100%%\" fill=\"#ffffff\"/>\n<text x=\"%d\" "
-               "y=\"12\">image %d \"",
-               kLeft, disk.image.index);
+  out.Printf(
+      "<rect width=\"100%%\" height=\"100%%\" fill=\"#ffffff\"/>\n<text x=\"%d\" "
+      "y=\"12\">image %d \"",
+      kLeft, disk.image.index);
   WriteDecodedName(out, disk.image.name);
-  std::fprintf(out, "\", %s: tracks across, sectors down</text>\n", survey::MediumName(g));
+  out.Printf("\", %s: tracks across, sectors down</text>\n", survey::MediumName(g));
   for (int t = 0; t < g.tracks; t += 16) {
-    std::fprintf(out, "<text x=\"%d\" y=\"%d\">%02x</text>\n", kLeft + t * kCellWidth, kTop - 4, t);
+    out.Printf("<text x=\"%d\" y=\"%d\">%02x</text>\n", kLeft + t * kCellWidth, kTop - 4, t);
   }
   for (int r = 1; r <= g.sectorsPerTrack; ++r) {
-    std::fprintf(out, "<text x=\"%d\" y=\"%d\">%d</text>\n", kLeft - 16, kTop + r * kCellHeight - 3,
-                 r);
+    out.Printf("<text x=\"%d\" y=\"%d\">%d</text>\n", kLeft - 16, kTop + r * kCellHeight - 3, r);
   }
   for (int t = 0; t < g.tracks; ++t) {
     for (int r = 0; r < g.sectorsPerTrack; ++r) WriteCell(out, disk, t, r);
   }
   for (int i = 0; i < disk.fileCount; ++i) {
     LegendSwatch(out, i, perRow, legendTop, kFileFills[i % kFileFillCount]);
-    std::fprintf(out, "%c ", FileLetter(i));
+    out.Printf("%c ", FileLetter(i));
     WriteDecodedName(out, disk.files[i].entry.name);
-    std::fputs("</text>\n", out);
+    out.Puts("</text>\n");
   }
   LegendSwatch(out, disk.fileCount, perRow, legendTop, kDirectoryFill);
-  std::fputs("directory</text>\n", out);
+  out.Puts("directory</text>\n");
   LegendSwatch(out, disk.fileCount + 1, perRow, legendTop, kUnownedFill);
-  std::fputs("no file</text>\n", out);
+  out.Puts("no file</text>\n");
   for (int m = 0; m < kMarkedCount; ++m) {
     LegendSwatch(out, disk.fileCount + 2 + m, perRow, legendTop,
                  kMarkColours[static_cast<int>(kMarked[m])]);
-    std::fprintf(out, "%s</text>\n", survey::SectorStateName(kMarked[m]));
+    out.Printf("%s</text>\n", survey::SectorStateName(kMarked[m]));
   }
-  std::fputs("</svg>\n", out);
+  out.Puts("</svg>\n");
 }
 
 }  // namespace views

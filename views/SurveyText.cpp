@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "views/NameText.h"
+#include "output/NameText.h"
 
 namespace views {
 
@@ -15,26 +15,26 @@ constexpr char kListingLine[] = "%-4s TRK=%02x SEC=%02x SIZE=%d\n";
 const char* Plural(int count) { return count == 1 ? "" : "s"; }
 
 // Writes "damaged:" and the sectors of damage.
-void PrintDamage(std::FILE* out, const survey::DamageList& damage) {
-  std::fputs("damaged:", out);
+void PrintDamage(output::Sink& out, const survey::DamageList& damage) {
+  out.Puts("damaged:");
   for (int i = 0; i < damage.count && i < survey::kListedDamage; ++i) {
     const survey::SectorDamage& d = damage.first[i];
     // A bad status is named by what it means.
     char status[survey::kStatusTextBytes];
     survey::DescribeStatus(d.status, status);
-    std::fprintf(
-        out, "%s TRK=%02x SEC=%02x %s", i > 0 ? "," : "", d.track, d.sector,
+    out.Printf(
+        "%s TRK=%02x SEC=%02x %s", i > 0 ? "," : "", d.track, d.sector,
         d.state == survey::SectorState::kBadStatus ? status : survey::SectorStateName(d.state));
   }
   if (damage.count > survey::kListedDamage) {
-    std::fprintf(out, " and %d more", damage.count - survey::kListedDamage);
+    out.Printf(" and %d more", damage.count - survey::kListedDamage);
   }
 }
 
 // Writes what is wrong with file, or "intact".
-void PrintFileState(std::FILE* out, const survey::FileSurvey& file) {
+void PrintFileState(output::Sink& out, const survey::FileSurvey& file) {
   if (file.Intact()) {
-    std::fputs("intact", out);
+    out.Puts("intact");
     return;
   }
   const char* separator = "";
@@ -43,102 +43,104 @@ void PrintFileState(std::FILE* out, const survey::FileSurvey& file) {
     separator = "; ";
   }
   if (file.cutOff) {
-    std::fprintf(out, "%scut off", separator);
+    out.Printf("%scut off", separator);
     separator = "; ";
   }
-  if (file.beyondDisk) std::fprintf(out, "%sreads zeros beyond the disk", separator);
+  if (file.beyondDisk) out.Printf("%sreads zeros beyond the disk", separator);
 }
 
 }  // namespace
 
-void PrintImageLine(std::FILE* out, const survey::ImageSummary& image) {
-  char name[kNameTextBytes];
-  DecodeName(image.name, std::strlen(image.name), name, sizeof name);
-  std::fprintf(out,
-               "image %d \"%s\": media byte 0x%02x, medium %s%s, size %lu, %d tracks recorded\n",
-               image.index, name, image.mediaByte,
-               image.medium != nullptr ? survey::MediumName(*image.medium) : "unknown",
-               image.mediumFromRecords ? " (from the records)" : "",
-               static_cast<unsigned long>(image.size), image.tracksRecorded);
+void PrintImageLine(output::Sink& out, const survey::ImageSummary& image) {
+  char name[output::kNameTextBytes];
+  output::DecodeName(image.name, std::strlen(image.name), name, sizeof name,
+                     output::Controls::kEscape);
+  out.Printf("image %d \"%s\": media byte 0x%02x, medium %s%s, size %lu, %d tracks recorded\n",
+             image.index, name, image.mediaByte,
+             image.medium != nullptr ? survey::MediumName(*image.medium) : "unknown",
+             image.mediumFromRecords ? " (from the records)" : "",
+             static_cast<unsigned long>(image.size), image.tracksRecorded);
 }
 
-void PrintMediumWarning(std::FILE* err, const survey::ImageSummary& image) {
+void PrintMediumWarning(output::Sink& err, const survey::ImageSummary& image) {
   if (!image.mediumFromRecords) return;
-  std::fprintf(err, "d88: image %d: media byte 0x%02x, records are %s\n", image.index,
-               image.mediaByte, survey::MediumName(*image.recordMedium));
+  err.Printf("d88: image %d: media byte 0x%02x, records are %s\n", image.index, image.mediaByte,
+             survey::MediumName(*image.recordMedium));
 }
 
-void PrintSizeWarning(std::FILE* err, const survey::ImageSummary& image) {
+void PrintSizeWarning(output::Sink& err, const survey::ImageSummary& image) {
   if (!image.sizeFieldBroken) return;
-  std::fprintf(err,
-               "d88: image %d: size field %lu is smaller than an image header; taken to run to "
-               "the end of the file\n",
-               image.index, static_cast<unsigned long>(image.size));
+  err.Printf(
+      "d88: image %d: size field %lu is smaller than an image header; taken to run to "
+      "the end of the file\n",
+      image.index, static_cast<unsigned long>(image.size));
 }
 
-void PrintCutShort(std::FILE* out, const survey::ImageSummary& image, bool warning) {
+void PrintCutShort(output::Sink& out, const survey::ImageSummary& image, bool warning) {
   if (!image.cutShort) return;
-  std::fprintf(out, "%simage %d: cut short: the file holds %lld of its %lu bytes\n",
-               warning ? "d88: " : "", image.index, static_cast<long long>(image.bytesInFile),
-               static_cast<unsigned long>(image.size));
+  out.Printf("%simage %d: cut short: the file holds %lld of its %lu bytes\n",
+             warning ? "d88: " : "", image.index, static_cast<long long>(image.bytesInFile),
+             static_cast<unsigned long>(image.size));
 }
 
-void PrintDirectoryDamage(std::FILE* out, const survey::DiskSurvey& disk) {
+void PrintDirectoryDamage(output::Sink& out, const survey::DiskSurvey& disk) {
   if (disk.directoryDamage.count == 0) return;
-  std::fprintf(out, "image %d: directory ", disk.image.index);
+  out.Printf("image %d: directory ", disk.image.index);
   PrintDamage(out, disk.directoryDamage);
-  std::fputs(", entries may be lost\n", out);
+  out.Puts(", entries may be lost\n");
 }
 
-void PrintListingLine(std::FILE* out, const DirectoryEntry& entry) {
-  std::fprintf(out, kListingLine, entry.name, entry.track, entry.sector, entry.size);
+void PrintListingLine(output::Sink& out, const DirectoryEntry& entry) {
+  char name[output::kNameTextBytes];
+  output::EscapeControls(entry.name, name, sizeof name);
+  out.Printf(kListingLine, name, entry.track, entry.sector, entry.size);
 }
 
-void PrintListedFile(std::FILE* out, const survey::FileSurvey& file) {
-  char line[64];
-  std::snprintf(line, sizeof line, kListingLine, file.entry.name, file.entry.track,
-                file.entry.sector, file.entry.size);
+void PrintListedFile(output::Sink& out, const survey::FileSurvey& file) {
+  char name[output::kNameTextBytes];
+  output::EscapeControls(file.entry.name, name, sizeof name);
+  char line[output::kNameTextBytes + 64];
+  std::snprintf(line, sizeof line, kListingLine, name, file.entry.track, file.entry.sector,
+                file.entry.size);
   line[std::strcspn(line, "\n")] = '\0';
-  std::fprintf(out, "%s  ", line);
+  out.Printf("%s  ", line);
   PrintFileState(out, file);
-  std::fputc('\n', out);
+  out.Putc('\n');
 }
 
-void PrintProblems(std::FILE* out, const survey::DiskSurvey& disk) {
+void PrintProblems(output::Sink& out, const survey::DiskSurvey& disk) {
   PrintCutShort(out, disk.image, false);
   if (disk.image.medium == nullptr) {
-    std::fprintf(out, "image %d: medium unknown (media byte 0x%02x), files not checked\n",
-                 disk.image.index, disk.image.mediaByte);
+    out.Printf("image %d: medium unknown (media byte 0x%02x), files not checked\n",
+               disk.image.index, disk.image.mediaByte);
     return;
   }
   PrintDirectoryDamage(out, disk);
   for (int i = 0; i < disk.fileCount; ++i) {
     const survey::FileSurvey& file = disk.files[i];
     if (file.Intact()) continue;
-    char name[kNameTextBytes];
-    DecodeName(file.entry.name, std::strlen(file.entry.name), name, sizeof name);
-    std::fprintf(out, "image %d: %s: ", disk.image.index, name);
+    out.Printf("image %d: ", disk.image.index);
+    out.DecodedName(file.entry.name);
+    out.Puts(": ");
     PrintFileState(out, file);
-    std::fputc('\n', out);
+    out.Putc('\n');
   }
 }
 
-void PrintSummary(std::FILE* out, const survey::Tally& tally) {
-  std::fprintf(out, "%d file%s in %d image%s: %d intact, %d damaged", tally.files,
-               Plural(tally.files), tally.images, Plural(tally.images), tally.intact,
-               tally.damaged);
+void PrintSummary(output::Sink& out, const survey::Tally& tally) {
+  out.Printf("%d file%s in %d image%s: %d intact, %d damaged", tally.files, Plural(tally.files),
+             tally.images, Plural(tally.images), tally.intact, tally.damaged);
   if (tally.damagedDirectories > 0) {
-    std::fprintf(out, ", %d damaged director%s", tally.damagedDirectories,
-                 tally.damagedDirectories == 1 ? "y" : "ies");
+    out.Printf(", %d damaged director%s", tally.damagedDirectories,
+               tally.damagedDirectories == 1 ? "y" : "ies");
   }
   if (tally.unknownMedia > 0) {
-    std::fprintf(out, ", %d image%s of unknown medium", tally.unknownMedia,
-                 Plural(tally.unknownMedia));
+    out.Printf(", %d image%s of unknown medium", tally.unknownMedia, Plural(tally.unknownMedia));
   }
   if (tally.cutShort > 0) {
-    std::fprintf(out, ", %d image%s cut short", tally.cutShort, Plural(tally.cutShort));
+    out.Printf(", %d image%s cut short", tally.cutShort, Plural(tally.cutShort));
   }
-  std::fputc('\n', out);
+  out.Putc('\n');
 }
 
 }  // namespace views

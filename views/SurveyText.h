@@ -2,46 +2,45 @@
 #ifndef D88EXTRACT_VIEWS_SURVEYTEXT_H
 #define D88EXTRACT_VIEWS_SURVEYTEXT_H
 
-#include <cstdio>
-
+#include "output/Sink.h"
 #include "survey/Survey.h"
 
 namespace views {
 
 // Writes image's line: index, name, media byte, medium, size, tracks.
-void PrintImageLine(std::FILE* out, const survey::ImageSummary& image);
+void PrintImageLine(output::Sink& out, const survey::ImageSummary& image);
 
 // Writes "d88: image K: media byte 0xNN, records are 2DD" when the
 // records overrule the header byte; nothing otherwise.
-void PrintMediumWarning(std::FILE* err, const survey::ImageSummary& image);
+void PrintMediumWarning(output::Sink& err, const survey::ImageSummary& image);
 
 // Writes "d88: image K: size field N is smaller than an image header; ..."
 // when the records overrule a size field; nothing otherwise.
-void PrintSizeWarning(std::FILE* err, const survey::ImageSummary& image);
+void PrintSizeWarning(output::Sink& err, const survey::ImageSummary& image);
 
 // Writes "image K: cut short: the file holds N of its M bytes", after
 // "d88: " as a warning, when the size field reaches past the end of the
 // file; nothing otherwise.
-void PrintCutShort(std::FILE* out, const survey::ImageSummary& image, bool warning);
+void PrintCutShort(output::Sink& out, const survey::ImageSummary& image, bool warning);
 
 // Writes "image K: directory damaged: ..." when a directory sector is
 // missing, cut, short or has a bad status; nothing otherwise.
-void PrintDirectoryDamage(std::FILE* out, const survey::DiskSurvey& disk);
+void PrintDirectoryDamage(output::Sink& out, const survey::DiskSurvey& disk);
 
 // Writes the extraction tool's listing line of entry, with its newline.
-void PrintListingLine(std::FILE* out, const DirectoryEntry& entry);
+void PrintListingLine(output::Sink& out, const DirectoryEntry& entry);
 
 // Writes the listing line of file followed by its state in words.
-void PrintListedFile(std::FILE* out, const survey::FileSurvey& file);
+void PrintListedFile(output::Sink& out, const survey::FileSurvey& file);
 
 // Writes one line for each thing wrong with disk: an image cut short, an
 // unknown medium, a damaged directory, each file that is not intact.
 // Nothing for a sound disk.
-void PrintProblems(std::FILE* out, const survey::DiskSurvey& disk);
+void PrintProblems(output::Sink& out, const survey::DiskSurvey& disk);
 
 // Writes "N files in M images: I intact, D damaged", then the damaged
 // directories, unknown media and images cut short if any.
-void PrintSummary(std::FILE* out, const survey::Tally& tally);
+void PrintSummary(output::Sink& out, const survey::Tally& tally);
 
 }  // namespace views
 

@@ -1,0 +1,65 @@
+// One output stream of d88 over a C stream, with a sticky error: the first
+// write the system refuses is kept, with its errno, and everything after it
+// is dropped, so a run checks its output once, at the end.
+#ifndef D88EXTRACT_OUTPUT_SINK_H
+#define D88EXTRACT_OUTPUT_SINK_H
+
+#include <cstddef>
+#include <cstdio>
+
+#if defined(__MINGW32__)
+#define D88_PRINTF_LIKE(formatAt, argumentsAt) \
+  __attribute__((format(__MINGW_PRINTF_FORMAT, formatAt, argumentsAt)))
+#elif defined(__GNUC__)
+#define D88_PRINTF_LIKE(formatAt, argumentsAt) \
+  __attribute__((format(printf, formatAt, argumentsAt)))
+#else
+#define D88_PRINTF_LIKE(formatAt, argumentsAt)
+#endif
+
+namespace output {
+
+class Sink {
+ public:
+  explicit Sink(std::FILE* stream) : stream_(stream) {}
+  Sink(const Sink&) = delete;
+  Sink& operator=(const Sink&) = delete;
+
+  // Each writes its text unless an earlier write was lost.
+  void Write(const char* bytes, std::size_t length);
+  void Puts(const char* text);
+  void Putc(char c);
+  void Printf(const char* format, ...) D88_PRINTF_LIKE(2, 3);
+
+  // Writes name bytes (at most 16) as they stand, controls as \xNN (see
+  // ControlBytes).
+  void Name(const char* bytes);
+  // Writes the Shift_JIS name bytes decoded into UTF-8, each control as the
+  // \xNN of the bytes it came from.
+  void DecodedName(const char* bytes);
+  // Writes a path or an argument as given, controls as \xNN.
+  void Path(const char* path);
+
+  // Hands the buffered text to the system, so that another stream's text
+  // comes after it.
+  void Flush();
+  // Flushes; true when every byte reached the system.  Otherwise Error()
+  // gives the errno of the first loss.
+  bool Finish();
+  int Error() const { return error_; }
+
+  // The stream, to ask whether it is a terminal.
+  std::FILE* Stream() const { return stream_; }
+
+ private:
+  // Keeps the first loss: written false, with errno saying why.
+  void Check(bool written);
+
+  std::FILE* stream_;  // where the text goes
+  bool lost_ = false;  // a write was refused; nothing more is written
+  int error_ = 0;      // errno of the first refusal
+};
+
+}  // namespace output
+
+#endif
