@@ -58,10 +58,24 @@ TEST_F(ReaderTest, ReadSectorFindsTheFirstRecordWithTheFullId) {
     EXPECT_EQ(buffer[0] * 1000 + buffer[static_cast<std::size_t>(c[4])], c[5] * 1000 + 0xEE)
         << c[0] << " " << c[1];
   }
-  std::uint8_t ids[8];
-  EXPECT_EQ(disk.ReadTrackIds(1, ids, 7), 4);  // whole IDs only
-  EXPECT_EQ(disk.ReadTrackIds(1, ids, 8), 8);  // past a count of 0
-  EXPECT_EQ(disk.ReadTrackIds(164, ids, 8) + disk.ReadTrackIds(-1, ids, 8), 0);
+  // The IDs listed (rows: track, bytes asked, the bytes written); the
+  // bytes past them stay as they were.
+  const struct {
+    int track, length;
+    Bytes ids;
+  } lists[] = {
+      {1, 7, {0, 0, 1, 1}},                                       // whole IDs only
+      {1, 8, {0, 0, 1, 1, 0, 0, 2, 1}},                           // past a count of 0
+      {0, 24, {0, 0, 1, 1, 0, 0, 1, 1, 0, 0, 1, 2, 0, 0, 2, 1}},  // to the count it reaches
+      {164, 8, {}},
+      {-1, 8, {}}};
+  for (const auto& l : lists) {
+    Bytes ids(25, 0xEE), want = ids;
+    std::copy(l.ids.begin(), l.ids.end(), want.begin());
+    EXPECT_EQ(disk.ReadTrackIds(l.track, ids.data(), l.length), static_cast<int>(l.ids.size()))
+        << l.track << " " << l.length;
+    EXPECT_TRUE(ids == want) << l.track << " " << l.length;
+  }
 }
 
 // Runs go from head 0 to head 1 of the same cylinder, then to the next
