@@ -1,6 +1,8 @@
 // Whole-process benchmark of d88extract, run by hand:
-//   d88bench TOOL IO_FLOOR [ROUNDS [D88]]
-// With D88 (the d88 program) its test verb is timed on the same inputs.
+//   d88bench TOOL IO_FLOOR [ROUNDS [D88 [BASELINE]]]
+// With D88 (the d88 program) its test verb is timed on the same inputs;
+// with BASELINE (an older d88extract) that one is timed beside TOOL on the
+// six-file and the crafted containers, each pair run back to back.
 // Builds the inputs in a scratch directory, runs every command ROUNDS times
 // interleaved (so drift hits all alike), and prints median wall times,
 // the ratios the performance goals are stated in, and the peak memory,
@@ -31,6 +33,7 @@ struct Command {
   std::vector<double> seconds;
   long peakKiB = 0;
   int okStatus = 0;  // a second exit status that counts as success
+  int twin = -1;     // the command it is timed against, run next to it
 };
 
 // Starts argv in dir (emptied first), stdout to /dev/null; with traced,
@@ -105,7 +108,7 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: %s TOOL IO_FLOOR [ROUNDS [D88]]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s TOOL IO_FLOOR [ROUNDS [D88 [BASELINE]]]\n", argv[0]);
     return 2;
   }
   const std::string tool = fs::absolute(argv[1]).string();
@@ -139,9 +142,28 @@ int main(int argc, char** argv) {
     commands.push_back({"d88 test crafted 1 MiB", {d88, "test", crafted1}, {}, 0, 2});
     commands.push_back({"d88 test crafted 4 MiB", {d88, "test", crafted4}, {}, 0, 2});
   }
+  // The baseline's twin of each d88extract command; a pair runs back to
+  // back, in turns first, so that neither gains from the order.
+  const std::string baseline = argc > 5 ? fs::absolute(argv[5]).string() : std::string();
+  const std::size_t firstBaseline = commands.size();
+  const char* const baselineLabels[] = {"baseline six-file 2HD", "baseline crafted 1 MiB",
+                                        "baseline crafted 4 MiB", "baseline distinct starts"};
+  for (std::size_t i = 1; !baseline.empty() && i <= 4; ++i) {
+    Command old{baselineLabels[i - 1], {baseline, commands[i].argv[1]}, {}};
+    old.twin = static_cast<int>(i);
+    commands[i].twin = static_cast<int>(commands.size());
+    commands.push_back(old);
+  }
   const fs::path work = scratch / "out";
   for (int round = 0; round < rounds; ++round) {
-    for (Command& c : commands) c.seconds.push_back(TimeOnce(c, work));
+    for (std::size_t i = 0; i < firstBaseline; ++i) {
+      Command& c = commands[i];
+      Command* pair[2] = {&c, c.twin < 0 ? nullptr : &commands[static_cast<std::size_t>(c.twin)]};
+      if (round % 2 == 1 && pair[1] != nullptr) std::swap(pair[0], pair[1]);
+      for (Command* p : pair) {
+        if (p != nullptr) p->seconds.push_back(TimeOnce(*p, work));
+      }
+    }
   }
   for (Command& c : commands) MeasurePeak(c, work);
   fs::remove_all(scratch);
@@ -169,6 +191,14 @@ int main(int argc, char** argv) {
     goals.push_back(
         {"d88 test crafted 4 MiB / 1 MiB:", Median(commands[7].seconds) / test1, "x", 5});
     goals.push_back({"peak memory of d88 test:", static_cast<double>(d88Peak) / 1024.0, " MiB", 8});
+  }
+  const char* const pairLabels[] = {"d88extract / baseline, six-file:", "  ..., crafted 1 MiB:",
+                                    "  ..., crafted 4 MiB:", "  ..., distinct starts:"};
+  for (std::size_t i = firstBaseline; i < commands.size(); ++i) {
+    const Command& c = commands[i];
+    goals.push_back({pairLabels[i - firstBaseline],
+                     Median(commands[static_cast<std::size_t>(c.twin)].seconds) / Median(c.seconds),
+                     "x", 1.03});
   }
   bool allMet = true;
   std::printf("\n");

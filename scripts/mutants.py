@@ -4,17 +4,24 @@
 Usage: scripts/mutants.py [--list] [--sample N] [--seed S] [--timeout SEC]
        scripts/mutants.py --fault FILE LINE TEXT   (one fault of your own)
 
-Each mutant is one simple fault put into one source line of diskimage/*.cpp
-or tool/*.cpp: a comparison flipped (< <=, > >=, == !=), a bound moved by
-one (+ 1), && and || swapped, a boolean result inverted, a statement
-dropped.  The sample is fixed by the seed and spread over the files in
-turn, so runs before and after a change of the tests face the same faults.
+Each mutant is one simple fault put into one line of a source or header
+file (*.cpp, *.h) of diskimage/, tool/, survey/, views/ or output/ (once
+that folder exists): a comparison flipped (< <=, > >=, == !=), a bound
+moved by one (+ 1), && and || swapped, a boolean result inverted, a
+statement dropped.  Preprocessor lines (include guards among them),
+comments and code only Windows compiles are left alone, and only
+statements in function bodies are dropped, never declarations (class
+members, using, constants).  The sample is fixed by the seed and spread
+over the files in turn, so runs before and after a change of the tests
+face the same faults.
 
 The mutants are made in a private copy of the tree (build-mutants/src),
 never in the worktree, so work can go on while they run.  For each mutant
 the copy is rebuilt incrementally (warnings not fatal: a mutant may leave
-a variable unused) and ctest runs with a per-test timeout; the mutated file
-is restored afterwards, also when the run is interrupted.  A mutant that
+a variable unused; every write moves the file's timestamp, so that a
+mutated header rebuilds what includes it) and ctest runs with a per-test
+timeout; the mutated file is restored afterwards, also when the run is
+interrupted.  A mutant that
 does not build is left out of the count.  Prints caught/total and every
 survivor as file:line and the change.  With --fault, line LINE of FILE
 becomes TEXT, and the tests that fail are named.
@@ -32,7 +39,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WORK = os.path.join(ROOT, "build-mutants")
 SRC = os.path.join(WORK, "src")
 BUILD = os.path.join(WORK, "build")
-FOLDERS = ("diskimage", "tool")
+# output/ is mutated once it exists.
+FOLDERS = ("diskimage", "tool", "survey", "views", "output")
 
 # (kind, pattern, replacement): each match on a line is one mutant.
 SWAPS = [
@@ -48,33 +56,69 @@ BOUND = re.compile(r"( (?:<|<=|>|>=|==|!=) )([A-Za-z_][\w.]*|\d+)(?=\s*[;)&|?:])
 
 
 def source_files():
-    out = subprocess.run(["git", "ls-files"] + list(FOLDERS), cwd=ROOT, check=True,
+    """The product's sources and headers in FOLDERS, those that exist."""
+    out = subprocess.run(["git", "ls-files", "--"] + list(FOLDERS), cwd=ROOT, check=True,
                          capture_output=True, text=True).stdout.split()
-    return sorted(f for f in out if f.endswith(".cpp"))
+    return sorted(f for f in out if f.endswith((".cpp", ".h")))
+
+
+def masked(line):
+    """Returns line with the insides of string and character literals
+    blanked (same length), so that braces and // in them are not code."""
+    out, quote, escaped = [], None, False
+    for ch in line:
+        if quote is None:
+            quote = ch if ch in "\"'" else None
+            out.append(ch)
+        elif escaped or ch == "\\":
+            escaped = not escaped
+            out.append("_")
+        elif ch == quote:
+            quote = None
+            out.append(ch)
+        else:
+            out.append("_")
+    return "".join(out)
 
 
 def code_lines(text):
-    """Yields (index, line) of the lines that hold code on this platform:
-    no comments, no preprocessor lines, nothing under #if defined(_WIN32)."""
-    skipping = 0
+    """Yields (index, line, code) of the lines that hold code on this
+    platform: no comments, no preprocessor lines (include guards among
+    them), no static_assert (a fault there only fails the build), nothing
+    that only Windows compiles.  code is the line without its comment."""
+    windows = []  # per open #if: whether the branch being read is Windows-only
     for i, line in enumerate(text.split("\n")):
         s = line.strip()
-        if s.startswith("#if") and "_WIN32" in s and "!" not in s:
-            skipping += 1
-        elif skipping and s.startswith("#else"):
-            skipping -= 1
-        elif skipping and s.startswith("#endif"):
-            skipping -= 1
-        if skipping or not s or s.startswith("//") or s.startswith("#"):
+        if s.startswith("#if"):
+            windows.append("_WIN32" in s and "!" not in s)
+        elif s.startswith(("#else", "#elif")) and windows:
+            windows[-1] = not windows[-1] if "_WIN32" not in s else "!" not in s
+        elif s.startswith("#endif") and windows:
+            windows.pop()
+        if any(windows) or not s or s.startswith(("//", "#", "static_assert")):
             continue
-        yield i, line
+        cut = masked(line).find("//")
+        yield i, line, line if cut < 0 else line[:cut]
+
+
+# A brace opens a block of statements when what stands before it ends a
+# function's head (a parameter list, perhaps const or override) or it
+# lies inside such a block already; class, namespace and initializer
+# braces hold declarations, which are never dropped.
+BODY_HEAD = re.compile(r"(\)|\belse|\bdo|\btry)(\s*(const|override|final|noexcept))*\s*$")
+# Statements whose loss would not build: declarations of locals, by the
+# words they start with or by their form (a type, then a name).
+NOT_DROPPED = ("return", "}", "const ", "int ", "std::", "bool ", "d88::", "DiskImage",
+               "SectorRequest", "static ", "using ", "constexpr ", "auto ")
+LOCAL = re.compile(r"^(?!(else|case|do|goto)\b)[\w:<>]+[\s&*]+\w+\s*[=({\[;]")
 
 
 def mutants_of(path, text):
     found = []
     previous = ";"
-    for i, line in code_lines(text):
-        code = line.split("//")[0]
+    blocks = []  # per open brace: whether it holds statements
+    head = ""    # code since the last ; { or }
+    for i, line, code in code_lines(text):
         for kind, pattern, repl in SWAPS:
             for m in re.finditer(pattern, code):
                 found.append((path, i, kind, line[:m.start()] + repl + line[m.end():]))
@@ -86,10 +130,21 @@ def mutants_of(path, text):
         s = code.strip()
         starts = previous.endswith((";", "{", "}"))
         previous = s or previous
-        if starts and s.endswith(";") and not s.startswith(("return", "}", "const ", "int ", "std::", "bool ",
-                                                 "d88::", "DiskImage", "SectorRequest", "static ")):
+        in_body = bool(blocks) and blocks[-1]
+        if in_body and starts and s.endswith(";") and not s.startswith(NOT_DROPPED) \
+                and not LOCAL.match(s):
             indent = line[:len(line) - len(line.lstrip())]
             found.append((path, i, "drop", indent + ";  // dropped: " + s))
+        for ch in masked(code):
+            if ch == "{":
+                blocks.append(bool(blocks) and blocks[-1] or bool(BODY_HEAD.search(head)))
+            elif ch == "}" and blocks:
+                blocks.pop()
+            if ch in ";{}":
+                head = ""
+            else:
+                head += ch
+        head += " "
     return found
 
 
@@ -129,6 +184,17 @@ def sync_copy():
             h.write(data)
 
 
+def put(path, text):
+    """Writes text to the copy's file at path with a timestamp past the old
+    one, also on a coarse clock, so that make rebuilds every object that
+    includes it: after a mutant of a header, and after its restore."""
+    before = os.stat(path).st_mtime_ns
+    with open(path, "w") as h:
+        h.write(text)
+    if os.stat(path).st_mtime_ns <= before:
+        os.utime(path, ns=(before + 1_000_000_000,) * 2)
+
+
 def run(cmd, timeout):
     try:
         return subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -140,7 +206,7 @@ def run(cmd, timeout):
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--list", action="store_true", help="show the sample and stop")
-    ap.add_argument("--sample", type=int, default=60, help="mutants to try (default 60)")
+    ap.add_argument("--sample", type=int, default=80, help="mutants to try (default 80)")
     ap.add_argument("--seed", type=int, default=1, help="seed of the sample (default 1)")
     ap.add_argument("--timeout", type=int, default=60, help="seconds per test (default 60)")
     ap.add_argument("--fault", nargs=3, metavar=("FILE", "LINE", "TEXT"), help="run one fault of your own")
@@ -168,8 +234,7 @@ def main():
 
     def restore(*_):
         for f, text in current.items():
-            with open(os.path.join(SRC, f), "w") as h:
-                h.write(text)
+            put(os.path.join(SRC, f), text)
         current.clear()
 
     def interrupted(signum, _frame):
@@ -187,8 +252,7 @@ def main():
             lines = text.split("\n")
             lines[i] = new
             current[f] = text
-            with open(path, "w") as h:
-                h.write("\n".join(lines))
+            put(path, "\n".join(lines))
             label = f"{f}:{i + 1}: {kind}: {new.strip()}"
             if not run(["cmake", "--build", BUILD, "-j2"], 600):
                 unbuilt += 1

@@ -1,7 +1,8 @@
 // The reader: which record a sector read finds, how a run of sectors
 // steps across tracks, its window on the file, the batch against single
-// reads, and what a load costs.  Which images a container holds is left
-// to the checks of the fuzz corpus (DamageTest.cpp).
+// reads, and what a load costs.  Which images a container holds, past
+// where image 0's size field leads, is left to the checks of the fuzz
+// corpus (DamageTest.cpp).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -28,7 +29,8 @@ class ReaderTest : public ::testing::Test {
 };
 
 // Track 0 of image 1 (rows: track, R, N, bytes asked, result, first byte);
-// image 0 is 0x2D0 bytes long, so track 6 (-0x20) points back to its record.
+// image 0 is 0x2D0 bytes long, so track 6 (-0x20) points back to its record;
+// track 8 starts where image 1 ends, at a record that no image holds.
 TEST_F(ReaderTest, ReadSectorFindsTheFirstRecordWithTheFullId) {
   const auto sector = [](int r, int n, int count, int fill) {
     return MakeRecord(0, 0, r, n, count, Bytes(16, static_cast<std::uint8_t>(fill)));
@@ -41,7 +43,17 @@ TEST_F(ReaderTest, ReadSectorFindsTheFirstRecordWithTheFullId) {
                 {1, {sector(1, 1, 0, 6), sector(2, 1, 3, 7)}}},
                {{4, 0}, {5, 0x7FFFFFFF}, {6, 0xFFFFFFE0}, {7, 0xFFFFF000}}};
   second.tracks[4] = second.tracks[5] = second.tracks[0];
-  Load(Concat({Image{"", 0x10, {{0, {sector(1, 1, 1, 8)}}}, {}}.Build(), second.Build()}), 1);
+  Bytes last = second.Build(), past = {10, 11, 12, 13, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  PutLE(last, 32 + 4 * 8, static_cast<std::uint32_t>(last.size()));
+  Bytes container = Concat({Image{"", 0x10, {{0, {sector(1, 1, 1, 8)}}}, {}}.Build(), last, past});
+  // Image 0's size field leads to the next image (rows: field, images): back
+  // to image 0 indexes it again up to the most, before the file ends the index.
+  const std::pair<std::uint32_t, int> indexes[] = {{0, 64}, {0xFFFFFFFF, 1}, {0x2D0, 2}};
+  for (const auto& [field, images] : indexes) {
+    PutLE(container, 28, field);
+    Load(container, 1);
+    EXPECT_EQ(disk.GetImageCount(), images) << field;
+  }
   const int cases[][6] = {
       {0, 1, 1, 16, 16, 1},    // the first of two equal IDs
       {0, 1, 2, 32, 16, 3},    // N is part of the ID; less data than asked
@@ -58,10 +70,25 @@ TEST_F(ReaderTest, ReadSectorFindsTheFirstRecordWithTheFullId) {
     EXPECT_EQ(buffer[0] * 1000 + buffer[static_cast<std::size_t>(c[4])], c[5] * 1000 + 0xEE)
         << c[0] << " " << c[1];
   }
-  std::uint8_t ids[8];
-  EXPECT_EQ(disk.ReadTrackIds(1, ids, 7), 4);  // whole IDs only
-  EXPECT_EQ(disk.ReadTrackIds(1, ids, 8), 8);  // past a count of 0
-  EXPECT_EQ(disk.ReadTrackIds(164, ids, 8) + disk.ReadTrackIds(-1, ids, 8), 0);
+  // The IDs listed (rows: track, bytes asked, the bytes written); the
+  // bytes past them stay as they were.
+  const struct {
+    int track, length;
+    Bytes ids;
+  } lists[] = {
+      {1, 7, {0, 0, 1, 1}},                                       // whole IDs only
+      {1, 8, {0, 0, 1, 1, 0, 0, 2, 1}},                           // past a count of 0
+      {0, 24, {0, 0, 1, 1, 0, 0, 1, 1, 0, 0, 1, 2, 0, 0, 2, 1}},  // to the count it reaches
+      {8, 8, {10, 11, 12, 13}},
+      {164, 8, {}},
+      {-1, 8, {}}};
+  for (const auto& l : lists) {
+    Bytes ids(25, 0xEE), want = ids;
+    std::copy(l.ids.begin(), l.ids.end(), want.begin());
+    EXPECT_EQ(disk.ReadTrackIds(l.track, ids.data(), l.length), static_cast<int>(l.ids.size()))
+        << l.track << " " << l.length;
+    EXPECT_TRUE(ids == want) << l.track << " " << l.length;
+  }
 }
 
 // Runs go from head 0 to head 1 of the same cylinder, then to the next

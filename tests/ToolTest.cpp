@@ -184,6 +184,7 @@ TEST(Tool, NamesThatCannotBeCreatedEndTheRun) {
      "B",
      true},
 #else
+    {".\x01", false},  // "." with a byte after it is an ordinary name
     {"\x01\x1f\x7f\xff", false},
     {"\x80\x9f\xe0\xfc", false},  // only a space or a zero byte ends a name
 #endif
