@@ -25,6 +25,8 @@
 #error "D88_VERSION must give the program's version"
 #endif
 
+namespace d88 {
+
 namespace {
 
 // One disk at a time; it holds the loaded disk, so it is not on the stack.
@@ -46,7 +48,7 @@ void PrintFailure(output::Sink& err, const char* what, const char* path, int err
 // The reason a file was not written: the system's, or this program's own
 // when the name is not that of a plain file.
 const char* RefusalReason(const char* name, int error) {
-  if (!IsWritableName(name)) return "not a plain file name";
+  if (!tool::IsWritableName(name)) return "not a plain file name";
   return std::strerror(error != 0 ? error : EIO);
 }
 
@@ -59,7 +61,7 @@ int CheckJson(const views::JsonWriter& json, output::Sink& err, int status) {
 
 // Opens the container; false after the message when it cannot be read or
 // holds no image at all.
-bool OpenContainer(DiskImage& disk, const char* path, Sinks& console) {
+bool OpenContainer(diskimage::DiskImage& disk, const char* path, Sinks& console) {
   if (!disk.Open(path)) {
     PrintFailure(console.err, "cannot open ", path, errno);
     return false;
@@ -74,9 +76,9 @@ bool OpenContainer(DiskImage& disk, const char* path, Sinks& console) {
 }
 
 // list and test: every disk of the container, in text or JSON.
-int SurveyAll(DiskImage& disk, const cli::Options& options, Sinks& console) {
+int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& console) {
   if (!OpenContainer(disk, options.container, console)) return kExitFailure;
-  const bool list = options.verb == cli::Verb::kList;
+  const bool list = options.verb == Verb::kList;
   views::JsonWriter json(console.out);
   if (options.json) {
     json.Begin(nullptr, '{');
@@ -116,7 +118,7 @@ int SurveyAll(DiskImage& disk, const cli::Options& options, Sinks& console) {
 
 // Surveys the image that -i names into diskSurvey; false after the
 // message when there is none or its medium is unknown.
-bool SurveyChosenImage(DiskImage& disk, const cli::Options& options, Sinks& console) {
+bool SurveyChosenImage(diskimage::DiskImage& disk, const Options& options, Sinks& console) {
   if (!OpenContainer(disk, options.container, console)) return false;
   const int images = survey::CountImages(disk);
   if (options.image >= images || !survey::SurveyDisk(disk, options.image, &diskSurvey)) {
@@ -151,7 +153,7 @@ bool WantsColour(const output::Sink& out) {
 }
 
 // map: the sector map of one disk, as text, JSON or an SVG file.
-int Map(DiskImage& disk, const cli::Options& options, Sinks& console) {
+int Map(diskimage::DiskImage& disk, const Options& options, Sinks& console) {
   if (!SurveyChosenImage(disk, options, console)) return kExitFailure;
   if (options.svg != nullptr) {
     std::FILE* svg = std::fopen(options.svg, "wb");
@@ -179,10 +181,10 @@ int Map(DiskImage& disk, const cli::Options& options, Sinks& console) {
 }
 
 // extract's listing lines: the extraction tool's, names safe for a terminal.
-class ExtractListing final : public EntryListing {
+class ExtractListing final : public tool::EntryListing {
  public:
   explicit ExtractListing(output::Sink& out) : out_(out) {}
-  void List(const DirectoryEntry& entry) override { views::PrintListingLine(out_, entry); }
+  void List(const tool::DirectoryEntry& entry) override { views::PrintListingLine(out_, entry); }
 
  private:
   output::Sink& out_;
@@ -190,22 +192,22 @@ class ExtractListing final : public EntryListing {
 
 // extract: the files of one disk, written as the extraction tool writes
 // them, then the names of the damaged ones (and the directory, if it is).
-int Extract(DiskImage& disk, const cli::Options& options, Sinks& console) {
+int Extract(diskimage::DiskImage& disk, const Options& options, Sinks& console) {
   if (!SurveyChosenImage(disk, options, console)) return kExitFailure;
   const survey::ImageSummary& image = diskSurvey.image;
-  if (options.directory != nullptr && !cli::MakeDirectories(options.directory)) {
+  if (options.directory != nullptr && !MakeDirectories(options.directory)) {
     PrintFailure(console.err, "cannot make the directory ", options.directory, errno);
     return kExitFailure;
   }
-  if (options.directory != nullptr && !cli::EnterDirectory(options.directory)) {
+  if (options.directory != nullptr && !EnterDirectory(options.directory)) {
     PrintFailure(console.err, "cannot enter the directory ", options.directory, errno);
     return kExitFailure;
   }
   console.out.Puts(image.medium->mediaLine);
   ExtractListing listing(console.out);
   errno = 0;
-  const ListingOutcome outcome =
-      ListAndWriteFiles(diskSurvey.directory, diskSurvey.data, *image.medium, listing);
+  const tool::ListingOutcome outcome =
+      tool::ListAndWriteFiles(diskSurvey.directory, diskSurvey.data, *image.medium, listing);
   if (outcome.failedEntry >= 0) {
     const char* name = diskSurvey.files[outcome.failedEntry].entry.name;
     // The listing comes first also where both streams share one file.
@@ -235,19 +237,19 @@ int Extract(DiskImage& disk, const cli::Options& options, Sinks& console) {
 }
 
 // The run of d88 over its two sinks.
-int Run(DiskImage& disk, int argc, const char* const* argv, Sinks& console) {
-  cli::Options options;
-  if (!cli::ParseOptions(argc, argv, console.err, &options)) return kExitFailure;
+int Run(diskimage::DiskImage& disk, int argc, const char* const* argv, Sinks& console) {
+  Options options;
+  if (!ParseOptions(argc, argv, console.err, &options)) return kExitFailure;
   switch (options.verb) {
-    case cli::Verb::kHelp:
-      console.out.Puts(cli::kHelpText);
+    case Verb::kHelp:
+      console.out.Puts(kHelpText);
       return kExitSuccess;
-    case cli::Verb::kVersion:
+    case Verb::kVersion:
       console.out.Puts("d88 " D88_VERSION "\n");
       return kExitSuccess;
-    case cli::Verb::kExtract:
+    case Verb::kExtract:
       return Extract(disk, options, console);
-    case cli::Verb::kMap:
+    case Verb::kMap:
       return Map(disk, options, console);
     default:
       return SurveyAll(disk, options, console);
@@ -256,7 +258,7 @@ int Run(DiskImage& disk, int argc, const char* const* argv, Sinks& console) {
 
 }  // namespace
 
-int RunD88(DiskImage& disk, int argc, const char* const* argv, const Console& console) {
+int RunD88(diskimage::DiskImage& disk, int argc, const char* const* argv, const Console& console) {
   Sinks sinks{output::Sink(console.out), output::Sink(console.err)};
   int status = Run(disk, argc, argv, sinks);
   if (!sinks.out.Finish()) {
@@ -266,3 +268,5 @@ int RunD88(DiskImage& disk, int argc, const char* const* argv, const Console& co
   // Standard error lost can only show in the status.
   return sinks.err.Finish() ? status : kExitFailure;
 }
+
+}  // namespace d88

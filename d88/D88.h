@@ -4,7 +4,9 @@
 
 #include <cstdio>
 
-class DiskImage;
+#include "diskimage/DiskImage.h"
+
+namespace d88 {
 
 // Where the run's text goes: the process's standard streams, or a test's.
 struct Console {
@@ -23,6 +25,8 @@ constexpr int kExitDamaged = 2;
 // "d88: ..." message on console.err, or when console.err lost its text.
 // Names and paths reach both streams with their control characters shown
 // as \xNN.  extract leaves the process in the directory it wrote into.
-int RunD88(DiskImage& disk, int argc, const char* const* argv, const Console& console);
+int RunD88(diskimage::DiskImage& disk, int argc, const char* const* argv, const Console& console);
+
+}  // namespace d88
 
 #endif

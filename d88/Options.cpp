@@ -5,7 +5,7 @@
 
 #include "diskimage/DiskImage.h"
 
-namespace cli {
+namespace d88 {
 
 const char kHelpText[] =
     "Usage: d88 VERB [options] CONTAINER\n"
@@ -54,7 +54,7 @@ bool Fail(output::Sink& err, const char* what, const char* detail) {
 bool ParseImage(const char* text, int* image) {
   char* end = nullptr;
   const long value = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || value < 0 || value >= d88::kMaxImages) return false;
+  if (end == text || *end != '\0' || value < 0 || value >= diskimage::kMaxImages) return false;
   *image = static_cast<int>(value);
   return true;
 }
@@ -111,4 +111,4 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
   return true;
 }
 
-}  // namespace cli
+}  // namespace d88

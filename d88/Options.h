@@ -5,7 +5,7 @@
 
 #include "output/Sink.h"
 
-namespace cli {
+namespace d88 {
 
 enum class Verb { kNone, kHelp, kVersion, kList, kTest, kExtract, kMap };
 
@@ -27,6 +27,6 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
 // The text of --help.
 extern const char kHelpText[];
 
-}  // namespace cli
+}  // namespace d88
 
 #endif

@@ -10,7 +10,7 @@
 #include <unistd.h>
 #endif
 
-namespace cli {
+namespace d88 {
 
 namespace {
 
@@ -100,4 +100,4 @@ bool EnterDirectory(const char* path) {
 #endif
 }
 
-}  // namespace cli
+}  // namespace d88

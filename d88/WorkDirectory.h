@@ -2,7 +2,7 @@
 #ifndef D88EXTRACT_D88_WORKDIRECTORY_H
 #define D88EXTRACT_D88_WORKDIRECTORY_H
 
-namespace cli {
+namespace d88 {
 
 // Makes directory path and every missing directory above it, as mkdir -p
 // does.  Returns false, errno saying why, when one cannot be made or a
@@ -13,6 +13,6 @@ bool MakeDirectories(const char* path);
 // cannot be entered.
 bool EnterDirectory(const char* path);
 
-}  // namespace cli
+}  // namespace d88
 
 #endif

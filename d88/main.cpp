@@ -5,6 +5,8 @@
 #include "diskimage/DiskImage.h"
 
 // The program's one reader; its destruction at exit closes the container.
-static DiskImage disk;
+static diskimage::DiskImage disk;
 
-int main(int argc, char** argv) { return RunD88(disk, argc, argv, Console{stdout, stderr}); }
+int main(int argc, char** argv) {
+  return d88::RunD88(disk, argc, argv, d88::Console{stdout, stderr});
+}

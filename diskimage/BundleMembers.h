@@ -7,7 +7,7 @@
 
 #include "diskimage/D88Format.h"
 
-namespace d88 {
+namespace diskimage {
 
 // Walk w's record index is its bundle's step count plus w's index offset.
 // This class is the only keeper of each walk's bundle and offset; it holds
@@ -89,6 +89,6 @@ class BundleMembers {
   int count_ = 0;             // walks in use
 };
 
-}  // namespace d88
+}  // namespace diskimage
 
 #endif

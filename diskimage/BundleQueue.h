@@ -7,7 +7,7 @@
 
 #include "diskimage/D88Format.h"
 
-namespace d88 {
+namespace diskimage {
 
 // A min-heap of bundles keyed by the file position of their next record.
 class BundleQueue {
@@ -51,6 +51,6 @@ class BundleQueue {
   int size_ = 0;              // entries in use
 };
 
-}  // namespace d88
+}  // namespace diskimage
 
 #endif

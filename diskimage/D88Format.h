@@ -29,7 +29,7 @@
 
 #include <cstdint>
 
-namespace d88 {
+namespace diskimage {
 
 // Image header.
 constexpr int kImageHeaderSize = 0x2B0;
@@ -73,6 +73,6 @@ inline std::int32_t LoadLE32(const std::uint8_t* p) {
   return u <= 0x7FFFFFFFu ? static_cast<std::int32_t>(u) : -static_cast<std::int32_t>(~u) - 1;
 }
 
-}  // namespace d88
+}  // namespace diskimage
 
 #endif

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #endif
 
-using d88::LoadLE32;
+namespace diskimage {
 
 DiskImage::~DiskImage() { Open(nullptr); }
 
@@ -41,14 +41,14 @@ bool DiskImage::Open(const char* path) {
   std::setvbuf(file, nullptr, _IONBF, 0);
 
   std::int64_t start = 0;
-  std::uint8_t header[d88::kImageHeaderSize];
-  while (imageCount < d88::kMaxImages) {
+  std::uint8_t header[kImageHeaderSize];
+  while (imageCount < kMaxImages) {
     imageOffsets[imageCount] = static_cast<std::int32_t>(start);
     if (window.ReadAt(file, start, header, sizeof header) != sizeof header) break;
     ++imageCount;
     // A size that carries the next start outside 0..INT32_MAX has no
     // meaning; the images before it are kept and indexing ends here.
-    start += LoadLE32(header + d88::kImageSizeOffset);
+    start += LoadLE32(header + kImageSizeOffset);
     if (start < 0 || start > INT32_MAX) break;
   }
   return true;
@@ -80,19 +80,21 @@ bool DiskImage::Select(int k) {
   ClearCurrentImage();
   if (k < 0 || k >= imageCount) return false;
 
-  std::uint8_t header[d88::kImageHeaderSize];
+  std::uint8_t header[kImageHeaderSize];
   if (window.ReadAt(file, imageOffsets[k], header, sizeof header) != sizeof header) return false;
 
   imageOffset = imageOffsets[k];
-  for (int t = 0; t < d88::kTrackCount; ++t) {
-    trackOffsets[t] = LoadLE32(header + d88::kTrackTableOffset + t * d88::kTrackEntrySize);
+  for (int t = 0; t < kTrackCount; ++t) {
+    trackOffsets[t] = LoadLE32(header + kTrackTableOffset + t * kTrackEntrySize);
   }
-  mediaType = header[d88::kMediaTypeOffset];
-  diskSize = LoadLE32(header + d88::kImageSizeOffset);
+  mediaType = header[kMediaTypeOffset];
+  diskSize = LoadLE32(header + kImageSizeOffset);
   trackLimit = diskSize;
   // The name ends at its first NUL, or fills all 16 bytes.
-  for (int i = 0; i < d88::kNameSize && header[d88::kNameOffset + i] != 0; ++i) {
-    name[i] = static_cast<char>(header[d88::kNameOffset + i]);
+  for (int i = 0; i < kNameSize && header[kNameOffset + i] != 0; ++i) {
+    name[i] = static_cast<char>(header[kNameOffset + i]);
   }
   return true;
 }
+
+}  // namespace diskimage

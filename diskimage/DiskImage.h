@@ -16,6 +16,8 @@
 #include "diskimage/SectorRequest.h"
 #include "diskimage/TrackRecord.h"
 
+namespace diskimage {
+
 class DiskImage {
  public:
   DiskImage() = default;
@@ -90,9 +92,9 @@ class DiskImage {
   int ReadTrackIds(int track, std::uint8_t* buffer, int length);
 
   // Lists track's records in recorded order, walking as ReadTrackIds does,
-  // into records (room for maxRecords, at most d88::kMaxTrackRecords are
+  // into records (room for maxRecords, at most kMaxTrackRecords are
   // ever listed).  Returns how many were listed: 0 for an unusable track.
-  int ReadTrackRecords(int track, d88::TrackRecord* records, int maxRecords);
+  int ReadTrackRecords(int track, TrackRecord* records, int maxRecords);
 
  private:
   // Returns the file position of track's first record, or -1 when the track
@@ -103,19 +105,21 @@ class DiskImage {
   // Forgets the current image.
   void ClearCurrentImage();
 
-  std::FILE* file = nullptr;                         // the open container; null when none is
-  std::int32_t imageCount = 0;                       // images indexed by the last Open, 0-64
-  std::int32_t firstSector = 1;                      // sector number that begins a track
-  std::int32_t lastSector = 16;                      // sector number that ends a track
-  std::int32_t imageOffsets[d88::kMaxImages] = {};   // start of image k in the file
-  std::int32_t diskSize = 0;                         // size field of the current image
-  std::int32_t trackLimit = 0;                       // largest usable track table entry
-  std::int32_t imageOffset = 0;                      // start of the current image; -1 when cleared
-  std::int32_t trackOffsets[d88::kTrackCount] = {};  // current image's track table
-  std::int32_t mediaType = -1;                       // current media type byte; -1 when none
-  char name[d88::kNameSize + 1] = {};                // current image's name, NUL-terminated
-  d88::ReadWindow window;                            // cached bytes of the container
-  d88::SectorBatch batch;                            // the shared walks of ReadSectorBatch
+  std::FILE* file = nullptr;                    // the open container; null when none is
+  std::int32_t imageCount = 0;                  // images indexed by the last Open, 0-64
+  std::int32_t firstSector = 1;                 // sector number that begins a track
+  std::int32_t lastSector = 16;                 // sector number that ends a track
+  std::int32_t imageOffsets[kMaxImages] = {};   // start of image k in the file
+  std::int32_t diskSize = 0;                    // size field of the current image
+  std::int32_t trackLimit = 0;                  // largest usable track table entry
+  std::int32_t imageOffset = 0;                 // start of the current image; -1 when cleared
+  std::int32_t trackOffsets[kTrackCount] = {};  // current image's track table
+  std::int32_t mediaType = -1;                  // current media type byte; -1 when none
+  char name[kNameSize + 1] = {};                // current image's name, NUL-terminated
+  ReadWindow window;                            // cached bytes of the container
+  SectorBatch batch;                            // the shared walks of ReadSectorBatch
 };
+
+}  // namespace diskimage
 
 #endif

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace d88 {
+namespace diskimage {
 
 bool SeekAbsolute(std::FILE* file, std::int64_t position) {
   if (position < 0) return false;
@@ -51,4 +51,4 @@ std::int64_t ReadWindow::ReadAt(std::FILE* file, std::int64_t position, std::uin
   return copied;
 }
 
-}  // namespace d88
+}  // namespace diskimage

@@ -19,7 +19,7 @@
 #define D88_READ_WINDOW_BYTES 131072
 #endif
 
-namespace d88 {
+namespace diskimage {
 
 class ReadWindow {
  public:
@@ -50,6 +50,6 @@ class ReadWindow {
 // Seeks file to an absolute 64-bit position; false when the seek fails.
 bool SeekAbsolute(std::FILE* file, std::int64_t position);
 
-}  // namespace d88
+}  // namespace diskimage
 
 #endif

@@ -8,7 +8,7 @@
 #include "diskimage/D88Format.h"
 #include "diskimage/ReadWindow.h"
 
-namespace d88 {
+namespace diskimage {
 
 // One sector record's header, decoded.
 struct RecordHeader {
@@ -43,6 +43,6 @@ inline bool ReadRecordHeader(ReadWindow& window, std::FILE* file, std::int64_t p
   return true;
 }
 
-}  // namespace d88
+}  // namespace diskimage
 
 #endif

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace d88 {
+namespace diskimage {
 
 // A hash from packed sector ID to the requests that want it.  Each ID owns
 // one slot (open addressing, linear probing); the slot heads a chain of
@@ -73,6 +73,6 @@ class RequestIndex {
   int next_[kCapacity];  // the request after each one in its chain, or kNone
 };
 
-}  // namespace d88
+}  // namespace diskimage
 
 #endif

@@ -11,8 +11,10 @@
 #include "diskimage/DiskImage.h"
 #include "diskimage/RecordHeader.h"
 
+namespace diskimage {
+
 std::int64_t DiskImage::TrackStart(int track) const {
-  if (file == nullptr || track < 0 || track >= d88::kTrackCount) return -1;
+  if (file == nullptr || track < 0 || track >= kTrackCount) return -1;
   const std::int32_t offset = trackOffsets[track];
   if (offset == 0 || offset > trackLimit) return -1;
   const std::int64_t position = static_cast<std::int64_t>(imageOffset) + offset;
@@ -24,8 +26,8 @@ int DiskImage::ReadSector(int track, int c, int h, int r, int n, std::uint8_t* b
   std::int64_t position = TrackStart(track);
   if (position < 0) return 0;
   for (std::int64_t i = 0;; ++i) {
-    d88::RecordHeader record;
-    if (!d88::ReadRecordHeader(window, file, position, &record)) return 0;
+    RecordHeader record;
+    if (!ReadRecordHeader(window, file, position, &record)) return 0;
     // A count of 0 ends the track before its own ID is looked at.
     if (record.sectorCount == 0) return 0;
     if (record.id[0] == c && record.id[1] == h && record.id[2] == r && record.id[3] == n) {
@@ -76,8 +78,8 @@ int DiskImage::ReadTrackIds(int track, std::uint8_t* buffer, int length) {
   int written = 0;
   // Whole IDs only: a length that is not a multiple of 4 never overruns.
   for (std::int64_t i = 0; written + 4 <= length; ++i) {
-    d88::RecordHeader record;
-    if (!d88::ReadRecordHeader(window, file, position, &record)) break;
+    RecordHeader record;
+    if (!ReadRecordHeader(window, file, position, &record)) break;
     for (int b = 0; b < 4; ++b) buffer[written + b] = record.id[b];
     written += 4;
     position = record.NextPosition();
@@ -87,7 +89,9 @@ int DiskImage::ReadTrackIds(int track, std::uint8_t* buffer, int length) {
 }
 
 void DiskImage::ReadSectorBatch(SectorRequest* requests, int count) {
-  std::int64_t trackStarts[d88::kTrackCount];
-  for (int t = 0; t < d88::kTrackCount; ++t) trackStarts[t] = TrackStart(t);
+  std::int64_t trackStarts[kTrackCount];
+  for (int t = 0; t < kTrackCount; ++t) trackStarts[t] = TrackStart(t);
   batch.Answer(file, window, trackStarts, requests, count);
 }
+
+}  // namespace diskimage

@@ -1,6 +1,6 @@
 #include "diskimage/SectorBatch.h"
 
-namespace d88 {
+namespace diskimage {
 
 namespace {
 
@@ -148,4 +148,4 @@ void SectorBatch::Merge(int from, int into) {
   bundles_[from].walksGoing = 0;
 }
 
-}  // namespace d88
+}  // namespace diskimage

@@ -53,7 +53,7 @@
 #include "diskimage/RequestIndex.h"
 #include "diskimage/SectorRequest.h"
 
-namespace d88 {
+namespace diskimage {
 
 class SectorBatch {
  public:
@@ -116,6 +116,6 @@ class SectorBatch {
   BundleQueue queue_;                           // bundles still going, by position
 };
 
-}  // namespace d88
+}  // namespace diskimage
 
 #endif

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace diskimage {
+
 struct SectorRequest {
   int track;             // track index, as for ReadSector
   int c, h, r, n;        // the sector ID looked for
@@ -20,5 +22,7 @@ struct SectorRequest {
   std::uint8_t density = 0;          // its header byte 6
   bool walkHitFileEnd = false;       // none matched, and the walk met a header the file cuts off
 };
+
+}  // namespace diskimage
 
 #endif

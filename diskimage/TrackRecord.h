@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace d88 {
+namespace diskimage {
 
 // The most records ReadTrackRecords lists on one track.  Real tracks hold
 // at most a few dozen sectors; the bound keeps a crafted track whose count
@@ -22,6 +22,6 @@ struct TrackRecord {
   std::int32_t dataLength;   // data bytes after the header
 };
 
-}  // namespace d88
+}  // namespace diskimage
 
 #endif

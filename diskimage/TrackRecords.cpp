@@ -4,16 +4,18 @@
 #include "diskimage/DiskImage.h"
 #include "diskimage/RecordHeader.h"
 
-int DiskImage::ReadTrackRecords(int track, d88::TrackRecord* records, int maxRecords) {
+namespace diskimage {
+
+int DiskImage::ReadTrackRecords(int track, TrackRecord* records, int maxRecords) {
   std::int64_t position = TrackStart(track);
   if (position < 0) return 0;
-  const int limit = maxRecords < d88::kMaxTrackRecords ? maxRecords : d88::kMaxTrackRecords;
+  const int limit = maxRecords < kMaxTrackRecords ? maxRecords : kMaxTrackRecords;
   int listed = 0;
   // The walk ends where ReadTrackIds' ends, or at the bound.
   while (listed < limit) {
-    d88::RecordHeader header;
-    if (!d88::ReadRecordHeader(window, file, position, &header)) break;
-    d88::TrackRecord& record = records[listed];
+    RecordHeader header;
+    if (!ReadRecordHeader(window, file, position, &header)) break;
+    TrackRecord& record = records[listed];
     for (int b = 0; b < 4; ++b) record.id[b] = header.id[b];
     record.sectorCount = header.sectorCount;
     record.density = header.density;
@@ -25,3 +27,5 @@ int DiskImage::ReadTrackRecords(int track, d88::TrackRecord* records, int maxRec
   }
   return listed;
 }
+
+}  // namespace diskimage

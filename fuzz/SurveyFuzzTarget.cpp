@@ -31,15 +31,16 @@ void Check(const survey::DiskSurvey& disk) {
     if (disk.slots != 0 || disk.fileCount != 0) Fail("files on a disk of unknown medium");
     return;
   }
-  const MediaGeometry& g = *disk.image.medium;
+  const tool::MediaGeometry& g = *disk.image.medium;
   if (disk.slots != g.tracks * g.sectorsPerTrack) Fail("slot count " + std::to_string(disk.slots));
-  if (disk.fileCount < 0 || disk.fileCount > kMaxDirectoryEntries) Fail("file count");
+  if (disk.fileCount < 0 || disk.fileCount > tool::kMaxDirectoryEntries) Fail("file count");
   for (int p = 0; p < disk.slots; ++p) {
     if (disk.owner[p] < survey::kDirectoryOwner || disk.owner[p] >= disk.fileCount) Fail("owner");
   }
   for (int i = 0; i < disk.fileCount; ++i) {
-    const DataRange& range = disk.files[i].range;
-    if (range.offset < 0 || range.length < 0 || range.length > kLargestDiskBytes - range.offset) {
+    const tool::DataRange& range = disk.files[i].range;
+    if (range.offset < 0 || range.length < 0 ||
+        range.length > tool::kLargestDiskBytes - range.offset) {
       Fail("file range outside the disk buffer");
     }
   }
@@ -72,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static std::FILE* sink = std::fopen("/dev/null", "wb");
 #endif
   static output::Sink nothing(sink);
-  static DiskImage disk;
+  static diskimage::DiskImage disk;
   static survey::DiskSurvey survey;
   if (!d88test::WriteFileBytes(path, d88test::Bytes(data, data + size)))
     Fail("cannot write the input");

@@ -22,10 +22,11 @@ constexpr std::uint8_t kDeletedData = 0x10;
 
 // Returns the state of a slot from the load's answer to it, with the file
 // fileSize bytes long; duplicates are judged per track afterwards.
-SectorState JudgeSlot(const SectorRequest& answer, const MediaGeometry& g, std::int64_t fileSize) {
+SectorState JudgeSlot(const diskimage::SectorRequest& answer, const tool::MediaGeometry& g,
+                      std::int64_t fileSize) {
   if (answer.recordPosition < 0)
     return answer.walkHitFileEnd ? SectorState::kCut : SectorState::kMissing;
-  if (answer.recordPosition + d88::kSectorHeaderSize + answer.recordLength > fileSize)
+  if (answer.recordPosition + diskimage::kSectorHeaderSize + answer.recordLength > fileSize)
     return SectorState::kCut;
   if (answer.result < g.sectorBytes) return SectorState::kShort;
   if (answer.status != 0 && answer.status != kDeletedData) return SectorState::kBadStatus;
@@ -38,13 +39,13 @@ SectorState JudgeSlot(const SectorRequest& answer, const MediaGeometry& g, std::
 // Marks the slots of track t whose ID is recorded twice, and notes the
 // strays.  A record only counts where the load would reach it: a count of
 // 0 ends the walk before its own ID is looked at.
-void JudgeTrack(DiskImage& disk, int t, const MediaGeometry& g, DiskSurvey* out) {
-  d88::TrackRecord records[d88::kMaxTrackRecords];
-  const int count = disk.ReadTrackRecords(t, records, d88::kMaxTrackRecords);
+void JudgeTrack(diskimage::DiskImage& disk, int t, const tool::MediaGeometry& g, DiskSurvey* out) {
+  diskimage::TrackRecord records[diskimage::kMaxTrackRecords];
+  const int count = disk.ReadTrackRecords(t, records, diskimage::kMaxTrackRecords);
   // By sector number - 1: the location's 4-bit sector field caps spt at 16.
   bool seen[16] = {};
   for (int i = 0; i < count && records[i].sectorCount != 0; ++i) {
-    const d88::TrackRecord& rec = records[i];
+    const diskimage::TrackRecord& rec = records[i];
     const int r = rec.id[2];
     if (rec.id[0] != (t >> 1) || rec.id[1] != (t & 1) || rec.id[3] != g.sizeCode || r < 1 ||
         r > g.sectorsPerTrack) {
@@ -67,13 +68,13 @@ void JudgeTrack(DiskImage& disk, int t, const MediaGeometry& g, DiskSurvey* out)
 }
 
 // Fills file's range, state and damage list, and claims its slots.
-void JudgeFile(int index, const MediaGeometry& g, DiskSurvey* out) {
+void JudgeFile(int index, const tool::MediaGeometry& g, DiskSurvey* out) {
   FileSurvey& file = out->files[index];
-  const DirectoryEntry& e = file.entry;
-  file.range = EntryDataRange(e, g, kLargestDiskBytes);
+  const tool::DirectoryEntry& e = file.entry;
+  file.range = tool::EntryDataRange(e, g, tool::kLargestDiskBytes);
   const std::int64_t start =
       (static_cast<std::int64_t>(e.track) * g.sectorsPerTrack + e.sector - 1) * g.sectorBytes;
-  file.cutOff = e.size < 0 || (e.size > 0 && start + e.size > kLargestDiskBytes);
+  file.cutOff = e.size < 0 || (e.size > 0 && start + e.size > tool::kLargestDiskBytes);
   const std::int64_t end = static_cast<std::int64_t>(file.range.offset) + file.range.length;
   file.beyondDisk = file.range.length > 0 && end > g.DiskBytes();
   if (file.range.length == 0) return;
@@ -87,7 +88,7 @@ void JudgeFile(int index, const MediaGeometry& g, DiskSurvey* out) {
 
 }  // namespace
 
-bool SurveyDisk(DiskImage& disk, int k, DiskSurvey* out) {
+bool SurveyDisk(diskimage::DiskImage& disk, int k, DiskSurvey* out) {
   out->slots = 0;
   out->strayRecords = 0;
   out->fileCount = 0;
@@ -95,10 +96,10 @@ bool SurveyDisk(DiskImage& disk, int k, DiskSurvey* out) {
   if (!disk.Select(k)) return false;
   SummarizeImage(disk, k, &out->image);
   if (out->image.medium == nullptr) return true;
-  const MediaGeometry& g = *out->image.medium;
+  const tool::MediaGeometry& g = *out->image.medium;
   disk.SetSectorRange(1, g.sectorsPerTrack);
-  ReadDirectory(disk, g, out->directory);
-  LoadDisk(disk, g, out->data, out->requests);
+  tool::ReadDirectory(disk, g, out->directory);
+  tool::LoadDisk(disk, g, out->data, out->requests);
 
   out->slots = g.tracks * g.sectorsPerTrack;
   const std::int64_t fileSize = disk.GetFileSize();
@@ -115,9 +116,11 @@ bool SurveyDisk(DiskImage& disk, int k, DiskSurvey* out) {
     out->directoryDamage.Add(p, g.sectorsPerTrack, out->sectors[p], out->requests[p].status);
   }
 
-  for (int i = 0; i < kMaxDirectoryEntries; ++i) {
+  for (int i = 0; i < tool::kMaxDirectoryEntries; ++i) {
     FileSurvey& file = out->files[i];
-    if (!DecodeDirectoryEntry(out->directory + i * kDirectoryEntryBytes, g, &file.entry)) break;
+    if (!tool::DecodeDirectoryEntry(out->directory + i * tool::kDirectoryEntryBytes, g,
+                                    &file.entry))
+      break;
     file.damage.count = 0;
     JudgeFile(i, g, out);
     out->fileCount = i + 1;

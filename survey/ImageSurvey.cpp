@@ -22,12 +22,13 @@ constexpr int kSampleTracks[] = {0, 1, 2, 3, 20, 21, 60, 61, 100, 101, 140, 141}
 // Returns the medium whose sector IDs most of the sampled records carry
 // (size code and sector number in its range); null when none do or the
 // two media get equal votes.
-const MediaGeometry* RecordMedium(DiskImage& disk) {
-  const MediaGeometry* media[2] = {FindMediaGeometry(k2DDByte), FindMediaGeometry(k2HDByte)};
+const tool::MediaGeometry* RecordMedium(diskimage::DiskImage& disk) {
+  const tool::MediaGeometry* media[2] = {tool::FindMediaGeometry(k2DDByte),
+                                         tool::FindMediaGeometry(k2HDByte)};
   int votes[2] = {0, 0};
-  d88::TrackRecord records[d88::kMaxTrackRecords];
+  diskimage::TrackRecord records[diskimage::kMaxTrackRecords];
   for (int track : kSampleTracks) {
-    const int count = disk.ReadTrackRecords(track, records, d88::kMaxTrackRecords);
+    const int count = disk.ReadTrackRecords(track, records, diskimage::kMaxTrackRecords);
     for (int i = 0; i < count; ++i) {
       for (int m = 0; m < 2; ++m) {
         const int r = records[i].id[2];
@@ -71,22 +72,22 @@ void DescribeStatus(std::uint8_t status, char (&text)[kStatusTextBytes]) {
   }
 }
 
-int CountImages(DiskImage& disk) {
+int CountImages(diskimage::DiskImage& disk) {
   const std::int64_t fileSize = disk.GetFileSize();
   for (int k = 0; k < disk.GetImageCount(); ++k) {
     if (!disk.Select(k)) return k;
     const std::uint32_t size = static_cast<std::uint32_t>(disk.GetImageSize());
-    if (size < d88::kImageHeaderSize || disk.GetImageOffset() + size > fileSize) return k + 1;
+    if (size < diskimage::kImageHeaderSize || disk.GetImageOffset() + size > fileSize) return k + 1;
   }
   return disk.GetImageCount();
 }
 
-const char* MediumName(const MediaGeometry& medium) {
+const char* MediumName(const tool::MediaGeometry& medium) {
   return medium.mediaType == k2DDByte ? "2DD" : "2HD";
 }
 
 // Fills summary from the current image of disk (image k).
-void SummarizeImage(DiskImage& disk, int k, ImageSummary* summary) {
+void SummarizeImage(diskimage::DiskImage& disk, int k, ImageSummary* summary) {
   std::memset(summary, 0, sizeof *summary);
   summary->index = k;
   // The reader's name is NUL-terminated within 17 bytes, as is this copy.
@@ -95,7 +96,7 @@ void SummarizeImage(DiskImage& disk, int k, ImageSummary* summary) {
   summary->size = static_cast<std::uint32_t>(disk.GetImageSize());
   const std::int64_t rest = disk.GetFileSize() - disk.GetImageOffset();
   const std::int64_t held = rest > 0 ? rest : 0;
-  summary->sizeFieldBroken = summary->size < d88::kImageHeaderSize;
+  summary->sizeFieldBroken = summary->size < diskimage::kImageHeaderSize;
   summary->cutShort = !summary->sizeFieldBroken && summary->size > held;
   summary->bytesInFile = summary->sizeFieldBroken || summary->cutShort ? held : summary->size;
   // The records overrule a size field that cannot hold an image; one
@@ -105,11 +106,11 @@ void SummarizeImage(DiskImage& disk, int k, ImageSummary* summary) {
   } else if (summary->size > INT32_MAX) {
     disk.SetTrackLimit(INT32_MAX);
   }
-  d88::TrackRecord first;
-  for (int t = 0; t < d88::kTrackCount; ++t) {
+  diskimage::TrackRecord first;
+  for (int t = 0; t < diskimage::kTrackCount; ++t) {
     if (disk.ReadTrackRecords(t, &first, 1) > 0) ++summary->tracksRecorded;
   }
-  const MediaGeometry* header = FindMediaGeometry(summary->mediaByte);
+  const tool::MediaGeometry* header = tool::FindMediaGeometry(summary->mediaByte);
   summary->recordMedium = RecordMedium(disk);
   // The records win over a byte that disagrees or names no medium; a disk
   // whose records say nothing keeps what its header says.

@@ -13,8 +13,6 @@
 #include "diskimage/DiskImage.h"
 #include "tool/Extraction.h"
 
-class DiskImage;
-
 namespace survey {
 
 // What became of one sector a disk of the medium should have, judged by
@@ -53,22 +51,22 @@ constexpr int kStatusTextBytes = 24;
 void DescribeStatus(std::uint8_t status, char (&text)[kStatusTextBytes]);
 
 // Returns "2DD" or "2HD".
-const char* MediumName(const MediaGeometry& medium);
+const char* MediumName(const tool::MediaGeometry& medium);
 
 // One image of the container, as its header and a sample of its records
 // show it.
 struct ImageSummary {
-  int index;                          // position in the container, from 0
-  char name[d88::kNameSize + 1];      // header name bytes, NUL-terminated
-  int mediaByte;                      // header byte 27, 0-255
-  std::uint32_t size;                 // header size field
-  std::int64_t bytesInFile;           // bytes of the image the file holds
-  bool sizeFieldBroken;               // size below a header: taken to run to the end of the file
-  bool cutShort;                      // the size field reaches past the end of the file
-  int tracksRecorded;                 // tracks with at least one readable record
-  const MediaGeometry* medium;        // the medium in use; null when unknown
-  const MediaGeometry* recordMedium;  // what the records show; null when they say nothing
-  bool mediumFromRecords;             // the records overrule a header byte that disagrees
+  int index;                            // position in the container, from 0
+  char name[diskimage::kNameSize + 1];  // header name bytes, NUL-terminated
+  int mediaByte;                        // header byte 27, 0-255
+  std::uint32_t size;                   // header size field
+  std::int64_t bytesInFile;             // bytes of the image the file holds
+  bool sizeFieldBroken;                 // size below a header: taken to run to the end of the file
+  bool cutShort;                        // the size field reaches past the end of the file
+  int tracksRecorded;                   // tracks with at least one readable record
+  const tool::MediaGeometry* medium;    // the medium in use; null when unknown
+  const tool::MediaGeometry* recordMedium;  // what the records show; null when they say nothing
+  bool mediumFromRecords;                   // the records overrule a header byte that disagrees
 };
 
 // A sector that spoils a file, by its place on the disk.
@@ -94,11 +92,11 @@ struct DamageList {
 
 // One directory entry and what its data is made of.
 struct FileSurvey {
-  DirectoryEntry entry;  // decoded as the tool decodes it
-  DataRange range;       // the bytes of the disk buffer it gets
-  DamageList damage;     // covered sectors that spoil its data
-  bool cutOff;           // gets fewer bytes than its size says
-  bool beyondDisk;       // covers zeros past the disk's own area
+  tool::DirectoryEntry entry;  // decoded as the tool decodes it
+  tool::DataRange range;       // the bytes of the disk buffer it gets
+  DamageList damage;           // covered sectors that spoil its data
+  bool cutOff;                 // gets fewer bytes than its size says
+  bool beyondDisk;             // covers zeros past the disk's own area
 
   // True when the file holds exactly the recorded sectors' bytes.
   bool Intact() const { return damage.count == 0 && !cutOff && !beyondDisk; }
@@ -114,7 +112,7 @@ struct StrayRecord {
 constexpr int kListedStrays = 32;
 
 // The most sector slots: every sector of the largest medium.
-constexpr int kSlots = kMostDiskSectors;
+constexpr int kSlots = tool::kMostDiskSectors;
 
 // Owners of a slot that no file covers.
 constexpr std::int16_t kNoOwner = -1;         // nothing reads it
@@ -131,10 +129,10 @@ struct DiskSurvey {
   int strayRecords;                   // records not belonging on their track
   StrayRecord strays[kListedStrays];  // the first of them
   int fileCount;                      // directory entries before the end mark
-  FileSurvey files[kMaxDirectoryEntries];         // files[0 .. fileCount)
-  std::uint8_t directory[kDirectoryBufferBytes];  // the directory as read
-  std::uint8_t data[kLargestDiskBytes];           // the disk as loaded, zero where unread
-  SectorRequest requests[kSlots];                 // the load's requests, results and record facts
+  FileSurvey files[tool::kMaxDirectoryEntries];         // files[0 .. fileCount)
+  std::uint8_t directory[tool::kDirectoryBufferBytes];  // the directory as read
+  std::uint8_t data[tool::kLargestDiskBytes];           // the disk as loaded, zero where unread
+  diskimage::SectorRequest requests[kSlots];  // the load's requests, results and record facts
 };
 
 // Counts over the disks of a container.
@@ -154,18 +152,18 @@ struct Tally {
 // Returns the number of images of disk's open container: those the reader
 // indexed, up to and with the first whose size field is below a header or
 // reaches past the end of the file, as no image can follow that one.
-int CountImages(DiskImage& disk);
+int CountImages(diskimage::DiskImage& disk);
 
 // Fills summary from disk's current image, which is image k, and lets the
 // reader use the tracks wherever the file holds them when the size field
 // is below a header or above 2^31.
-void SummarizeImage(DiskImage& disk, int k, ImageSummary* summary);
+void SummarizeImage(diskimage::DiskImage& disk, int k, ImageSummary* summary);
 
 // Surveys image k (below CountImages) of disk's open container into out (k
 // made current), loading the disk the way the extraction tool does.
 // Returns false when the reader has no image k; with an unknown medium
 // only out->image is filled (slots and files 0).
-bool SurveyDisk(DiskImage& disk, int k, DiskSurvey* out);
+bool SurveyDisk(diskimage::DiskImage& disk, int k, DiskSurvey* out);
 
 }  // namespace survey
 

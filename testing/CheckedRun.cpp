@@ -19,7 +19,7 @@ namespace d88check {
 namespace {
 
 // The reader of every run; closed again after each.
-DiskImage disk;
+diskimage::DiskImage disk;
 
 // The entries of dir by the names the directory entries spell: on Windows
 // the tool creates files by their names decoded from code page 932, so
@@ -88,17 +88,17 @@ RunReport Sandbox::Run(const std::uint8_t* data, std::size_t size, bool readFile
   const fs::path home = fs::current_path();
   fs::current_path(out_);
   const char* const argv[] = {"d88extract", container_.c_str(), nullptr};
-  r.status = RunTool(disk, 2, argv, Console{outStream_, errStream_});
+  r.status = tool::RunTool(disk, 2, argv, tool::Console{outStream_, errStream_});
   disk.Open(nullptr);
   fs::current_path(home);
   r.out = Drain(outStream_);
   r.err = Drain(errStream_);
-  const bool beforeMedium = r.err == msg::kCannotOpen || r.err == msg::kWrongMedium;
+  const bool beforeMedium = r.err == tool::msg::kCannotOpen || r.err == tool::msg::kWrongMedium;
   const bool mediaLine =
       r.out.rfind("MEDIA TYPE=2DD\n", 0) == 0 || r.out.rfind("MEDIA TYPE=2HD\n", 0) == 0;
-  if (r.status != (r.err.empty() ? kExitSuccess : kExitFailure))
+  if (r.status != (r.err.empty() ? tool::kExitSuccess : tool::kExitFailure))
     r.fault += "status " + std::to_string(r.status);
-  if (!r.err.empty() && !beforeMedium && r.err != msg::kWriteFailed)
+  if (!r.err.empty() && !beforeMedium && r.err != tool::msg::kWriteFailed)
     r.fault += "not one failure message: " + r.err;
   if (beforeMedium == mediaLine) r.fault += "unexpected output: " + r.out;
   for (const auto& [name, path] : Entries(out_)) {
@@ -109,7 +109,7 @@ RunReport Sandbox::Run(const std::uint8_t* data, std::size_t size, bool readFile
     if (made && r.out.find(line) == std::string::npos) r.fault += "a file not listed: " + name;
     if (made && !fs::is_regular_file(fs::symlink_status(path)))
       r.fault += "not a plain file: " + name;
-    if (made && fs::file_size(path) > static_cast<std::uintmax_t>(kLargestDiskBytes))
+    if (made && fs::file_size(path) > static_cast<std::uintmax_t>(tool::kLargestDiskBytes))
       r.fault += "too large: " + name;
     r.files[name] = made && readFiles ? d88test::ReadFileBytes(path) : Bytes();
     fs::remove_all(path);
@@ -126,11 +126,11 @@ namespace {
 // IDs, those of the next track, one that the track lacks and one that no
 // record can carry.
 std::string CheckTracks() {
-  static std::vector<SectorRequest> requests, answers;
+  static std::vector<diskimage::SectorRequest> requests, answers;
   static Bytes single, batch;
   requests.clear();
   std::uint8_t ids[4 * 8 + 3];  // not a whole number of IDs
-  for (int t = -1; t <= d88::kTrackCount; ++t) {
+  for (int t = -1; t <= diskimage::kTrackCount; ++t) {
     const int listed = disk.ReadTrackIds(t, ids, sizeof ids);
     if (listed < 0 || listed > 4 * 8 || listed % 4 != 0)
       return "ReadTrackIds gave " + std::to_string(listed);
@@ -152,7 +152,7 @@ std::string CheckTracks() {
   batch = single;
   for (std::size_t i = 0, at = 0; i < requests.size();
        at += static_cast<std::size_t>(requests[i++].maxLength)) {
-    SectorRequest& q = requests[i];
+    diskimage::SectorRequest& q = requests[i];
     q.result = disk.ReadSector(q.track, q.c, q.h, q.r, q.n, single.data() + at, q.maxLength);
     if (q.result < 0 || q.result > q.maxLength)
       return "ReadSector gave " + std::to_string(q.result);
@@ -173,13 +173,13 @@ std::string CheckReader(const std::string& path) {
   if (!disk.Open(path.c_str())) return "the reader cannot open the container";
   const int images = disk.GetImageCount();
   std::string fault =
-      images < 0 || images > d88::kMaxImages ? "image count " + std::to_string(images) : "";
+      images < 0 || images > diskimage::kMaxImages ? "image count " + std::to_string(images) : "";
   for (int k = -1; k <= images && fault.empty(); ++k) {
     const bool selected = disk.Select(k);
     const int type = disk.GetMediaType();
     if (selected != (k >= 0 && k < images) || (selected ? type < 0 || type > 255 : type != -1))
       fault = "Select(" + std::to_string(k) + ")";
-    if (std::strlen(disk.GetName()) > static_cast<std::size_t>(d88::kNameSize))
+    if (std::strlen(disk.GetName()) > static_cast<std::size_t>(diskimage::kNameSize))
       fault = "a name of more than 16 bytes";
     if (fault.empty() && selected && (k == 0 || k == images - 1)) fault = CheckTracks();
   }

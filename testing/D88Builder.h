@@ -90,9 +90,9 @@ inline Bytes Concat(const std::vector<Bytes>& parts) {
 
 // The two media, as the tool's own table has them; test expectations
 // spell out what they must look like on the streams.
-using Medium = MediaGeometry;
-inline const Medium& k2DD = *FindMediaGeometry(0x10);
-inline const Medium& k2HD = *FindMediaGeometry(0x20);
+using Medium = tool::MediaGeometry;
+inline const Medium& k2DD = *tool::FindMediaGeometry(0x10);
+inline const Medium& k2HD = *tool::FindMediaGeometry(0x20);
 
 // Returns the 10 bytes of a directory entry; name is padded with spaces
 // to 4 bytes (or cut to 4).

@@ -42,7 +42,7 @@ TEST(Damage, EveryCutReadsAsTheDataItStillHolds) {
     const d88check::RunReport r = sandbox.Run(full.data(), cut, true);
     const d88check::RunReport z =
         cut < kHeader ? r : sandbox.Run(zeroed.data(), zeroed.size(), true);
-    ASSERT_TRUE(r.fault.empty() && r.err == (cut < kHeader ? msg::kWrongMedium : "") &&
+    ASSERT_TRUE(r.fault.empty() && r.err == (cut < kHeader ? tool::msg::kWrongMedium : "") &&
                 r.out == z.out && r.files == z.files)
         << "cut at " << cut << ": " << r.fault << r.err << r.out;
   }

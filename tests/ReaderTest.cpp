@@ -25,7 +25,7 @@ class ReaderTest : public ::testing::Test {
   }
 
   d88check::Sandbox box;
-  DiskImage disk;
+  diskimage::DiskImage disk;
 };
 
 // Track 0 of image 1 (rows: track, R, N, bytes asked, result, first byte);
@@ -111,13 +111,13 @@ TEST_F(ReaderTest, ReadSectorsStepsAcrossTracks) {
 // The window, read at both ends of the file, then at random positions and
 // lengths around its edges (the last read) and across them.
 TEST_F(ReaderTest, TheWindowReadsTheFileAcrossItsEdges) {
-  constexpr std::int64_t kWindow = d88::ReadWindow::kSize;
+  constexpr std::int64_t kWindow = diskimage::ReadWindow::kSize;
   const Bytes file = PatternBytes(static_cast<std::size_t>(5 * kWindow + 1234), 11);
   const std::int64_t size = static_cast<std::int64_t>(file.size()),
                      fixed[] = {size - 1, 0, size - 1, size, -1};
   ASSERT_TRUE(WriteFileBytes(box.ContainerPath(), file));
   std::FILE* stream = std::fopen(box.ContainerPath().c_str(), "rb");
-  auto window = std::make_unique<d88::ReadWindow>();
+  auto window = std::make_unique<diskimage::ReadWindow>();
   std::mt19937_64 rng(3);
   for (std::int64_t i = 0, at = 0; i < 3000; ++i) {
     const std::int64_t near = at + static_cast<std::int64_t>(rng() % (2 * kWindow)) - kWindow;
@@ -204,7 +204,7 @@ TEST_F(ReaderTest, ALongSharedRunIsReadAFewTimesAtMost) {
         << step;
     Load(container);
     std::uint8_t single = 0, batched = 0;
-    SectorRequest request{0, 0, 0, 9, 1, &batched, 1, 0};
+    diskimage::SectorRequest request{0, 0, 0, 9, 1, &batched, 1, 0};
     disk.ReadSectorBatch(&request, 1);
     EXPECT_EQ(disk.ReadSector(0, 0, 0, 9, 1, &single, 1) * single + request.result * batched,
               2 * 0x99);

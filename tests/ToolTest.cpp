@@ -50,7 +50,7 @@ TEST(Tool, IdentifiesTheMediumOfTheFirstImage) {
            {HeaderOnly(0x20), hd},
            {Concat({HeaderOnly(0x10), HeaderOnly(0x20)}), dd},
            {Concat({HeaderOnly(0x00), HeaderOnly(0x20)}), ""}}) {
-    Check(container, out, out.empty() ? msg::kWrongMedium : "", {});
+    Check(container, out, out.empty() ? tool::msg::kWrongMedium : "", {});
   }
 }
 
@@ -201,7 +201,7 @@ TEST(Tool, NamesThatCannotBeCreatedEndTheRun) {
                }),
           "MEDIA TYPE=2HD\nOK   TRK=00 SEC=04 SIZE=2\n" + std::string(line) +
               (refused ? "" : "~    TRK=00 SEC=06 SIZE=4\n"),
-          refused ? msg::kWriteFailed : "", files,
+          refused ? tool::msg::kWriteFailed : "", files,
           [](const std::string& out) { std::filesystem::create_directory(out + "/SUB"); });
   }
 }
@@ -211,7 +211,7 @@ TEST(Tool, NamesThatCannotBeCreatedEndTheRun) {
 TEST(Tool, WindowsNamesOfPlainFiles) {
   for (const wchar_t* name : {L"ABCD", L"\u30a2\u30a4", L"\u8868", L"a.b", L".ab", L"CONX", L"NULL",
                               L"COM0", L"LPT", L"COMA", L"XCON", L"\uff23\uff2f\uff2e", L"A\x7f"}) {
-    EXPECT_TRUE(IsPlainWindowsName(name)) << testing::PrintToString(std::wstring(name));
+    EXPECT_TRUE(tool::IsPlainWindowsName(name)) << testing::PrintToString(std::wstring(name));
   }
   for (const wchar_t* name :
        {L"",     L".",         L"..",        L"AB.",         L"AB ",     L"CON",    L"con",
@@ -219,7 +219,7 @@ TEST(Tool, WindowsNamesOfPlainFiles) {
         L"com9", L"COM\u00b9", L"COM\u00b2", L"LPT\u00b3.x", L"LPT1",    L"Lpt9",   L"C:AB",
         L"A\\B", L"A/B",       L"A<",        L"A>",          L"A\"",     L"A|",     L"A?",
         L"A*",   L"A\x01",     L"\x1f",      L"A\tB"}) {
-    EXPECT_FALSE(IsPlainWindowsName(name)) << testing::PrintToString(std::wstring(name));
+    EXPECT_FALSE(tool::IsPlainWindowsName(name)) << testing::PrintToString(std::wstring(name));
   }
 }
 
@@ -231,7 +231,7 @@ TEST(Tool, AnOutputNameThatIsALinkIsRefused) {
   const std::string target = elsewhere.WorkDir() + "/target";
   ASSERT_TRUE(WriteFileBytes(target, Text("mine")));
   Check(Disk(k2HD, {{"LINK", Text("link")}, {"MORE", {}}}),
-        "MEDIA TYPE=2HD\nLINK TRK=00 SEC=04 SIZE=4\n", msg::kWriteFailed, {{"LINK", {}}},
+        "MEDIA TYPE=2HD\nLINK TRK=00 SEC=04 SIZE=4\n", tool::msg::kWriteFailed, {{"LINK", {}}},
         [&](const std::string& out) { std::filesystem::create_symlink(target, out + "/LINK"); });
   EXPECT_EQ(ReadFileBytes(target), Text("mine"));
 }
@@ -255,8 +255,8 @@ TEST(Tool, AsAProcess) {
   };
   std::vector<Row> rows = {{"", "", usage},
                            {"disk.d88 disk.d88", "", usage},
-                           {"nothing.d88", "", msg::kCannotOpen},
-                           {".", "", msg::kCannotOpen},
+                           {"nothing.d88", "", tool::msg::kCannotOpen},
+                           {".", "", tool::msg::kCannotOpen},
                            {"disk.d88", listing + big + "1030\n", ""}};
   if (!kWindows) {
     // The shell's limit is in blocks of 512 bytes; the signal it would send
@@ -264,10 +264,10 @@ TEST(Tool, AsAProcess) {
     // written at exit, would break the limit too.
     for (const std::size_t size : {5000u, 1030u}) {
       if (kCoverageBuild) break;
-      rows.push_back({"disk.d88", listing + big + std::to_string(size) + "\n", msg::kWriteFailed,
-                      "trap '' XFSZ; ulimit -f 2; ", "out", size});
+      rows.push_back({"disk.d88", listing + big + std::to_string(size) + "\n",
+                      tool::msg::kWriteFailed, "trap '' XFSZ; ulimit -f 2; ", "out", size});
     }
-    rows.push_back({"disk.d88", "", msg::kWriteFailed, "", "/dev/full"});
+    rows.push_back({"disk.d88", "", tool::msg::kWriteFailed, "", "/dev/full"});
   }
   for (Row& row : rows) {
     d88check::Sandbox box;

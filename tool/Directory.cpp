@@ -1,6 +1,8 @@
 #include "diskimage/D88Format.h"
 #include "tool/Extraction.h"
 
+namespace tool {
+
 bool DecodeDirectoryEntry(const std::uint8_t* bytes, const MediaGeometry& geometry,
                           DirectoryEntry* entry) {
   if (bytes[0] == 0) return false;
@@ -10,10 +12,10 @@ bool DecodeDirectoryEntry(const std::uint8_t* bytes, const MediaGeometry& geomet
     ++length;
   }
   entry->name[length] = '\0';
-  const std::int32_t location = d88::LoadLE16(bytes + kEntryLocationOffset);
+  const std::int32_t location = diskimage::LoadLE16(bytes + kEntryLocationOffset);
   entry->track = location >> geometry.locationShift;
   entry->sector = (location & geometry.locationMask) + 1;
-  entry->size = d88::LoadLE32(bytes + kEntrySizeOffset);
+  entry->size = diskimage::LoadLE32(bytes + kEntrySizeOffset);
   return true;
 }
 
@@ -27,3 +29,5 @@ DataRange EntryDataRange(const DirectoryEntry& entry, const MediaGeometry& geome
   const std::int64_t clipped = end < imageBytes ? end : imageBytes;
   return {static_cast<std::int32_t>(start), static_cast<std::int32_t>(clipped - start)};
 }
+
+}  // namespace tool

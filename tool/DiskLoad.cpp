@@ -4,15 +4,18 @@
 #include "diskimage/DiskImage.h"
 #include "tool/Extraction.h"
 
-void ReadDirectory(DiskImage& disk, const MediaGeometry& geometry, std::uint8_t* directory) {
+namespace tool {
+
+void ReadDirectory(diskimage::DiskImage& disk, const MediaGeometry& geometry,
+                   std::uint8_t* directory) {
   std::memset(directory, 0, kDirectoryBufferBytes);
   // A missing or short directory sector ends the read; the rest stays zero.
   disk.ReadSectors(0, 0, 0, geometry.directorySector, geometry.sizeCode, directory,
                    geometry.directoryBytes);
 }
 
-void LoadDisk(DiskImage& disk, const MediaGeometry& geometry, std::uint8_t* image,
-              SectorRequest* requests) {
+void LoadDisk(diskimage::DiskImage& disk, const MediaGeometry& geometry, std::uint8_t* image,
+              diskimage::SectorRequest* requests) {
   std::memset(image, 0, kLargestDiskBytes);
   const int sectors = geometry.tracks * geometry.sectorsPerTrack;
   for (int p = 0; p < sectors; ++p) {
@@ -20,7 +23,7 @@ void LoadDisk(DiskImage& disk, const MediaGeometry& geometry, std::uint8_t* imag
     // cylinder and head the track index carries.
     const int t = p / geometry.sectorsPerTrack;
     const int r = p % geometry.sectorsPerTrack + 1;
-    requests[p] = SectorRequest{
+    requests[p] = diskimage::SectorRequest{
         t,
         t >> 1,
         t & 1,
@@ -33,3 +36,5 @@ void LoadDisk(DiskImage& disk, const MediaGeometry& geometry, std::uint8_t* imag
   // Unread sectors stay zero.
   disk.ReadSectorBatch(requests, sectors);
 }
+
+}  // namespace tool

@@ -25,6 +25,8 @@
 
 #include "diskimage/DiskImage.h"
 
+namespace tool {
+
 // --- Media ---------------------------------------------------------------
 
 struct MediaGeometry {
@@ -93,14 +95,15 @@ DataRange EntryDataRange(const DirectoryEntry& entry, const MediaGeometry& geome
 // sectors of disk's current image into it; a missing or short directory
 // sector ends the read and leaves the rest zero.  The sector range must be
 // set to the medium's.
-void ReadDirectory(DiskImage& disk, const MediaGeometry& geometry, std::uint8_t* directory);
+void ReadDirectory(diskimage::DiskImage& disk, const MediaGeometry& geometry,
+                   std::uint8_t* directory);
 
 // Zero-fills image (kLargestDiskBytes) and loads every sector of the disk
 // into its slot, ((track x sectors per track) + sector - 1) x sector bytes,
 // through requests (kMostDiskSectors).  Afterwards requests[p] says what
 // slot p received and from which record: result 0 for a missing sector.
-void LoadDisk(DiskImage& disk, const MediaGeometry& geometry, std::uint8_t* image,
-              SectorRequest* requests);
+void LoadDisk(diskimage::DiskImage& disk, const MediaGeometry& geometry, std::uint8_t* image,
+              diskimage::SectorRequest* requests);
 
 // --- Writing files -------------------------------------------------------
 
@@ -148,5 +151,7 @@ struct ListingOutcome {
 // that cannot be written, which it reports.
 ListingOutcome ListAndWriteFiles(const std::uint8_t* directory, const std::uint8_t* image,
                                  const MediaGeometry& geometry, EntryListing& listing);
+
+}  // namespace tool
 
 #endif

@@ -1,5 +1,7 @@
 #include "tool/Extraction.h"
 
+namespace tool {
+
 ListingOutcome ListAndWriteFiles(const std::uint8_t* directory, const std::uint8_t* image,
                                  const MediaGeometry& geometry, EntryListing& listing) {
   ListingOutcome outcome{0, -1};
@@ -16,3 +18,5 @@ ListingOutcome ListAndWriteFiles(const std::uint8_t* directory, const std::uint8
   }
   return outcome;
 }
+
+}  // namespace tool

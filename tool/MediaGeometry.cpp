@@ -1,5 +1,7 @@
 #include "tool/Extraction.h"
 
+namespace tool {
+
 namespace {
 
 constexpr MediaGeometry kMedia[] = {
@@ -27,3 +29,5 @@ const MediaGeometry* FindMediaGeometry(int mediaType) {
   }
   return nullptr;
 }
+
+}  // namespace tool

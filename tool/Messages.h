@@ -3,7 +3,7 @@
 #ifndef D88EXTRACT_TOOL_MESSAGES_H
 #define D88EXTRACT_TOOL_MESSAGES_H
 
-namespace msg {
+namespace tool::msg {
 
 // Usage line; %s is the program's invocation name.
 constexpr char kUsage[] = "Usage: %s image\n";
@@ -30,6 +30,6 @@ static_assert(sizeof kCannotOpen - 1 == 30, "30 bytes in Shift_JIS");
 static_assert(sizeof kWrongMedium - 1 == 24, "24 bytes in Shift_JIS");
 static_assert(sizeof kWriteFailed - 1 == 24, "24 bytes in Shift_JIS");
 
-}  // namespace msg
+}  // namespace tool::msg
 
 #endif

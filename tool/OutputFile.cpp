@@ -17,6 +17,8 @@
 #include <unistd.h>
 #endif
 
+namespace tool {
+
 bool IsSafeOutputName(const char* name) {
   if (name[0] == '\0' || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
     return false;
@@ -120,3 +122,5 @@ bool WriteOutputFile(const char* name, const std::uint8_t* data, int size) {
   const bool closed = std::fclose(out) == 0;
   return written && closed;
 }
+
+}  // namespace tool

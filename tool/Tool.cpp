@@ -5,6 +5,8 @@
 #include "tool/Extraction.h"
 #include "tool/Messages.h"
 
+namespace tool {
+
 namespace {
 
 // The name shown in the usage line when the system passes no argv[0].
@@ -18,7 +20,7 @@ std::uint8_t directoryBuffer[kDirectoryBufferBytes];
 std::uint8_t imageBuffer[kLargestDiskBytes];
 
 // One request per sector slot of the image buffer.
-SectorRequest loadRequests[kMostDiskSectors];
+diskimage::SectorRequest loadRequests[kMostDiskSectors];
 
 // The listing lines, the name bytes as they stand.
 class ToolListing final : public EntryListing {
@@ -38,7 +40,7 @@ class ToolListing final : public EntryListing {
 // written and the listing flushed; 1, after the write-failure message, at
 // the first file that cannot be written or when console.out cannot take
 // the listing.
-int ExtractDisk(DiskImage& disk, const MediaGeometry& geometry, const Console& console) {
+int ExtractDisk(diskimage::DiskImage& disk, const MediaGeometry& geometry, const Console& console) {
   ReadDirectory(disk, geometry, directoryBuffer);
   // Unread sectors stay zero: the results need no checking.
   LoadDisk(disk, geometry, imageBuffer, loadRequests);
@@ -55,7 +57,7 @@ int ExtractDisk(DiskImage& disk, const MediaGeometry& geometry, const Console& c
 
 }  // namespace
 
-int RunTool(DiskImage& disk, int argc, const char* const* argv, const Console& console) {
+int RunTool(diskimage::DiskImage& disk, int argc, const char* const* argv, const Console& console) {
   if (argc != 2) {
     const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : kDefaultProgramName;
     std::fprintf(console.err, msg::kUsage, program);
@@ -76,3 +78,5 @@ int RunTool(DiskImage& disk, int argc, const char* const* argv, const Console& c
   disk.SetSectorRange(1, geometry->sectorsPerTrack);
   return ExtractDisk(disk, *geometry, console);
 }
+
+}  // namespace tool

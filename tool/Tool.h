@@ -4,7 +4,9 @@
 
 #include <cstdio>
 
-class DiskImage;
+#include "diskimage/DiskImage.h"
+
+namespace tool {
 
 // Where the run's text goes: the process's standard streams, or a test's.
 struct Console {
@@ -21,6 +23,8 @@ constexpr int kExitFailure = 1;
 // when the directory scan ends with every file written, 1 after writing
 // one failure message to console.err.  The container is left open; the
 // owner of disk closes it.
-int RunTool(DiskImage& disk, int argc, const char* const* argv, const Console& console);
+int RunTool(diskimage::DiskImage& disk, int argc, const char* const* argv, const Console& console);
+
+}  // namespace tool
 
 #endif

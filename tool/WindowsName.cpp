@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cwchar>
 
+namespace tool {
+
 namespace {
 
 constexpr wchar_t kPathCharacters[] = L"<>:\"/\\|?*";
@@ -51,3 +53,5 @@ bool IsPlainWindowsName(const wchar_t* name) {
   if (length == 0 || name[length - 1] == L'.' || name[length - 1] == L' ') return false;
   return !IsDeviceName(name);
 }
+
+}  // namespace tool

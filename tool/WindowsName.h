@@ -2,6 +2,8 @@
 #ifndef D88EXTRACT_TOOL_WINDOWSNAME_H
 #define D88EXTRACT_TOOL_WINDOWSNAME_H
 
+namespace tool {
+
 // Returns true when name (NUL-terminated) names a plain file in the
 // working directory on Windows.  False for an empty name; for one holding
 // any of < > : " / \ | ? * (paths, drives, streams, wildcards) or a control
@@ -11,5 +13,7 @@
 // alone or before a dot ("NUL.", "con.txt"), which opens the device and
 // not a file.
 bool IsPlainWindowsName(const wchar_t* name);
+
+}  // namespace tool
 
 #endif

@@ -6,6 +6,8 @@
 
 // The tool's one reader; its destruction at exit closes the container, so
 // every way out of main leaves the file closed.
-static DiskImage disk;
+static diskimage::DiskImage disk;
 
-int main(int argc, char** argv) { return RunTool(disk, argc, argv, Console{stdout, stderr}); }
+int main(int argc, char** argv) {
+  return tool::RunTool(disk, argc, argv, tool::Console{stdout, stderr});
+}

@@ -8,7 +8,7 @@ namespace views {
 
 namespace {
 
-void WriteMedium(JsonWriter& json, const char* key, const MediaGeometry* medium) {
+void WriteMedium(JsonWriter& json, const char* key, const tool::MediaGeometry* medium) {
   if (medium == nullptr) {
     json.Null(key);
   } else {

@@ -74,7 +74,7 @@ char FileLetter(int index) {
 }
 
 void PrintMap(output::Sink& out, const survey::DiskSurvey& disk, bool colour) {
-  const MediaGeometry& g = *disk.image.medium;
+  const tool::MediaGeometry& g = *disk.image.medium;
   char name[output::kNameTextBytes];
   output::DecodeName(disk.image.name, std::strlen(disk.image.name), name, sizeof name,
                      output::Controls::kEscape);
@@ -111,7 +111,7 @@ void PrintMap(output::Sink& out, const survey::DiskSurvey& disk, bool colour) {
 }
 
 void WriteMapJson(JsonWriter& json, const survey::DiskSurvey& disk) {
-  const MediaGeometry& g = *disk.image.medium;
+  const tool::MediaGeometry& g = *disk.image.medium;
   json.Begin(nullptr, '{');
   json.Int("index", disk.image.index);
   json.String("medium", survey::MediumName(g));
@@ -136,7 +136,7 @@ void WriteMapJson(JsonWriter& json, const survey::DiskSurvey& disk) {
       json.Begin(nullptr, '[');
       json.Int(nullptr, disk.owner[slot]);
       json.String(nullptr, survey::SectorStateName(disk.sectors[slot]));
-      const SectorRequest& record = disk.requests[slot];
+      const diskimage::SectorRequest& record = disk.requests[slot];
       json.Int(nullptr, record.status);
       json.Int(nullptr, record.density);
       json.Int(nullptr, record.deletedMark);

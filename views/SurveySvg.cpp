@@ -96,7 +96,7 @@ void WriteCell(output::Sink& out, const survey::DiskSurvey& disk, int t, int r) 
   }
   out.Printf("\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\"><title>TRK=%02x SEC=%02x %s", x, y,
              kCellWidth, kCellHeight, t, r + 1, survey::SectorStateName(disk.sectors[slot]));
-  const SectorRequest& record = disk.requests[slot];
+  const diskimage::SectorRequest& record = disk.requests[slot];
   if (disk.sectors[slot] == survey::SectorState::kBadStatus) {
     char error[survey::kStatusTextBytes];
     survey::DescribeStatus(record.status, error);
@@ -119,7 +119,7 @@ void WriteCell(output::Sink& out, const survey::DiskSurvey& disk, int t, int r) 
 }  // namespace
 
 void WriteMapSvg(output::Sink& out, const survey::DiskSurvey& disk) {
-  const MediaGeometry& g = *disk.image.medium;
+  const tool::MediaGeometry& g = *disk.image.medium;
   const int gridWidth = g.tracks * kCellWidth;
   const int perRow = gridWidth / kLegendItemWidth > 0 ? gridWidth / kLegendItemWidth : 1;
   const int legendTop = kTop + g.sectorsPerTrack * kCellHeight + 16;

@@ -90,7 +90,7 @@ void PrintDirectoryDamage(output::Sink& out, const survey::DiskSurvey& disk) {
   out.Puts(", entries may be lost\n");
 }
 
-void PrintListingLine(output::Sink& out, const DirectoryEntry& entry) {
+void PrintListingLine(output::Sink& out, const tool::DirectoryEntry& entry) {
   char name[output::kNameTextBytes];
   output::EscapeControls(entry.name, name, sizeof name);
   out.Printf(kListingLine, name, entry.track, entry.sector, entry.size);

@@ -28,7 +28,7 @@ void PrintCutShort(output::Sink& out, const survey::ImageSummary& image, bool wa
 void PrintDirectoryDamage(output::Sink& out, const survey::DiskSurvey& disk);
 
 // Writes the extraction tool's listing line of entry, with its newline.
-void PrintListingLine(output::Sink& out, const DirectoryEntry& entry);
+void PrintListingLine(output::Sink& out, const tool::DirectoryEntry& entry);
 
 // Writes the listing line of file followed by its state in words.
 void PrintListedFile(output::Sink& out, const survey::FileSurvey& file);

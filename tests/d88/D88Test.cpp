@@ -150,11 +150,12 @@ D88Run RunD88With(std::vector<std::string> args, const Bytes& container, const S
     argv.push_back(a.c_str());
   }
   const auto cwd = std::filesystem::current_path();
-  DiskImage disk;
+  diskimage::DiskImage disk;
   std::FILE* out = fullOut != nullptr ? fullOut : std::tmpfile();
   std::FILE* err = fullErr != nullptr ? fullErr : std::tmpfile();
   errno = 0;  // as in a fresh process, so that no reason is left over
-  const int status = RunD88(disk, static_cast<int>(argv.size()), argv.data(), Console{out, err});
+  const int status =
+      d88::RunD88(disk, static_cast<int>(argv.size()), argv.data(), d88::Console{out, err});
   std::filesystem::current_path(cwd);
   return D88Run{status, fullOut != nullptr ? (std::fclose(out), "") : ReadBack(out),
                 fullErr != nullptr ? (std::fclose(err), "") : ReadBack(err)};
