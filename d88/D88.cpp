@@ -206,10 +206,10 @@ int Extract(diskimage::DiskImage& disk, const Options& options, Sinks& console) 
   console.out.Puts(image.medium->mediaLine);
   ExtractListing listing(console.out);
   errno = 0;
-  const tool::ListingOutcome outcome =
+  const int failedEntry =
       tool::ListAndWriteFiles(diskSurvey.directory, diskSurvey.data, *image.medium, listing);
-  if (outcome.failedEntry >= 0) {
-    const char* name = diskSurvey.files[outcome.failedEntry].entry.name;
+  if (failedEntry >= 0) {
+    const char* name = diskSurvey.files[failedEntry].entry.name;
     // The listing comes first also where both streams share one file.
     console.out.Flush();
     console.err.Puts("d88: cannot write the file \"");

@@ -14,12 +14,6 @@ void Sink::Check(bool written) {
   error_ = errno != 0 ? errno : EIO;
 }
 
-void Sink::Write(const char* bytes, std::size_t length) {
-  if (lost_ || length == 0) return;
-  errno = 0;
-  Check(std::fwrite(bytes, 1, length, stream_) == length);
-}
-
 void Sink::Puts(const char* text) {
   if (lost_ || *text == '\0') return;
   errno = 0;

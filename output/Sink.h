@@ -26,7 +26,6 @@ class Sink {
   Sink& operator=(const Sink&) = delete;
 
   // Each writes its text unless an earlier write was lost.
-  void Write(const char* bytes, std::size_t length);
   void Puts(const char* text);
   void Putc(char c);
   void Printf(const char* format, ...) D88_PRINTF_LIKE(2, 3);

@@ -106,6 +106,10 @@ TEST_F(ReaderTest, ReadSectorsStepsAcrossTracks) {
   EXPECT_EQ(buffer[128 * 6 + 100], 0xEE);
   EXPECT_EQ(disk.ReadSectors(2, 1, 0, 3, 0, buffer.data(), 128 * 3),
             256);  // no track after the last
+  // A track may begin with another sector number: 3 and 4, then 2 of track 1.
+  disk.SetSectorRange(2, 4);
+  EXPECT_EQ(disk.ReadSectors(0, 0, 0, 3, 0, buffer.data(), 128 * 3), 128 * 3);
+  EXPECT_EQ((std::vector<int>{buffer[0], buffer[128], buffer[256]}), (std::vector<int>{2, 3, 5}));
 }
 
 // The window, read at both ends of the file, then at random positions and

@@ -138,19 +138,14 @@ class EntryListing {
   ~EntryListing() = default;
 };
 
-// How the loop ended.
-struct ListingOutcome {
-  int entries;      // entries listed, the end mark not counted
-  int failedEntry;  // the entry whose file could not be written, or -1
-};
-
 // For each entry of directory (decoded with geometry) up to its end mark:
 // listing.List(entry), then the entry's file, written from image (the
 // loaded disk, kLargestDiskBytes) into the working directory.  Data that
 // would lie beyond the buffer is cut off there.  Stops at the first file
-// that cannot be written, which it reports.
-ListingOutcome ListAndWriteFiles(const std::uint8_t* directory, const std::uint8_t* image,
-                                 const MediaGeometry& geometry, EntryListing& listing);
+// that cannot be written and returns that entry's index; -1 when the
+// directory ended with every file written.
+int ListAndWriteFiles(const std::uint8_t* directory, const std::uint8_t* image,
+                      const MediaGeometry& geometry, EntryListing& listing);
 
 }  // namespace tool
 

@@ -45,12 +45,12 @@ int ExtractDisk(diskimage::DiskImage& disk, const MediaGeometry& geometry, const
   // Unread sectors stay zero: the results need no checking.
   LoadDisk(disk, geometry, imageBuffer, loadRequests);
   ToolListing listing(console.out);
-  const ListingOutcome outcome = ListAndWriteFiles(directoryBuffer, imageBuffer, geometry, listing);
+  const int failedEntry = ListAndWriteFiles(directoryBuffer, imageBuffer, geometry, listing);
   // The listing comes first also where both streams share one file.  A
   // listing that never reached its reader (a full device) is output lost
   // like a file that could not be written, and fails the run the same way.
   const bool listed = std::fflush(console.out) == 0 && std::ferror(console.out) == 0;
-  if (outcome.failedEntry < 0 && listed) return kExitSuccess;
+  if (failedEntry < 0 && listed) return kExitSuccess;
   std::fputs(msg::kWriteFailed, console.err);
   return kExitFailure;
 }

@@ -39,7 +39,8 @@ Image ThreeFiles(const Medium& medium, bool damage) {
 
 // A 2DD disk of 100 tracks whose entries end at the disk's end, run past
 // it, end at or run past the buffer's end, have a negative size or lie on
-// a lost track; one is named with Shift_JIS bytes, the last undecodable.
+// a lost track and past it, or are empty; one is named with Shift_JIS
+// bytes, the last undecodable.
 Bytes OddEntries() {
   DiskBuilder disk(k2DD);
   disk.AddEntry(EntryBytes("END", disk.LocationOf(160 * 9 - 1), 512));
@@ -48,7 +49,8 @@ Bytes OddEntries() {
   disk.AddEntry(EntryBytes("CUT", 273 << 4, 5000));
   disk.AddEntry(EntryBytes("NEG", 0x30, -1));
   disk.AddEntry(EntryBytes("\x83\x65\xff", 0x30, 1));
-  disk.AddEntry(EntryBytes("GONE", 99 << 4, 8 * 512));
+  disk.AddEntry(EntryBytes("GONE", 99 << 4, 9 * 512));
+  disk.AddEntry(EntryBytes("NIL", 0x30, 0));
   Image image = disk.Build(99);
   image.tracks[159] = disk.Build().tracks[159];
   return image.Build();
@@ -282,7 +284,7 @@ TEST(D88, VerbsPrintWhatIsWrong) {
        "missing, "
        "TRK=63 SEC=04 missing, TRK=63 SEC=05 missing, TRK=63 SEC=06 missing, TRK=63 SEC=07 "
        "missing, "
-       "TRK=63 SEC=08 missing\n7 files in 1 image: 2 intact, 5 damaged\n",
+       "TRK=63 SEC=08 missing and 1 more\n8 files in 1 image: 3 intact, 5 damaged\n",
        ""},
       {"test statuses",
        {"test", "{C}"},
@@ -414,6 +416,7 @@ TEST(D88, JsonNamesTheFieldsAndDecodesNames) {
         "\"beyondDisk\": true", "\"damaged\": 5"}) {
     EXPECT_NE(r.out.find(line), std::string::npos) << line;
   }
+  EXPECT_EQ(Count(r.out, "{\"track\": "), 8u);  // GONE's first 8 of 9 lost sectors
   // Image 1 of each: a size field over 2^31, then one too small.
   for (const Bytes& second : {SizeField(ThreeFiles(k2HD, false).Build(), 0x80000100),
                               SizeField(ThreeFiles(k2HD, false).Build(), 5)}) {
