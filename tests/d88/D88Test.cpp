@@ -217,6 +217,9 @@ TEST(D88, VerbsPrintWhatIsWrong) {
   Image blank;
   blank.mediaType = 0;
   const std::string tblDamage = "damaged: TRK=00 SEC=06 missing, TRK=00 SEC=07 short";
+  const std::string sizeWarning =
+      "d88: image 0: size field 0 is smaller than an image header; taken to run to the end of "
+      "the file\n";
   const std::string extracted =
       "MEDIA TYPE=2HD\nREAD TRK=00 SEC=04 SIZE=9\nTBL  TRK=00 SEC=05 SIZE=4096\n"
       "LONG TRK=01 SEC=01 SIZE=12192\n";
@@ -333,15 +336,13 @@ TEST(D88, VerbsPrintWhatIsWrong) {
        Bytes(688, 0),
        0,
        "image 0 \"\": media byte 0x00, medium unknown, size 0, 0 tracks recorded\n",
-       "d88: image 0: size field 0 is smaller than an image header; taken to run to the end of "
-       "the file\n"},
+       sizeWarning},
       {"test size 0",
        {"test", "{C}"},
        SizeField(sound, 0),
        0,
        "3 files in 1 image: 3 intact, 0 damaged\n",
-       "d88: image 0: size field 0 is smaller than an image header; taken to run to the end of "
-       "the file\n"},
+       sizeWarning},
       {"list size over 2^31",
        {"list", "{C}"},
        SizeField(sound, 0x80000100),
@@ -518,39 +519,32 @@ TEST(D88, JsonWriterRefusesDeeperNesting) {
 // Output lost on a full device ends every verb with status 1 and the
 // system's reason; standard error lost ends it with status 1 too.
 TEST(D88, LostOutputFails) {
-  struct FullCase {
-    const char* what;
-    std::vector<std::string> args;
-    bool errFull;  // standard error on the full device, not standard output
-    std::string err;
-  };
   const std::string warning = "d88: image 0: media byte 0x20, records are 2DD\n";
-  const std::string lost = "d88: cannot write standard output: No space left on device\n";
-  const FullCase cases[] = {
-      {"list", {"list", "{C}"}, false, warning + lost},
-      {"list --json", {"list", "--json", "{C}"}, false, warning + lost},
-      {"test", {"test", "{C}"}, false, warning + lost},
-      {"test --json", {"test", "--json", "{C}"}, false, warning + lost},
-      {"map", {"map", "{C}"}, false, warning + lost},
-      {"map --json", {"map", "--json", "{C}"}, false, warning + lost},
-      {"map --svg",
-       {"map", "--svg", "/dev/full", "{C}"},
-       false,
-       warning + "d88: cannot write /dev/full: No space left on device\n"},
-      {"extract", {"extract", "-C", "{C}.out", "{C}"}, false, warning + lost},
-      {"help", {"--help"}, false, lost},
-      {"version", {"--version"}, false, lost},
-      {"warning", {"test", "{C}"}, true, ""},
-  };
-  for (const FullCase& c : cases) {
-    SCOPED_TRACE(c.what);
+  const std::string full = ": No space left on device\n",
+                    lost = "d88: cannot write standard output";
+  // The arguments, and what standard error says when standard output (or,
+  // for the last, standard error itself) is on the full device.
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"list", "{C}"}, warning + lost + full},
+      {{"list", "--json", "{C}"}, warning + lost + full},
+      {{"test", "{C}"}, warning + lost + full},
+      {{"test", "--json", "{C}"}, warning + lost + full},
+      {{"map", "{C}"}, warning + lost + full},
+      {{"map", "--json", "{C}"}, warning + lost + full},
+      {{"map", "--svg", "/dev/full", "{C}"}, warning + "d88: cannot write /dev/full" + full},
+      {{"extract", "-C", "{C}.out", "{C}"}, warning + lost + full},
+      {{"--help"}, lost + full},
+      {{"--version"}, lost + full},
+      {{"test", "{C}"}, ""}};
+  for (const auto& [args, err] : cases) {
+    SCOPED_TRACE(args[0] + " " + args[1 % args.size()]);
     ScratchDir dir;
-    std::FILE* full = std::fopen("/dev/full", "w");
-    ASSERT_NE(full, nullptr);
-    const D88Run r = c.errFull ? RunD88With(c.args, Marked2HD(), dir, nullptr, full)
-                               : RunD88With(c.args, Marked2HD(), dir, full);
+    std::FILE* device = std::fopen("/dev/full", "w");
+    ASSERT_NE(device, nullptr);
+    const D88Run r = err.empty() ? RunD88With(args, Marked2HD(), dir, nullptr, device)
+                                 : RunD88With(args, Marked2HD(), dir, device);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.err, err);
   }
 }
 #endif
@@ -643,6 +637,10 @@ TEST(D88, MapShowsOwnersAndStates) {
   WriteFileBytes(dir.File("map.json"), Text(json.out));
   ExpectParses("python3 -m json.tool", dir.File("map.json"));
 
+  // 64 strays: the first 32 listed.
+  const D88Run strays = RunD88With({"map", "{C}"}, BadBehindStrays(), dir);
+  EXPECT_EQ(Count(strays.out, " holds C="), 32u);
+  EXPECT_NE(strays.out.find("\n  and 32 more\n"), std::string::npos);
   // Track 2 ends inside LONG's last sector; its walk runs into the end.
   const D88Run cut = RunD88With({"map", "{C}"}, Cut(Statuses(), kInLastSector), dir);
   EXPECT_EQ(cut.status, 0);
