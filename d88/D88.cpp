@@ -181,14 +181,9 @@ int Map(diskimage::DiskImage& disk, const Options& options, Sinks& console) {
 }
 
 // extract's listing lines: the extraction tool's, names safe for a terminal.
-class ExtractListing final : public tool::EntryListing {
- public:
-  explicit ExtractListing(output::Sink& out) : out_(out) {}
-  void List(const tool::DirectoryEntry& entry) override { views::PrintListingLine(out_, entry); }
-
- private:
-  output::Sink& out_;
-};
+void ListEntry(void* out, const tool::DirectoryEntry& entry) {
+  views::PrintListingLine(*static_cast<output::Sink*>(out), entry);
+}
 
 // extract: the files of one disk, written as the extraction tool writes
 // them, then the names of the damaged ones (and the directory, if it is).
@@ -204,10 +199,9 @@ int Extract(diskimage::DiskImage& disk, const Options& options, Sinks& console) 
     return kExitFailure;
   }
   console.out.Puts(image.medium->mediaLine);
-  ExtractListing listing(console.out);
   errno = 0;
-  const int failedEntry =
-      tool::ListAndWriteFiles(diskSurvey.directory, diskSurvey.data, *image.medium, listing);
+  const int failedEntry = tool::ListAndWriteFiles(diskSurvey.directory, diskSurvey.data,
+                                                  *image.medium, {ListEntry, &console.out});
   if (failedEntry >= 0) {
     const char* name = diskSurvey.files[failedEntry].entry.name;
     // The listing comes first also where both streams share one file.

@@ -13,14 +13,15 @@ struct SectorRequest {
   int maxLength;         // the most bytes wanted
   int result;            // set by the batch: what ReadSector would return
 
-  // Set by the batch: the facts of the record the data came from; as below
-  // when no record matched.
-  std::int64_t recordPosition = -1;  // file position of its header; -1 when none matched
-  std::int32_t recordLength = 0;     // its data length as recorded
-  std::uint8_t status = 0;           // its header byte 8
-  std::uint8_t deletedMark = 0;      // its header byte 7
-  std::uint8_t density = 0;          // its header byte 6
-  bool walkHitFileEnd = false;       // none matched, and the walk met a header the file cuts off
+  // Set by the batch: the facts of the record the data came from.  Plain
+  // fields without initializers, so that an array of requests costs nothing
+  // at start-up.
+  std::int64_t recordPosition;  // file position of its header; -1 when none matched
+  std::int32_t recordLength;    // its data length as recorded; 0 when none matched
+  std::uint8_t status;          // its header byte 8
+  std::uint8_t deletedMark;     // its header byte 7
+  std::uint8_t density;         // its header byte 6
+  bool walkHitFileEnd;          // none matched, and the walk met a header the file cuts off
 };
 
 }  // namespace diskimage

@@ -23,15 +23,16 @@ void LoadDisk(diskimage::DiskImage& disk, const MediaGeometry& geometry, std::ui
     // cylinder and head the track index carries.
     const int t = p / geometry.sectorsPerTrack;
     const int r = p % geometry.sectorsPerTrack + 1;
-    requests[p] = diskimage::SectorRequest{
-        t,
-        t >> 1,
-        t & 1,
-        r,
-        geometry.sizeCode,
-        image + static_cast<std::size_t>(p) * static_cast<std::size_t>(geometry.sectorBytes),
-        geometry.sectorBytes,
-        0};
+    // The batch sets the answer fields of every request it is given.
+    diskimage::SectorRequest& request = requests[p];
+    request.track = t;
+    request.c = t >> 1;
+    request.h = t & 1;
+    request.r = r;
+    request.n = geometry.sizeCode;
+    request.buffer =
+        image + static_cast<std::size_t>(p) * static_cast<std::size_t>(geometry.sectorBytes);
+    request.maxLength = geometry.sectorBytes;
   }
   // Unread sectors stay zero.
   disk.ReadSectorBatch(requests, sectors);

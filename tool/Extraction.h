@@ -129,13 +129,12 @@ bool WriteOutputFile(const char* name, const std::uint8_t* data, int size);
 
 // --- The listing-and-writing loop ----------------------------------------
 
-// What a program prints for each entry, before the entry's file is written.
-class EntryListing {
- public:
-  virtual void List(const DirectoryEntry& entry) = 0;
-
- protected:
-  ~EntryListing() = default;
+// What a program prints for each entry, before the entry's file is
+// written: list(context, entry).  A plain function and its context, so
+// that d88extract needs nothing of the C++ runtime library.
+struct EntryListing {
+  void (*list)(void* context, const DirectoryEntry& entry);
+  void* context;
 };
 
 // For each entry of directory (decoded with geometry) up to its end mark:
@@ -145,7 +144,7 @@ class EntryListing {
 // that cannot be written and returns that entry's index; -1 when the
 // directory ended with every file written.
 int ListAndWriteFiles(const std::uint8_t* directory, const std::uint8_t* image,
-                      const MediaGeometry& geometry, EntryListing& listing);
+                      const MediaGeometry& geometry, const EntryListing& listing);
 
 }  // namespace tool
 

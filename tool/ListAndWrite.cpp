@@ -3,11 +3,11 @@
 namespace tool {
 
 int ListAndWriteFiles(const std::uint8_t* directory, const std::uint8_t* image,
-                      const MediaGeometry& geometry, EntryListing& listing) {
+                      const MediaGeometry& geometry, const EntryListing& listing) {
   for (int i = 0; i < kMaxDirectoryEntries; ++i) {
     DirectoryEntry entry;
     if (!DecodeDirectoryEntry(directory + i * kDirectoryEntryBytes, geometry, &entry)) break;
-    listing.List(entry);
+    listing.list(listing.context, entry);
     const DataRange range = EntryDataRange(entry, geometry, kLargestDiskBytes);
     if (!WriteOutputFile(entry.name, image + range.offset, range.length)) return i;
   }

@@ -22,17 +22,12 @@ std::uint8_t imageBuffer[kLargestDiskBytes];
 // One request per sector slot of the image buffer.
 diskimage::SectorRequest loadRequests[kMostDiskSectors];
 
-// The listing lines, the name bytes as they stand.
-class ToolListing final : public EntryListing {
- public:
-  explicit ToolListing(std::FILE* out) : out_(out) {}
-  void List(const DirectoryEntry& entry) override {
-    std::fprintf(out_, msg::kListingLine, entry.name, entry.track, entry.sector, entry.size);
-  }
-
- private:
-  std::FILE* out_;
-};
+// Prints entry's listing line on the stream out, the name bytes as they
+// stand.
+void PrintListingLine(void* out, const DirectoryEntry& entry) {
+  std::fprintf(static_cast<std::FILE*>(out), msg::kListingLine, entry.name, entry.track,
+               entry.sector, entry.size);
+}
 
 // Reads the directory of disk's current image (of the given medium), loads
 // the whole disk, and for each directory entry prints its listing line and
@@ -44,8 +39,8 @@ int ExtractDisk(diskimage::DiskImage& disk, const MediaGeometry& geometry, const
   ReadDirectory(disk, geometry, directoryBuffer);
   // Unread sectors stay zero: the results need no checking.
   LoadDisk(disk, geometry, imageBuffer, loadRequests);
-  ToolListing listing(console.out);
-  const int failedEntry = ListAndWriteFiles(directoryBuffer, imageBuffer, geometry, listing);
+  const int failedEntry = ListAndWriteFiles(directoryBuffer, imageBuffer, geometry,
+                                            EntryListing{PrintListingLine, console.out});
   // The listing comes first also where both streams share one file.  A
   // listing that never reached its reader (a full device) is output lost
   // like a file that could not be written, and fails the run the same way.
