@@ -82,9 +82,10 @@ class DiskImage {
 
   // Answers each of count requests exactly as ReadSector would (result and
   // buffer), but reads each record of the tracks at most once for all the
-  // requests together, instead of walking a track once per sector.  Each
-  // request also gets the facts of the record that answered it.
-  void ReadSectorBatch(SectorRequest* requests, int count);
+  // requests together, instead of walking a track once per sector.  With
+  // facts (count of them), facts[i] tells of the record that answered
+  // request i.
+  void ReadSectorBatch(SectorRequest* requests, int count, RecordFacts* facts = nullptr);
 
   // Lists the IDs (C, H, R, N) of track's records in recorded order into
   // buffer, 4 bytes a record.  Returns the number of bytes written: 0 for

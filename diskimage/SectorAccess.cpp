@@ -88,10 +88,10 @@ int DiskImage::ReadTrackIds(int track, std::uint8_t* buffer, int length) {
   return written;
 }
 
-void DiskImage::ReadSectorBatch(SectorRequest* requests, int count) {
+void DiskImage::ReadSectorBatch(SectorRequest* requests, int count, RecordFacts* facts) {
   std::int64_t trackStarts[kTrackCount];
   for (int t = 0; t < kTrackCount; ++t) trackStarts[t] = TrackStart(t);
-  batch.Answer(file, window, trackStarts, requests, count);
+  batch.Answer(file, window, trackStarts, requests, count, facts);
 }
 
 }  // namespace diskimage

@@ -28,28 +28,27 @@ std::uint32_t PackRecordId(const RecordHeader& record) {
 
 void SectorBatch::Answer(std::FILE* file, ReadWindow& window,
                          const std::int64_t (&trackStarts)[kTrackCount], SectorRequest* requests,
-                         int count) {
+                         int count, RecordFacts* facts) {
   file_ = file;
   window_ = &window;
   trackStarts_ = trackStarts;
   for (int first = 0; first < count; first += RequestIndex::kCapacity) {
     const int rest = count - first;
-    AnswerPart(requests + first, rest < RequestIndex::kCapacity ? rest : RequestIndex::kCapacity);
+    AnswerPart(requests + first, rest < RequestIndex::kCapacity ? rest : RequestIndex::kCapacity,
+               facts != nullptr ? facts + first : nullptr);
   }
 }
 
-void SectorBatch::AnswerPart(SectorRequest* requests, int count) {
+void SectorBatch::AnswerPart(SectorRequest* requests, int count, RecordFacts* facts) {
   requests_ = requests;
+  facts_ = facts;
   index_.Clear();
   for (int& walk : walkOfTrack_) walk = kNone;
   walkCount_ = 0;
   for (int i = 0; i < count; ++i) {
     SectorRequest& request = requests[i];
     request.result = 0;
-    request.recordPosition = -1;
-    request.recordLength = 0;
-    request.status = request.deletedMark = request.density = 0;
-    request.walkHitFileEnd = false;
+    if (facts != nullptr) facts[i] = RecordFacts{-1, 0, 0, 0, 0, false};
     walkOfRequest_[i] = kNone;
     std::uint32_t id;
     if (request.track < 0 || request.track >= kTrackCount || trackStarts_[request.track] < 0 ||
@@ -75,9 +74,9 @@ void SectorBatch::AnswerPart(SectorRequest* requests, int count) {
     Step(b);
     if (bundles_[b].walksGoing > 0) queue_.Push(bundles_[b].position, b);
   }
-  for (int i = 0; i < count; ++i) {
-    if (walkOfRequest_[i] != kNone && requests[i].recordPosition < 0)
-      requests[i].walkHitFileEnd = walks_[walkOfRequest_[i]].hitFileEnd;
+  for (int i = 0; facts != nullptr && i < count; ++i) {
+    if (walkOfRequest_[i] != kNone && facts[i].position < 0)
+      facts[i].walkHitFileEnd = walks_[walkOfRequest_[i]].hitFileEnd;
   }
 }
 
@@ -120,11 +119,14 @@ void SectorBatch::AnswerMatches(int b, const RecordHeader& record) {
     if (members_.BundleOf(w) != b) return false;  // not at this record
     // The first record with this ID on the walk answers the request.
     SectorRequest& request = requests_[i];
-    request.recordPosition = record.dataPosition - kSectorHeaderSize;
-    request.recordLength = record.dataLength;
-    request.status = record.status;
-    request.deletedMark = record.deletedMark;
-    request.density = record.density;
+    if (facts_ != nullptr) {
+      facts_[i] = RecordFacts{record.dataPosition - kSectorHeaderSize,
+                              record.dataLength,
+                              record.status,
+                              record.deletedMark,
+                              record.density,
+                              false};
+    }
     const int length =
         record.dataLength < request.maxLength ? record.dataLength : request.maxLength;
     if (length > 0) {

@@ -58,14 +58,15 @@ namespace diskimage {
 class SectorBatch {
  public:
   // Answers requests[0..count) as ReadSector would, result and buffer
-  // bytes alike, and gives each the facts of the record that answered it
-  // (or, unanswered, whether its walk ran into the end of the file).
+  // bytes alike; with facts (count of them), facts[i] tells of the record
+  // that answered request i (or, unanswered, whether its walk ran into the
+  // end of the file).
   // trackStarts[t] is the file position of track t's first record,
   // negative for an unusable track; a request for a track outside
   // 0..kTrackCount-1 gets 0.  Any count is taken in parts of at most
   // RequestIndex::kCapacity requests.
   void Answer(std::FILE* file, ReadWindow& window, const std::int64_t (&trackStarts)[kTrackCount],
-              SectorRequest* requests, int count);
+              SectorRequest* requests, int count, RecordFacts* facts);
 
  private:
   // Most walks: one per track start.
@@ -89,7 +90,7 @@ class SectorBatch {
   };
 
   // Answers requests[0..count), count <= RequestIndex::kCapacity.
-  void AnswerPart(SectorRequest* requests, int count);
+  void AnswerPart(SectorRequest* requests, int count, RecordFacts* facts);
   // Returns the walk of track (0..kTrackCount-1, usable), making it if need be.
   int WalkOf(int track);
   // Reads the record at bundle b's position and moves b past it.
@@ -105,6 +106,7 @@ class SectorBatch {
   ReadWindow* window_ = nullptr;               // its cached bytes
   const std::int64_t* trackStarts_ = nullptr;  // first record of each track
   SectorRequest* requests_ = nullptr;          // the requests of this part
+  RecordFacts* facts_ = nullptr;               // their facts; null when not wanted
 
   RequestIndex index_;                          // unanswered requests by ID
   int walkOfRequest_[RequestIndex::kCapacity];  // the walk each request is on, or kNone

@@ -20,18 +20,18 @@ namespace {
 // deleted-mark byte's value for one.
 constexpr std::uint8_t kDeletedData = 0x10;
 
-// Returns the state of a slot from the load's answer to it, with the file
-// fileSize bytes long; duplicates are judged per track afterwards.
-SectorState JudgeSlot(const diskimage::SectorRequest& answer, const tool::MediaGeometry& g,
+// Returns the state of a slot from the bytes the load gave it and the
+// record they came from, with the file fileSize bytes long; duplicates are
+// judged per track afterwards.
+SectorState JudgeSlot(int bytes, const diskimage::RecordFacts& record, const tool::MediaGeometry& g,
                       std::int64_t fileSize) {
-  if (answer.recordPosition < 0)
-    return answer.walkHitFileEnd ? SectorState::kCut : SectorState::kMissing;
-  if (answer.recordPosition + diskimage::kSectorHeaderSize + answer.recordLength > fileSize)
+  if (record.position < 0) return record.walkHitFileEnd ? SectorState::kCut : SectorState::kMissing;
+  if (record.position + diskimage::kSectorHeaderSize + record.dataLength > fileSize)
     return SectorState::kCut;
-  if (answer.result < g.sectorBytes) return SectorState::kShort;
-  if (answer.status != 0 && answer.status != kDeletedData) return SectorState::kBadStatus;
-  if (answer.recordLength > g.sectorBytes) return SectorState::kLong;
-  if (answer.status == kDeletedData || answer.deletedMark == kDeletedData)
+  if (bytes < g.sectorBytes) return SectorState::kShort;
+  if (record.status != 0 && record.status != kDeletedData) return SectorState::kBadStatus;
+  if (record.dataLength > g.sectorBytes) return SectorState::kLong;
+  if (record.status == kDeletedData || record.deletedMark == kDeletedData)
     return SectorState::kDeletedMark;
   return SectorState::kIntact;
 }
@@ -82,7 +82,7 @@ void JudgeFile(int index, const tool::MediaGeometry& g, DiskSurvey* out) {
   for (std::int64_t p = file.range.offset / g.sectorBytes; p * g.sectorBytes < diskEnd; ++p) {
     const int slot = static_cast<int>(p);
     if (out->owner[slot] == kNoOwner) out->owner[slot] = static_cast<std::int16_t>(index);
-    file.damage.Add(slot, g.sectorsPerTrack, out->sectors[slot], out->requests[slot].status);
+    file.damage.Add(slot, g.sectorsPerTrack, out->sectors[slot], out->facts[slot].status);
   }
 }
 
@@ -99,12 +99,12 @@ bool SurveyDisk(diskimage::DiskImage& disk, int k, DiskSurvey* out) {
   const tool::MediaGeometry& g = *out->image.medium;
   disk.SetSectorRange(1, g.sectorsPerTrack);
   tool::ReadDirectory(disk, g, out->directory);
-  tool::LoadDisk(disk, g, out->data, out->requests);
+  tool::LoadDisk(disk, g, out->data, out->requests, out->facts);
 
   out->slots = g.tracks * g.sectorsPerTrack;
   const std::int64_t fileSize = disk.GetFileSize();
   for (int p = 0; p < out->slots; ++p) {
-    out->sectors[p] = JudgeSlot(out->requests[p], g, fileSize);
+    out->sectors[p] = JudgeSlot(out->requests[p].result, out->facts[p], g, fileSize);
     out->owner[p] = kNoOwner;
   }
   const int directorySlots = g.directoryBytes / g.sectorBytes;
@@ -113,7 +113,7 @@ bool SurveyDisk(diskimage::DiskImage& disk, int k, DiskSurvey* out) {
   }
   for (int t = 0; t < g.tracks; ++t) JudgeTrack(disk, t, g, out);
   for (int p = g.directorySector - 1; p < g.directorySector - 1 + directorySlots; ++p) {
-    out->directoryDamage.Add(p, g.sectorsPerTrack, out->sectors[p], out->requests[p].status);
+    out->directoryDamage.Add(p, g.sectorsPerTrack, out->sectors[p], out->facts[p].status);
   }
 
   for (int i = 0; i < tool::kMaxDirectoryEntries; ++i) {

@@ -132,7 +132,8 @@ struct DiskSurvey {
   FileSurvey files[tool::kMaxDirectoryEntries];         // files[0 .. fileCount)
   std::uint8_t directory[tool::kDirectoryBufferBytes];  // the directory as read
   std::uint8_t data[tool::kLargestDiskBytes];           // the disk as loaded, zero where unread
-  diskimage::SectorRequest requests[kSlots];  // the load's requests, results and record facts
+  diskimage::SectorRequest requests[kSlots];            // the load's requests and results
+  diskimage::RecordFacts facts[kSlots];                 // the record each slot's data came from
 };
 
 // Counts over the disks of a container.

@@ -121,13 +121,6 @@ RunReport Sandbox::Run(const std::uint8_t* data, std::size_t size, bool readFile
 
 namespace {
 
-// A request for sector (c, h, r, n) of track; no buffer yet.
-diskimage::SectorRequest Request(int track, int c, int h, int r, int n) {
-  diskimage::SectorRequest request{};
-  request.track = track, request.c = c, request.h = h, request.r = r, request.n = n;
-  return request;
-}
-
 // Reads every track of the current image as CheckReader says.  Kept
 // small per track, so that the reader's fuzzer runs fast: eight listed
 // IDs, those of the next track, one that the track lacks and one that no
@@ -144,11 +137,11 @@ std::string CheckTracks() {
     // The track before asks for these IDs too: in a run of tracks they lie
     // past the end of its walk, so that only its counts keep them out.
     for (int i = 0; i < listed; i += 4) {
-      requests.push_back(Request(t, ids[i], ids[i + 1], ids[i + 2], ids[i + 3]));
-      requests.push_back(Request(t - 1, ids[i], ids[i + 1], ids[i + 2], ids[i + 3]));
+      requests.push_back({t, ids[i], ids[i + 1], ids[i + 2], ids[i + 3], nullptr, 0, 0});
+      requests.push_back({t - 1, ids[i], ids[i + 1], ids[i + 2], ids[i + 3], nullptr, 0, 0});
     }
-    requests.push_back(Request(t, t >> 1, t & 1, 0xF7, 3));
-    requests.push_back(Request(t, t >> 1, t & 1, 1, 256));
+    requests.push_back({t, t >> 1, t & 1, 0xF7, 3, nullptr, 0, 0});
+    requests.push_back({t, t >> 1, t & 1, 1, 256, nullptr, 0, 0});
   }
   std::size_t total = 0;
   for (std::size_t i = 0; i < requests.size(); ++i) {

@@ -208,8 +208,7 @@ TEST_F(ReaderTest, ALongSharedRunIsReadAFewTimesAtMost) {
         << step;
     Load(container);
     std::uint8_t single = 0, batched = 0;
-    diskimage::SectorRequest request{};
-    request.r = 9, request.n = 1, request.buffer = &batched, request.maxLength = 1;
+    diskimage::SectorRequest request{0, 0, 0, 9, 1, &batched, 1, 0};
     disk.ReadSectorBatch(&request, 1);
     EXPECT_EQ(disk.ReadSector(0, 0, 0, 9, 1, &single, 1) * single + request.result * batched,
               2 * 0x99);

@@ -39,19 +39,12 @@ void Check(const Bytes& container, const std::string& out, const std::string& er
 Bytes HeaderOnly(std::uint8_t mediaType) { return Image{"", mediaType, {}, {}}.Build(); }
 
 TEST(Tool, IdentifiesTheMediumOfTheFirstImage) {
-  const std::string dd = "MEDIA TYPE=2DD\n", hd = "MEDIA TYPE=2HD\n";
-  for (const auto& [container, out] : std::vector<std::pair<Bytes, std::string>>{
-           {{}, ""},
-           {Bytes(687, 0), ""},
-           {HeaderOnly(0x00), ""},
-           {HeaderOnly(0x30), ""},
-           {HeaderOnly(0x11), ""},
-           {HeaderOnly(0x10), dd},
-           {HeaderOnly(0x20), hd},
-           {Concat({HeaderOnly(0x10), HeaderOnly(0x20)}), dd},
-           {Concat({HeaderOnly(0x00), HeaderOnly(0x20)}), ""}}) {
-    Check(container, out, out.empty() ? tool::msg::kWrongMedium : "", {});
-  }
+  for (const Bytes& wrong : {Bytes(), Bytes(687, 0), HeaderOnly(0x00), HeaderOnly(0x30),
+                             HeaderOnly(0x11), Concat({HeaderOnly(0x00), HeaderOnly(0x20)})})
+    Check(wrong, "", tool::msg::kWrongMedium, {});
+  Check(HeaderOnly(0x10), "MEDIA TYPE=2DD\n", "", {});
+  Check(HeaderOnly(0x20), "MEDIA TYPE=2HD\n", "", {});
+  Check(Concat({HeaderOnly(0x10), HeaderOnly(0x20)}), "MEDIA TYPE=2DD\n", "", {});
 }
 
 // A disk of the medium holding files one after another, then entries as

@@ -15,7 +15,7 @@ void ReadDirectory(diskimage::DiskImage& disk, const MediaGeometry& geometry,
 }
 
 void LoadDisk(diskimage::DiskImage& disk, const MediaGeometry& geometry, std::uint8_t* image,
-              diskimage::SectorRequest* requests) {
+              diskimage::SectorRequest* requests, diskimage::RecordFacts* facts) {
   std::memset(image, 0, kLargestDiskBytes);
   const int sectors = geometry.tracks * geometry.sectorsPerTrack;
   for (int p = 0; p < sectors; ++p) {
@@ -23,19 +23,18 @@ void LoadDisk(diskimage::DiskImage& disk, const MediaGeometry& geometry, std::ui
     // cylinder and head the track index carries.
     const int t = p / geometry.sectorsPerTrack;
     const int r = p % geometry.sectorsPerTrack + 1;
-    // The batch sets the answer fields of every request it is given.
-    diskimage::SectorRequest& request = requests[p];
-    request.track = t;
-    request.c = t >> 1;
-    request.h = t & 1;
-    request.r = r;
-    request.n = geometry.sizeCode;
-    request.buffer =
-        image + static_cast<std::size_t>(p) * static_cast<std::size_t>(geometry.sectorBytes);
-    request.maxLength = geometry.sectorBytes;
+    requests[p] = diskimage::SectorRequest{
+        t,
+        t >> 1,
+        t & 1,
+        r,
+        geometry.sizeCode,
+        image + static_cast<std::size_t>(p) * static_cast<std::size_t>(geometry.sectorBytes),
+        geometry.sectorBytes,
+        0};
   }
   // Unread sectors stay zero.
-  disk.ReadSectorBatch(requests, sectors);
+  disk.ReadSectorBatch(requests, sectors, facts);
 }
 
 }  // namespace tool

@@ -100,10 +100,11 @@ void ReadDirectory(diskimage::DiskImage& disk, const MediaGeometry& geometry,
 
 // Zero-fills image (kLargestDiskBytes) and loads every sector of the disk
 // into its slot, ((track x sectors per track) + sector - 1) x sector bytes,
-// through requests (kMostDiskSectors).  Afterwards requests[p] says what
-// slot p received and from which record: result 0 for a missing sector.
+// through requests (kMostDiskSectors).  Afterwards requests[p].result is
+// what slot p received, 0 for a missing sector, and facts[p] (when facts,
+// kMostDiskSectors of them, is given) tells of the record it came from.
 void LoadDisk(diskimage::DiskImage& disk, const MediaGeometry& geometry, std::uint8_t* image,
-              diskimage::SectorRequest* requests);
+              diskimage::SectorRequest* requests, diskimage::RecordFacts* facts = nullptr);
 
 // --- Writing files -------------------------------------------------------
 

@@ -136,7 +136,7 @@ void WriteMapJson(JsonWriter& json, const survey::DiskSurvey& disk) {
       json.Begin(nullptr, '[');
       json.Int(nullptr, disk.owner[slot]);
       json.String(nullptr, survey::SectorStateName(disk.sectors[slot]));
-      const diskimage::SectorRequest& record = disk.requests[slot];
+      const diskimage::RecordFacts& record = disk.facts[slot];
       json.Int(nullptr, record.status);
       json.Int(nullptr, record.density);
       json.Int(nullptr, record.deletedMark);

@@ -96,7 +96,7 @@ void WriteCell(output::Sink& out, const survey::DiskSurvey& disk, int t, int r) 
   }
   out.Printf("\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\"><title>TRK=%02x SEC=%02x %s", x, y,
              kCellWidth, kCellHeight, t, r + 1, survey::SectorStateName(disk.sectors[slot]));
-  const diskimage::SectorRequest& record = disk.requests[slot];
+  const diskimage::RecordFacts& record = disk.facts[slot];
   if (disk.sectors[slot] == survey::SectorState::kBadStatus) {
     char error[survey::kStatusTextBytes];
     survey::DescribeStatus(record.status, error);
