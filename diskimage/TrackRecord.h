@@ -1,5 +1,6 @@
-// Everything one sector record's header says, for callers that judge a
-// track's state rather than read its data.
+// What a track's listing gives of each record: its ID and the count it
+// carries, for callers that look at a track's make-up rather than its data
+// (foreign and repeated IDs, the medium the IDs show).
 #ifndef D88EXTRACT_DISKIMAGE_TRACKRECORD_H
 #define D88EXTRACT_DISKIMAGE_TRACKRECORD_H
 
@@ -16,10 +17,6 @@ constexpr int kMaxTrackRecords = 64;
 struct TrackRecord {
   std::uint8_t id[4];        // C, H, R, N as recorded
   std::int32_t sectorCount;  // records in this track, as this record says
-  std::uint8_t density;      // header byte 6
-  std::uint8_t deletedMark;  // header byte 7
-  std::uint8_t status;       // header byte 8: the controller's status, 0 when read well
-  std::int32_t dataLength;   // data bytes after the header
 };
 
 }  // namespace diskimage

@@ -1,4 +1,4 @@
-// Listing a track's records with the header bytes that sector reads skip.
+// Listing a track's records: their IDs and the counts they carry.
 #include <cstdint>
 
 #include "diskimage/DiskImage.h"
@@ -18,10 +18,6 @@ int DiskImage::ReadTrackRecords(int track, TrackRecord* records, int maxRecords)
     TrackRecord& record = records[listed];
     for (int b = 0; b < 4; ++b) record.id[b] = header.id[b];
     record.sectorCount = header.sectorCount;
-    record.density = header.density;
-    record.deletedMark = header.deletedMark;
-    record.status = header.status;
-    record.dataLength = header.dataLength;
     position = header.NextPosition();
     if (listed++ == header.sectorCount - 1) break;
   }

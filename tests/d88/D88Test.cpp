@@ -44,7 +44,7 @@ Image ThreeFiles(const Medium& medium, bool damage) {
 Bytes OddEntries() {
   DiskBuilder disk(k2DD);
   disk.AddEntry(EntryBytes("END", disk.LocationOf(160 * 9 - 1), 512));
-  disk.AddEntry(EntryBytes("ZERO", 160 << 4, 100));
+  disk.AddEntry(EntryBytes("ZERO", 160 << 4, 1));
   disk.AddEntry(EntryBytes("EDGE", 273 << 4 | 6, 512));
   disk.AddEntry(EntryBytes("CUT", 273 << 4, 5000));
   disk.AddEntry(EntryBytes("NEG", 0x30, -1));
