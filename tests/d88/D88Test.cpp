@@ -364,47 +364,41 @@ TEST(D88, VerbsPrintWhatIsWrong) {
   ExpectCases(cases);
 }
 
-// Each failure: status 1, nothing on standard output, one message that
-// says why ("{C}" stands for the container's path).
+// A failure: status 1, nothing on standard output, one message that says
+// why ("{C}" stands for the container's path).
+Case Failure(const char* what, std::vector<std::string> args, Bytes container,
+             const std::string& err) {
+  return Case{what, std::move(args), std::move(container), 1, "", "d88: " + err + "\n"};
+}
+
 TEST(D88, FailuresSayWhy) {
-  struct Failure {
-    const char* what;
-    std::vector<std::string> args;
-    Bytes container;
-    std::string err;
-  };
   Image unknown;
   unknown.mediaType = 0;
   const Bytes sound = ThreeFiles(k2HD, false).Build(), blank = unknown.Build();
   const std::string more = "\nTry 'd88 --help' for more information.";
   const std::string noFile = "No such file or directory";
-  const Failure failures[] = {
-      {"no image", {"test", "{C}"}, {}, "{C} holds no disk image"},
-      {"no file", {"list", "{C}.none"}, {}, "cannot open {C}.none: " + noFile},
-      {"a directory", {"list", "."}, {}, "cannot open .: Is a directory"},
-      {"no verb", {}, {}, "no verb given" + more},
-      {"bad verb", {"lst", "{C}"}, {}, "unknown verb: lst" + more},
-      {"-C on list", {"list", "-C", "x", "{C}"}, {}, "-C applies to extract only" + more},
-      {"bad -i", {"extract", "-i", "64", "{C}"}, {}, "not an image index (0-63): 64" + more},
-      {"two containers", {"test", "a", "b"}, {}, "more than one container given: b" + more},
-      {"-- ends options", {"test", "--", "-x"}, {}, "cannot open -x: " + noFile},
-      {"no -i image", {"extract", "-i", "1", "{C}"}, sound, "{C} has no image 1 (it holds 1)"},
-      {"extract under a file",
-       {"extract", "-C", "{C}/a", "{C}"},
-       sound,
-       "cannot make the directory {C}/a: Not a directory"},
-      {"svg nowhere",
-       {"map", "--svg", "{C}.none/m.svg", "{C}"},
-       sound,
-       "cannot write {C}.none/m.svg: " + noFile},
-      {"extract unknown", {"extract", "{C}"}, blank, "image 0: medium unknown (media byte 0x00)"},
-      {"control path", {"list", "{C}\x1b[2J"}, {}, "cannot open {C}\\x1b[2J: " + noFile},
-      {"verb", {"\x9b\x07"}, {}, "unknown verb: \x9b\\x07" + more},
+  const Case failures[] = {
+      Failure("no image", {"test", "{C}"}, {}, "{C} holds no disk image"),
+      Failure("no file", {"list", "{C}.none"}, {}, "cannot open {C}.none: " + noFile),
+      Failure("a directory", {"list", "."}, {}, "cannot open .: Is a directory"),
+      Failure("no verb", {}, {}, "no verb given" + more),
+      Failure("bad verb", {"lst", "{C}"}, {}, "unknown verb: lst" + more),
+      Failure("-C on list", {"list", "-C", "x", "{C}"}, {}, "-C applies to extract only" + more),
+      Failure("bad -i", {"extract", "-i", "64", "{C}"}, {}, "not an image index (0-63): 64" + more),
+      Failure("two containers", {"test", "a", "b"}, {}, "more than one container given: b" + more),
+      Failure("-- ends options", {"test", "--", "-x"}, {}, "cannot open -x: " + noFile),
+      Failure("no -i image", {"extract", "-i", "1", "{C}"}, sound,
+              "{C} has no image 1 (it holds 1)"),
+      Failure("extract under a file", {"extract", "-C", "{C}/a", "{C}"}, sound,
+              "cannot make the directory {C}/a: Not a directory"),
+      Failure("svg nowhere", {"map", "--svg", "{C}.none/m.svg", "{C}"}, sound,
+              "cannot write {C}.none/m.svg: " + noFile),
+      Failure("extract unknown", {"extract", "{C}"}, blank,
+              "image 0: medium unknown (media byte 0x00)"),
+      Failure("control path", {"list", "{C}\x1b[2J"}, {}, "cannot open {C}\\x1b[2J: " + noFile),
+      Failure("verb", {"\x9b\x07"}, {}, "unknown verb: \x9b\\x07" + more),
   };
-  for (const Failure& f : failures) {
-    const Case c{f.what, f.args, f.container, 1, "", "d88: " + f.err + "\n"};
-    ExpectCases<1>({c});
-  }
+  ExpectCases(failures);
 }
 
 TEST(D88, JsonNamesTheFieldsAndDecodesNames) {
