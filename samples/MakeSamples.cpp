@@ -3,7 +3,8 @@
 // sample-2hd.d88 and sample-2dd.d88 each hold a few files of this
 // project's own making (a text, a binary and one that runs from one track
 // into the next); sample-damaged.d88 is the 2HD sample with sectors lost,
-// cut short and flagged bad as a dump of a worn disk leaves them;
+// cut short and recorded with a data CRC error, as a dump of a worn disk
+// leaves them;
 // sample-two-disks.d88 holds disk A and disk B of one set;
 // sample-2dd-marked-2hd.d88 is the 2DD sample whose header wrongly says
 // 2HD, as some dumping tools write it.
