@@ -1,13 +1,12 @@
 // Image-level operations of DiskImage: opening, indexing and selecting.
 #include "diskimage/DiskImage.h"
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-
-#if !defined(_WIN32)
-#include <sys/stat.h>
-#endif
 
 namespace diskimage {
 
@@ -20,19 +19,25 @@ bool DiskImage::Open(const char* path) {
   }
   window.Reset();
   imageCount = 0;
+  fileSize = -1;
   if (path == nullptr) {
     mediaType = -1;
     return true;
   }
   file = std::fopen(path, "rb");
   if (file == nullptr) return false;
-#if !defined(_WIN32)
+#if defined(_WIN32)
+  struct _stat64 status;
+  if (_fstat64(_fileno(file), &status) == 0) fileSize = status.st_size;
+#else
+  struct stat status;
+  if (fstat(fileno(file), &status) == 0) fileSize = static_cast<std::int64_t>(status.st_size);
   // POSIX opens a directory for reading, where Windows refuses it; a
   // mistyped path must not pass for a container without images.
-  struct stat status;
-  if (fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode)) {
+  if (fileSize >= 0 && S_ISDIR(status.st_mode)) {
     std::fclose(file);
     file = nullptr;
+    fileSize = -1;
     errno = EISDIR;  // the reason a caller shows
     return false;
   }
@@ -52,19 +57,6 @@ bool DiskImage::Open(const char* path) {
     if (start < 0 || start > INT32_MAX) break;
   }
   return true;
-}
-
-std::int64_t DiskImage::GetFileSize() {
-  if (file == nullptr) return -1;
-#if defined(_WIN32)
-  if (_fseeki64(file, 0, SEEK_END) != 0) return -1;
-  const std::int64_t size = _ftelli64(file);
-#else
-  if (fseeko(file, 0, SEEK_END) != 0) return -1;
-  const std::int64_t size = static_cast<std::int64_t>(ftello(file));
-#endif
-  // The window seeks before each read, so the stream's position is free.
-  return size;
 }
 
 void DiskImage::ClearCurrentImage() {

@@ -52,9 +52,9 @@ class DiskImage {
   // Returns the file position of the current image; -1 when none is current.
   std::int64_t GetImageOffset() const { return imageOffset; }
 
-  // Returns the open container's length in bytes; -1 when none is open or
-  // it cannot be told.
-  std::int64_t GetFileSize();
+  // Returns the open container's length in bytes when Open opened it; -1
+  // when none is open or it cannot be told.
+  std::int64_t GetFileSize() const { return fileSize; }
 
   // Sets the size that decides which of the current image's tracks are
   // usable (a table entry above it is not), in place of its size field
@@ -108,6 +108,7 @@ class DiskImage {
 
   std::FILE* file = nullptr;                    // the open container; null when none is
   std::int32_t imageCount = 0;                  // images indexed by the last Open, 0-64
+  std::int64_t fileSize = -1;                   // the container's length when opened; -1 if unknown
   std::int32_t firstSector = 1;                 // sector number that begins a track
   std::int32_t lastSector = 16;                 // sector number that ends a track
   std::int32_t imageOffsets[kMaxImages] = {};   // start of image k in the file
