@@ -108,13 +108,10 @@ void LoadDisk(diskimage::DiskImage& disk, const MediaGeometry& geometry, std::ui
 
 // --- Writing files -------------------------------------------------------
 
-// Returns true when name names a plain file in the working directory:
-// not empty, not "." or "..", and free of path separators.
-bool IsSafeOutputName(const char* name);
-
 // Returns true when WriteOutputFile would try to create name rather than
-// refuse it outright: IsSafeOutputName, and on Windows a name that decodes
-// from code page 932 into one IsPlainWindowsName takes.
+// refuse it outright: a name of a plain file in the working directory (not
+// empty, not "." or "..", free of path separators), and on Windows one that
+// decodes from code page 932 into a name IsPlainWindowsName takes.
 bool IsWritableName(const char* name);
 
 // Creates (or truncates) the file name in the working directory and writes
@@ -129,6 +126,11 @@ bool IsWritableName(const char* name);
 bool WriteOutputFile(const char* name, const std::uint8_t* data, int size);
 
 // --- The listing-and-writing loop ----------------------------------------
+
+// An entry's listing line without its line end: the name padded to 4
+// bytes, the start track index and sector number in hex (two digits at
+// least), the size as recorded.
+constexpr char kListingLineFormat[] = "%-4s TRK=%02x SEC=%02x SIZE=%d";
 
 // What a program prints for each entry, before the entry's file is
 // written: list(context, entry).  A plain function and its context, so

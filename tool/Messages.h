@@ -23,9 +23,6 @@ constexpr char kWriteFailed[] =
     "\x8f\x91\x82\xab\x8d\x9e\x82\xdd\x82\xc9\x8e\xb8\x94\x73\x82\xb5"
     "\x82\xdc\x82\xb5\x82\xbd.\n";
 
-// One listing line: name padded to 4, track index, sector number, size.
-constexpr char kListingLine[] = "%-4s TRK=%02x SEC=%02x SIZE=%d\n";
-
 static_assert(sizeof kCannotOpen - 1 == 30, "30 bytes in Shift_JIS");
 static_assert(sizeof kWrongMedium - 1 == 24, "24 bytes in Shift_JIS");
 static_assert(sizeof kWriteFailed - 1 == 24, "24 bytes in Shift_JIS");

@@ -19,6 +19,10 @@
 
 namespace tool {
 
+namespace {
+
+// Returns true when name names a plain file in the working directory:
+// not empty, not "." or "..", and free of path separators.
 bool IsSafeOutputName(const char* name) {
   if (name[0] == '\0' || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) {
     return false;
@@ -27,8 +31,6 @@ bool IsSafeOutputName(const char* name) {
   // directory.
   return std::strchr(name, '/') == nullptr;
 }
-
-namespace {
 
 #if defined(_WIN32)
 // Shift_JIS, as Windows knows it.

@@ -25,8 +25,9 @@ diskimage::SectorRequest loadRequests[kMostDiskSectors];
 // Prints entry's listing line on the stream out, the name bytes as they
 // stand.
 void PrintListingLine(void* out, const DirectoryEntry& entry) {
-  std::fprintf(static_cast<std::FILE*>(out), msg::kListingLine, entry.name, entry.track,
-               entry.sector, entry.size);
+  std::FILE* stream = static_cast<std::FILE*>(out);
+  std::fprintf(stream, kListingLineFormat, entry.name, entry.track, entry.sector, entry.size);
+  std::fputc('\n', stream);
 }
 
 // Reads the directory of disk's current image (of the given medium), loads

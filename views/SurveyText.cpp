@@ -8,9 +8,6 @@ namespace views {
 
 namespace {
 
-// A file's listing line, as the extraction tool prints it.
-constexpr char kListingLine[] = "%-4s TRK=%02x SEC=%02x SIZE=%d\n";
-
 // Returns "s" unless count is 1.
 const char* Plural(int count) { return count == 1 ? "" : "s"; }
 
@@ -47,6 +44,14 @@ void PrintFileState(output::Sink& out, const survey::FileSurvey& file) {
     separator = "; ";
   }
   if (file.beyondDisk) out.Printf("%sreads zeros beyond the disk", separator);
+}
+
+// Writes entry's listing line, as the extraction tool prints it but for the
+// name's controls, shown as \xNN; without the line end.
+void PrintEntry(output::Sink& out, const tool::DirectoryEntry& entry) {
+  char name[output::kNameTextBytes];
+  output::EscapeControls(entry.name, name, sizeof name);
+  out.Printf(tool::kListingLineFormat, name, entry.track, entry.sector, entry.size);
 }
 
 }  // namespace
@@ -91,19 +96,13 @@ void PrintDirectoryDamage(output::Sink& out, const survey::DiskSurvey& disk) {
 }
 
 void PrintListingLine(output::Sink& out, const tool::DirectoryEntry& entry) {
-  char name[output::kNameTextBytes];
-  output::EscapeControls(entry.name, name, sizeof name);
-  out.Printf(kListingLine, name, entry.track, entry.sector, entry.size);
+  PrintEntry(out, entry);
+  out.Putc('\n');
 }
 
 void PrintListedFile(output::Sink& out, const survey::FileSurvey& file) {
-  char name[output::kNameTextBytes];
-  output::EscapeControls(file.entry.name, name, sizeof name);
-  char line[output::kNameTextBytes + 64];
-  std::snprintf(line, sizeof line, kListingLine, name, file.entry.track, file.entry.sector,
-                file.entry.size);
-  line[std::strcspn(line, "\n")] = '\0';
-  out.Printf("%s  ", line);
+  PrintEntry(out, file.entry);
+  out.Puts("  ");
   PrintFileState(out, file);
   out.Putc('\n');
 }
