@@ -41,7 +41,7 @@ struct Sinks {
 // Writes "d88: WHAT PATH: REASON" with the system's reason for errno.
 void PrintFailure(output::Sink& err, const char* what, const char* path, int error) {
   err.Printf("d88: %s", what);
-  err.Path(path);
+  err.Escaped(path);
   err.Printf(": %s\n", std::strerror(error));
 }
 
@@ -68,7 +68,7 @@ bool OpenContainer(diskimage::DiskImage& disk, const char* path, Sinks& console)
   }
   if (disk.GetImageCount() == 0) {
     console.err.Puts("d88: ");
-    console.err.Path(path);
+    console.err.Escaped(path);
     console.err.Puts(" holds no disk image\n");
     return false;
   }
@@ -123,7 +123,7 @@ bool SurveyChosenImage(diskimage::DiskImage& disk, const Options& options, Sinks
   const int images = survey::CountImages(disk);
   if (options.image >= images || !survey::SurveyDisk(disk, options.image, &diskSurvey)) {
     console.err.Puts("d88: ");
-    console.err.Path(options.container);
+    console.err.Escaped(options.container);
     console.err.Printf(" has no image %d (it holds %d)\n", options.image, images);
     return false;
   }
@@ -207,7 +207,7 @@ int Extract(diskimage::DiskImage& disk, const Options& options, Sinks& console) 
     // The listing comes first also where both streams share one file.
     console.out.Flush();
     console.err.Puts("d88: cannot write the file \"");
-    console.err.Name(name);
+    console.err.Escaped(name);
     console.err.Printf("\": %s\n", RefusalReason(name, errno));
     return kExitFailure;
   }
@@ -223,7 +223,7 @@ int Extract(diskimage::DiskImage& disk, const Options& options, Sinks& console) 
   for (int i = 0; i < diskSurvey.fileCount; ++i) {
     if (!diskSurvey.files[i].Intact()) {
       console.out.Putc(' ');
-      console.out.Name(diskSurvey.files[i].entry.name);
+      console.out.Escaped(diskSurvey.files[i].entry.name);
     }
   }
   console.out.Putc('\n');

@@ -44,8 +44,8 @@ constexpr VerbName kVerbs[] = {{"list", Verb::kList},        {"test", Verb::kTes
 
 bool Fail(output::Sink& err, const char* what, const char* detail) {
   err.Puts("d88: ");
-  err.Path(what);
-  err.Path(detail);
+  err.Escaped(what);
+  err.Escaped(detail);
   err.Puts("\nTry 'd88 --help' for more information.\n");
   return false;
 }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstring>
 
 #include "output/NameText.h"
 
@@ -35,22 +36,14 @@ void Sink::Printf(const char* format, ...) {
   va_end(arguments);
 }
 
-void Sink::Name(const char* bytes) {
-  char text[kNameTextBytes];
-  EscapeControls(bytes, text, sizeof text);
-  Puts(text);
-}
-
 void Sink::DecodedName(const char* bytes) {
   char text[kNameTextBytes];
-  std::size_t length = 0;
-  while (bytes[length] != '\0') ++length;
-  DecodeName(bytes, length, text, sizeof text, Controls::kEscape);
+  DecodeName(bytes, std::strlen(bytes), text, sizeof text, Controls::kEscape);
   Puts(text);
 }
 
-void Sink::Path(const char* path) {
-  for (const char* p = path; *p != '\0';) {
+void Sink::Escaped(const char* text) {
+  for (const char* p = text; *p != '\0';) {
     const std::size_t control = ControlBytes(p);
     for (std::size_t i = 0; i < control; ++i) Printf("\\x%02x", static_cast<unsigned char>(p[i]));
     if (control == 0) Putc(*p);

@@ -30,14 +30,12 @@ class Sink {
   void Putc(char c);
   void Printf(const char* format, ...) D88_PRINTF_LIKE(2, 3);
 
-  // Writes name bytes (at most 16) as they stand, controls as \xNN (see
-  // ControlBytes).
-  void Name(const char* bytes);
+  // Writes text (a name's raw bytes, a path, an argument) as it stands,
+  // controls as \xNN (see ControlBytes).
+  void Escaped(const char* text);
   // Writes the Shift_JIS name bytes decoded into UTF-8, each control as the
   // \xNN of the bytes it came from.
   void DecodedName(const char* bytes);
-  // Writes a path or an argument as given, controls as \xNN.
-  void Path(const char* path);
 
   // Hands the buffered text to the system, so that another stream's text
   // comes after it.

@@ -85,7 +85,7 @@ void PrintMap(output::Sink& out, const survey::DiskSurvey& disk, bool colour) {
       disk.image.index, name, survey::MediumName(g));
   for (int i = 0; i < disk.fileCount; ++i) {
     out.Printf("%s%c=", i == 0 ? "files: " : "  ", FileLetter(i));
-    out.Name(disk.files[i].entry.name);
+    out.Escaped(disk.files[i].entry.name);
   }
   if (disk.fileCount > 0) out.Putc('\n');
   out.Puts("TRK");
