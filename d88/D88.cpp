@@ -61,25 +61,25 @@ int CheckJson(const views::JsonWriter& json, output::Sink& err, int status) {
 
 // Opens the container; false after the message when it cannot be read or
 // holds no image at all.
-bool OpenContainer(diskimage::DiskImage& disk, const char* path, Sinks& console) {
+bool OpenContainer(diskimage::DiskImage& disk, const char* path, Sinks& sinks) {
   if (!disk.Open(path)) {
-    PrintFailure(console.err, "cannot open ", path, errno);
+    PrintFailure(sinks.err, "cannot open ", path, errno);
     return false;
   }
   if (disk.GetImageCount() == 0) {
-    console.err.Puts("d88: ");
-    console.err.Escaped(path);
-    console.err.Puts(" holds no disk image\n");
+    sinks.err.Puts("d88: ");
+    sinks.err.Escaped(path);
+    sinks.err.Puts(" holds no disk image\n");
     return false;
   }
   return true;
 }
 
 // list and test: every disk of the container, in text or JSON.
-int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& console) {
-  if (!OpenContainer(disk, options.container, console)) return kExitFailure;
+int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) {
+  if (!OpenContainer(disk, options.container, sinks)) return kExitFailure;
   const bool list = options.verb == Verb::kList;
-  views::JsonWriter json(console.out);
+  views::JsonWriter json(sinks.out);
   if (options.json) {
     json.Begin(nullptr, '{');
     json.Begin("images", '[');
@@ -89,18 +89,18 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& console
   for (int k = 0; k < images; ++k) {
     survey::SurveyDisk(disk, k, &diskSurvey);
     tally.Add(diskSurvey);
-    views::PrintMediumWarning(console.err, diskSurvey.image);
-    views::PrintSizeWarning(console.err, diskSurvey.image);
+    views::PrintMediumWarning(sinks.err, diskSurvey.image);
+    views::PrintSizeWarning(sinks.err, diskSurvey.image);
     if (options.json) {
       views::WriteImageJson(json, diskSurvey);
     } else if (list) {
-      views::PrintImageLine(console.out, diskSurvey.image);
-      views::PrintCutShort(console.out, diskSurvey.image, false);
-      views::PrintDirectoryDamage(console.out, diskSurvey);
+      views::PrintImageLine(sinks.out, diskSurvey.image);
+      views::PrintCutShort(sinks.out, diskSurvey.image, false);
+      views::PrintDirectoryDamage(sinks.out, diskSurvey);
       for (int i = 0; i < diskSurvey.fileCount; ++i)
-        views::PrintListedFile(console.out, diskSurvey.files[i]);
+        views::PrintListedFile(sinks.out, diskSurvey.files[i]);
     } else {
-      views::PrintProblems(console.out, diskSurvey);
+      views::PrintProblems(sinks.out, diskSurvey);
     }
   }
   if (options.json) {
@@ -108,32 +108,32 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& console
     views::WriteSummaryJson(json, tally);
     json.End();
   } else if (!list) {
-    views::PrintSummary(console.out, tally);
+    views::PrintSummary(sinks.out, tally);
   }
   // Only test reports damage in its status; list reports it in its lines.
   const bool sound = tally.damaged == 0 && tally.unknownMedia == 0 &&
                      tally.damagedDirectories == 0 && tally.cutShort == 0;
-  return CheckJson(json, console.err, list || sound ? kExitSuccess : kExitDamaged);
+  return CheckJson(json, sinks.err, list || sound ? kExitSuccess : kExitDamaged);
 }
 
 // Surveys the image that -i names into diskSurvey; false after the
 // message when there is none or its medium is unknown.
-bool SurveyChosenImage(diskimage::DiskImage& disk, const Options& options, Sinks& console) {
-  if (!OpenContainer(disk, options.container, console)) return false;
+bool SurveyChosenImage(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) {
+  if (!OpenContainer(disk, options.container, sinks)) return false;
   const int images = survey::CountImages(disk);
   if (options.image >= images || !survey::SurveyDisk(disk, options.image, &diskSurvey)) {
-    console.err.Puts("d88: ");
-    console.err.Escaped(options.container);
-    console.err.Printf(" has no image %d (it holds %d)\n", options.image, images);
+    sinks.err.Puts("d88: ");
+    sinks.err.Escaped(options.container);
+    sinks.err.Printf(" has no image %d (it holds %d)\n", options.image, images);
     return false;
   }
   const survey::ImageSummary& image = diskSurvey.image;
-  views::PrintMediumWarning(console.err, image);
-  views::PrintSizeWarning(console.err, image);
-  views::PrintCutShort(console.err, image, true);
+  views::PrintMediumWarning(sinks.err, image);
+  views::PrintSizeWarning(sinks.err, image);
+  views::PrintCutShort(sinks.err, image, true);
   if (image.medium == nullptr) {
-    console.err.Printf("d88: image %d: medium unknown (media byte 0x%02x)\n", image.index,
-                       image.mediaByte);
+    sinks.err.Printf("d88: image %d: medium unknown (media byte 0x%02x)\n", image.index,
+                     image.mediaByte);
     return false;
   }
   return true;
@@ -153,8 +153,8 @@ bool WantsColour(const output::Sink& out) {
 }
 
 // map: the sector map of one disk, as text, JSON or an SVG file.
-int Map(diskimage::DiskImage& disk, const Options& options, Sinks& console) {
-  if (!SurveyChosenImage(disk, options, console)) return kExitFailure;
+int Map(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) {
+  if (!SurveyChosenImage(disk, options, sinks)) return kExitFailure;
   if (options.svg != nullptr) {
     std::FILE* svg = std::fopen(options.svg, "wb");
     int error = errno;
@@ -167,15 +167,15 @@ int Map(diskimage::DiskImage& disk, const Options& options, Sinks& console) {
       if (std::fclose(svg) != 0 && written) error = errno != 0 ? errno : EIO;
     }
     if (error != 0) {
-      PrintFailure(console.err, "cannot write ", options.svg, error);
+      PrintFailure(sinks.err, "cannot write ", options.svg, error);
       return kExitFailure;
     }
   } else if (options.json) {
-    views::JsonWriter json(console.out);
+    views::JsonWriter json(sinks.out);
     views::WriteMapJson(json, diskSurvey);
-    return CheckJson(json, console.err, kExitSuccess);
+    return CheckJson(json, sinks.err, kExitSuccess);
   } else {
-    views::PrintMap(console.out, diskSurvey, WantsColour(console.out));
+    views::PrintMap(sinks.out, diskSurvey, WantsColour(sinks.out));
   }
   return kExitSuccess;
 }
@@ -187,28 +187,28 @@ void ListEntry(void* out, const tool::DirectoryEntry& entry) {
 
 // extract: the files of one disk, written as the extraction tool writes
 // them, then the names of the damaged ones (and the directory, if it is).
-int Extract(diskimage::DiskImage& disk, const Options& options, Sinks& console) {
-  if (!SurveyChosenImage(disk, options, console)) return kExitFailure;
+int Extract(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) {
+  if (!SurveyChosenImage(disk, options, sinks)) return kExitFailure;
   const survey::ImageSummary& image = diskSurvey.image;
   if (options.directory != nullptr && !MakeDirectories(options.directory)) {
-    PrintFailure(console.err, "cannot make the directory ", options.directory, errno);
+    PrintFailure(sinks.err, "cannot make the directory ", options.directory, errno);
     return kExitFailure;
   }
   if (options.directory != nullptr && !EnterDirectory(options.directory)) {
-    PrintFailure(console.err, "cannot enter the directory ", options.directory, errno);
+    PrintFailure(sinks.err, "cannot enter the directory ", options.directory, errno);
     return kExitFailure;
   }
-  console.out.Puts(image.medium->mediaLine);
+  sinks.out.Puts(image.medium->mediaLine);
   errno = 0;
   const int failedEntry = tool::ListAndWriteFiles(diskSurvey.directory, diskSurvey.data,
-                                                  *image.medium, {ListEntry, &console.out});
+                                                  *image.medium, {ListEntry, &sinks.out});
   if (failedEntry >= 0) {
     const char* name = diskSurvey.files[failedEntry].entry.name;
     // The listing comes first also where both streams share one file.
-    console.out.Flush();
-    console.err.Puts("d88: cannot write the file \"");
-    console.err.Escaped(name);
-    console.err.Printf("\": %s\n", RefusalReason(name, errno));
+    sinks.out.Flush();
+    sinks.err.Puts("d88: cannot write the file \"");
+    sinks.err.Escaped(name);
+    sinks.err.Printf("\": %s\n", RefusalReason(name, errno));
     return kExitFailure;
   }
   int damaged = 0;
@@ -219,34 +219,34 @@ int Extract(diskimage::DiskImage& disk, const Options& options, Sinks& console) 
   // An image cut short may have lost files its directory no longer lists.
   if (damaged == 0 && !directoryDamaged) return image.cutShort ? kExitDamaged : kExitSuccess;
   // No name has more than 4 bytes, so "directory" is never a file's.
-  console.out.Puts(directoryDamaged ? "damaged: directory" : "damaged:");
+  sinks.out.Puts(directoryDamaged ? "damaged: directory" : "damaged:");
   for (int i = 0; i < diskSurvey.fileCount; ++i) {
     if (!diskSurvey.files[i].Intact()) {
-      console.out.Putc(' ');
-      console.out.Escaped(diskSurvey.files[i].entry.name);
+      sinks.out.Putc(' ');
+      sinks.out.Escaped(diskSurvey.files[i].entry.name);
     }
   }
-  console.out.Putc('\n');
+  sinks.out.Putc('\n');
   return kExitDamaged;
 }
 
 // The run of d88 over its two sinks.
-int Run(diskimage::DiskImage& disk, int argc, const char* const* argv, Sinks& console) {
+int Run(diskimage::DiskImage& disk, int argc, const char* const* argv, Sinks& sinks) {
   Options options;
-  if (!ParseOptions(argc, argv, console.err, &options)) return kExitFailure;
+  if (!ParseOptions(argc, argv, sinks.err, &options)) return kExitFailure;
   switch (options.verb) {
     case Verb::kHelp:
-      console.out.Puts(kHelpText);
+      sinks.out.Puts(kHelpText);
       return kExitSuccess;
     case Verb::kVersion:
-      console.out.Puts("d88 " D88_VERSION "\n");
+      sinks.out.Puts("d88 " D88_VERSION "\n");
       return kExitSuccess;
     case Verb::kExtract:
-      return Extract(disk, options, console);
+      return Extract(disk, options, sinks);
     case Verb::kMap:
-      return Map(disk, options, console);
+      return Map(disk, options, sinks);
     default:
-      return SurveyAll(disk, options, console);
+      return SurveyAll(disk, options, sinks);
   }
 }
 

@@ -82,8 +82,7 @@ bool MakeDirectories(const char* path) {
   // Each separator after a name ends a directory to make; the whole path
   // ends the last one.
   for (std::size_t at = RootLength(path) + 1; at <= length; ++at) {
-    const bool ends = at == length || (IsSeparator(path[at]) && !IsSeparator(path[at - 1]));
-    if (!ends || IsSeparator(path[at - 1])) continue;
+    if ((at < length && !IsSeparator(path[at])) || IsSeparator(path[at - 1])) continue;
     prefix[at] = '\0';
     const bool made = MakeOne(prefix);
     prefix[at] = path[at];
