@@ -1,10 +1,8 @@
 // The map as text and as JSON.
 #include "views/SurveyMap.h"
 
-#include <cstring>
-
-#include "output/NameText.h"
 #include "views/SurveyJson.h"
+#include "views/SurveyText.h"
 
 namespace views {
 
@@ -75,14 +73,12 @@ char FileLetter(int index) {
 
 void PrintMap(output::Sink& out, const survey::DiskSurvey& disk, bool colour) {
   const tool::MediaGeometry& g = *disk.image.medium;
-  char name[output::kNameTextBytes];
-  output::DecodeName(disk.image.name, std::strlen(disk.image.name), name, sizeof name,
-                     output::Controls::kEscape);
+  PrintImageTitle(out, disk.image);
   out.Printf(
-      "image %d \"%s\", %s: a row per track, a cell per sector: its file (# the\n"
+      ", %s: a row per track, a cell per sector: its file (# the\n"
       "directory, . none), then x missing, c cut, s short, ! bad status, d duplicate ID,\n"
       "l long, m deleted mark\n",
-      disk.image.index, name, survey::MediumName(g));
+      survey::MediumName(g));
   for (int i = 0; i < disk.fileCount; ++i) {
     out.Printf("%s%c=", i == 0 ? "files: " : "  ", FileLetter(i));
     out.Escaped(disk.files[i].entry.name);

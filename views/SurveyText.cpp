@@ -1,7 +1,5 @@
 #include "views/SurveyText.h"
 
-#include <cstring>
-
 #include "output/NameText.h"
 
 namespace views {
@@ -56,12 +54,15 @@ void PrintEntry(output::Sink& out, const tool::DirectoryEntry& entry) {
 
 }  // namespace
 
+void PrintImageTitle(output::Sink& out, const survey::ImageSummary& image) {
+  out.Printf("image %d \"", image.index);
+  out.DecodedName(image.name);
+  out.Putc('"');
+}
+
 void PrintImageLine(output::Sink& out, const survey::ImageSummary& image) {
-  char name[output::kNameTextBytes];
-  output::DecodeName(image.name, std::strlen(image.name), name, sizeof name,
-                     output::Controls::kEscape);
-  out.Printf("image %d \"%s\": media byte 0x%02x, medium %s%s, size %lu, %d tracks recorded\n",
-             image.index, name, image.mediaByte,
+  PrintImageTitle(out, image);
+  out.Printf(": media byte 0x%02x, medium %s%s, size %lu, %d tracks recorded\n", image.mediaByte,
              image.medium != nullptr ? survey::MediumName(*image.medium) : "unknown",
              image.mediumFromRecords ? " (from the records)" : "",
              static_cast<unsigned long>(image.size), image.tracksRecorded);

@@ -7,6 +7,9 @@
 
 namespace views {
 
+// Writes `image K "NAME"`, the name decoded with its controls as \xNN.
+void PrintImageTitle(output::Sink& out, const survey::ImageSummary& image);
+
 // Writes image's line: index, name, media byte, medium, size, tracks.
 void PrintImageLine(output::Sink& out, const survey::ImageSummary& image);
 
