@@ -7,7 +7,10 @@
 // leaves them;
 // sample-two-disks.d88 holds disk A and disk B of one set;
 // sample-2dd-marked-2hd.d88 is the 2DD sample whose header wrongly says
-// 2HD, as some dumping tools write it.
+// 2HD, as some dumping tools write it; sample-shift-jis.d88 names its disk
+// and files in Shift_JIS (kana, a kanji whose second byte is 0x5C, a byte
+// that decodes to nothing) and ends its directory with a name no file
+// may take.
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -80,6 +83,25 @@ Image MarkedAs2HD() {
   return image;
 }
 
+// A 2HD disk named in Shift_JIS: "SJIS ﾃﾞｨｽｸ 表" and the files "ﾃｷｽﾄ",
+// "表1", "\x80AB" and "..", which the tools refuse to write.
+Image ShiftJis() {
+  DiskBuilder disk(k2HD);
+  disk.AddFile("\xc3\xb7\xbd\xc4", Text("\x93\xfa\x96\x7b\x8c\xea\r\n"));  // 日本語
+  disk.AddFile(
+      "\x95\x5c"
+      "1",
+      Table());
+  disk.AddFile(
+      "\x80"
+      "AB",
+      Text("A name with a byte that is no character.\r\n"));
+  disk.AddFile("..", Text("Never written: the name is not a plain file's.\r\n"));
+  Image image = disk.Build();
+  image.name = "SJIS \xc3\xde\xa8\xbd\xb8 \x95\x5c";
+  return image;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -94,7 +116,8 @@ int main(int argc, char** argv) {
       {"sample-2dd.d88", Sample(k2DD, "2DD").Build()},
       {"sample-damaged.d88", Damaged().Build()},
       {"sample-two-disks.d88", TwoDisks()},
-      {"sample-2dd-marked-2hd.d88", MarkedAs2HD().Build()}};
+      {"sample-2dd-marked-2hd.d88", MarkedAs2HD().Build()},
+      {"sample-shift-jis.d88", ShiftJis().Build()}};
   for (const auto& [name, bytes] : samples) {
     if (!WriteFileBytes(dir + name, bytes)) {
       std::fprintf(stderr, "make_samples: cannot write %s into %s\n", name, argv[1]);
