@@ -26,7 +26,16 @@ void PrintDamage(output::Sink& out, const survey::DamageList& damage) {
   }
 }
 
-// Writes what is wrong with file, or "intact".
+// Writes entry's listing line, as the extraction tool prints it but for the
+// name's controls, shown as \xNN; without the line end.
+void PrintEntry(output::Sink& out, const tool::DirectoryEntry& entry) {
+  char name[output::kNameTextBytes];
+  output::EscapeControls(entry.name, name, sizeof name);
+  out.Printf(tool::kListingLineFormat, name, entry.track, entry.sector, entry.size);
+}
+
+}  // namespace
+
 void PrintFileState(output::Sink& out, const survey::FileSurvey& file) {
   if (file.Intact()) {
     out.Puts("intact");
@@ -43,16 +52,6 @@ void PrintFileState(output::Sink& out, const survey::FileSurvey& file) {
   }
   if (file.beyondDisk) out.Printf("%sreads zeros beyond the disk", separator);
 }
-
-// Writes entry's listing line, as the extraction tool prints it but for the
-// name's controls, shown as \xNN; without the line end.
-void PrintEntry(output::Sink& out, const tool::DirectoryEntry& entry) {
-  char name[output::kNameTextBytes];
-  output::EscapeControls(entry.name, name, sizeof name);
-  out.Printf(tool::kListingLineFormat, name, entry.track, entry.sector, entry.size);
-}
-
-}  // namespace
 
 void PrintImageTitle(output::Sink& out, const survey::ImageSummary& image) {
   out.Printf("image %d \"", image.index);

@@ -33,6 +33,10 @@ void PrintDirectoryDamage(output::Sink& out, const survey::DiskSurvey& disk);
 // Writes the extraction tool's listing line of entry, with its newline.
 void PrintListingLine(output::Sink& out, const tool::DirectoryEntry& entry);
 
+// Writes what is wrong with file ("damaged: TRK=00 SEC=06 missing", "cut
+// off", ...), or "intact"; without the line end.
+void PrintFileState(output::Sink& out, const survey::FileSurvey& file);
+
 // Writes the listing line of file followed by its state in words.
 void PrintListedFile(output::Sink& out, const survey::FileSurvey& file);
 
