@@ -6,6 +6,8 @@
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#elif defined(D88_CP932_TABLE)
+#include "output/Cp932Table.h"
 #else
 #include <iconv.h>
 #endif
@@ -49,6 +51,11 @@ std::size_t DecodeOne(const char* bytes, std::size_t length, char* utf8, std::si
   if (written <= 0) return 0;
   *utf8Length = static_cast<std::size_t>(written);
   return static_cast<std::size_t>(take);
+}
+#elif defined(D88_CP932_TABLE)
+// No converter here knows CP932: a table made from glibc's decodes alike.
+std::size_t DecodeOne(const char* bytes, std::size_t length, char* utf8, std::size_t* utf8Length) {
+  return DecodeCp932(bytes, length, utf8, utf8Length);
 }
 #else
 // One converter for the process; iconv keeps no state between whole
