@@ -1,0 +1,191 @@
+'use strict';
+// The page: hands each chosen container to the worker, which runs d88's
+// survey, and shows what it answers.  Nothing is sent anywhere.
+
+const MOST_BYTES = 32 * 1024 * 1024;  // larger files are refused
+const worker = new Worker('worker.js');
+const pending = new Map();  // serial -> resolve
+let serial = 0;
+let containerId = 0;
+
+worker.onmessage = ({ data }) => {
+  pending.get(data.serial)(data);
+  pending.delete(data.serial);
+};
+
+// Sends message to the worker; resolves with its answer.
+function ask(message, transfer = []) {
+  serial += 1;
+  const mine = serial;
+  return new Promise((resolve) => {
+    pending.set(mine, resolve);
+    worker.postMessage({ ...message, serial: mine }, transfer);
+  });
+}
+
+// Returns a new element: tag, its properties, its children.
+function element(tag, properties = {}, ...children) {
+  const made = document.createElement(tag);
+  Object.assign(made, properties);
+  made.append(...children.filter((child) => child !== null && child !== undefined));
+  return made;
+}
+
+const hex2 = (value) => value.toString(16).padStart(2, '0');
+const mebibytes = (bytes) => `${(bytes / 1048576).toFixed(1)} MiB`;
+
+// Offers bytes as a download named name.
+function save(bytes, name, type) {
+  const url = URL.createObjectURL(new Blob([bytes], { type }));
+  const link = element('a', { href: url, download: name });
+  document.body.append(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(url), 60000);
+}
+
+// A name as d88 prints it, its bytes in hex on hover.
+function nameText(name, className = 'disk-name') {
+  return element('span', { className, title: `bytes: ${name.hex}` }, name.text);
+}
+
+function status(text) {
+  document.getElementById('status').textContent = text;
+}
+
+function fileRow(id, image, file, index, state) {
+  const refused = state.refused;
+  const take = refused
+    ? element('span', { className: 'refused' }, 'refused: not a plain file name')
+    : element('button', {
+      type: 'button',
+      textContent: 'Download',
+      ariaLabel: `Download ${file.name.text}`,
+      onclick: async () => {
+        const answer = await ask({ verb: 'file', id, image: image.index, file: index });
+        if (answer.status === 0) save(answer.bytes, file.name.text, 'application/octet-stream');
+        else status(`${file.name.text}: refused: not a plain file name`);
+      },
+    });
+  return element('tr', { className: file.intact ? 'intact' : 'damaged' },
+    element('th', { scope: 'row' }, nameText(file.name, 'file-name')),
+    element('td', { className: 'number' }, String(file.size)),
+    element('td', {}, `TRK=${hex2(file.track)} SEC=${hex2(file.sector)}`),
+    element('td', { className: 'state' }, state.text),
+    element('td', {}, take));
+}
+
+function imageSection(id, container, image, page) {
+  const refused = image.files.filter((file, i) => !page.writable[i]);
+  const heading = element('h3', {}, `Image ${image.index}: `, nameText(image.name));
+  const medium = image.medium === null ? 'unknown' : image.medium;
+  const facts = element('dl', { className: 'facts' },
+    element('dt', {}, 'Media byte'), element('dd', {}, `0x${hex2(image.mediaByte)}`),
+    element('dt', {}, 'Medium'),
+    element('dd', {}, medium + (image.mediumFromRecords ? ' (from the records)' : '')),
+    element('dt', {}, 'Size field'), element('dd', {}, String(image.size)),
+    element('dt', {}, 'Tracks recorded'), element('dd', {}, String(image.tracksRecorded)));
+  const notes = page.notes.length === 0 ? null
+    : element('ul', { className: 'notes' }, ...page.notes.map((note) => element('li', {}, note)));
+  const section = element('section', { className: 'image' }, heading, facts, notes);
+  if (image.medium === null) {
+    section.append(element('p', { className: 'notes' },
+      `Medium unknown (media byte 0x${hex2(image.mediaByte)}): files not read.`));
+    return section;
+  }
+  const rows = image.files.map((file, i) => fileRow(id, image, file, i,
+    { text: page.states[i], refused: !page.writable[i] }));
+  const table = element('table', {},
+    element('caption', {}, `Files of image ${image.index}`),
+    element('thead', {}, element('tr', {},
+      ...['Name', 'Size', 'Location', 'State', 'Take'].map((title) =>
+        element('th', { scope: 'col' }, title)))),
+    element('tbody', {}, ...rows));
+  const zipName = `${container.name.replace(/\.[^.]*$/, '')}-image-${image.index}.zip`;
+  const zip = element('button', {
+    type: 'button',
+    textContent: `Download the files of image ${image.index} (.zip)`,
+    onclick: async () => {
+      const answer = await ask({ verb: 'zip', id, image: image.index });
+      if (answer.status === 0) save(answer.bytes, zipName, 'application/zip');
+    },
+  });
+  const left = refused.length === 0 ? null : element('p', {},
+    'Left out of the .zip, refused as d88 extract refuses them: ',
+    ...refused.map((file) => nameText(file.name, 'file-name')));
+  const map = element('figure', {
+    className: 'map', tabIndex: 0, role: 'region', ariaLabel: `Sector map of image ${image.index}`,
+  });
+  map.innerHTML = page.svg.replace(/^<\?xml[^>]*>\s*/, '');
+  map.append(element('figcaption', {}, `Sector map of image ${image.index} `,
+    element('button', {
+      type: 'button',
+      textContent: 'Download the map (SVG)',
+      onclick: () => save(page.svg, `${zipName.replace(/\.zip$/, '')}-map.svg`, 'image/svg+xml'),
+    })));
+  const frame = element('div', {
+    className: 'table-frame', tabIndex: 0, role: 'region', ariaLabel: `Files of image ${image.index}`,
+  }, table);
+  section.append(...[frame, zip, left, map].filter((part) => part !== null));
+  return section;
+}
+
+async function show(file) {
+  const list = document.getElementById('containers');
+  const article = element('article', { className: 'container' },
+    element('h2', {}, file.name));
+  list.append(article);
+  if (file.size > MOST_BYTES) {
+    article.append(element('p', { className: 'problem' },
+      `Refused: ${mebibytes(file.size)} is over the ${mebibytes(MOST_BYTES)} this page reads.`));
+    return;
+  }
+  containerId += 1;
+  const id = containerId;
+  const bytes = await file.arrayBuffer();
+  const answer = await ask({ verb: 'survey', id, bytes }, [bytes]);
+  if (answer.failure) {
+    article.append(element('p', { className: 'problem' }, `Could not be read: ${answer.failure}`));
+    return;
+  }
+  if (answer.images <= 0) {
+    article.append(element('p', { className: 'problem' },
+      'This is not a D88 container: it holds no disk image.'));
+    return;
+  }
+  const survey = JSON.parse(answer.json);
+  const known = survey.images.filter((image) => image.medium !== null).length;
+  const summary = survey.summary;
+  article.append(element('p', { className: 'timing' },
+    `${summary.images} image(s), ${summary.files} file(s): ${summary.intact} intact, `
+    + `${summary.damaged} damaged. Surveyed in ${answer.milliseconds.toFixed(1)} ms.`));
+  if (known === 0) {
+    article.append(element('p', { className: 'problem' },
+      'This does not look like a D88 container: none of its images is a disk d88 knows '
+      + '(2DD or 2HD).'));
+  }
+  article.append(element('button', {
+    type: 'button',
+    textContent: 'Download the survey (JSON)',
+    onclick: () => save(answer.json, `${file.name}.json`, 'application/json'),
+  }));
+  survey.images.forEach((image, k) => {
+    article.append(imageSection(id, file, image, answer.pages[k]));
+  });
+}
+
+async function showAll(files) {
+  status(`Reading ${files.length} file(s)…`);
+  for (const file of files) await show(file);
+  status(`Read ${files.length} file(s).`);
+}
+
+document.getElementById('limit').textContent = mebibytes(MOST_BYTES);
+document.getElementById('choose').addEventListener('change', (event) => {
+  showAll([...event.target.files]);
+});
+document.addEventListener('dragover', (event) => event.preventDefault());
+document.addEventListener('drop', (event) => {
+  event.preventDefault();
+  showAll([...event.dataTransfer.files]);
+});

@@ -1,0 +1,182 @@
+'use strict';
+// Drives the page in the system's Chromium and checks what it shows and
+// hands out against the d88 program for every sample:
+//   node browser-test.js NATIVE_BUILD_DIR WEB_BUILD_DIR
+const { chromium } = require('playwright-core');
+const { execFileSync, spawnSync } = require('child_process');
+const assert = require('assert/strict');
+const fs = require('fs');
+const http = require('http');
+const os = require('os');
+const path = require('path');
+
+const [native, web] = process.argv.slice(2).map((dir) => path.resolve(dir));
+const site = path.join(web, 'site');
+const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'd88-web-'));
+const d88 = (...args) => spawnSync(path.join(native, 'd88'), args, { cwd: scratch });
+execFileSync(path.join(native, 'make_samples'), [scratch]);
+const samples = fs.readdirSync(scratch).filter((name) => name.endsWith('.d88')).sort();
+
+// What d88 prints for image k of sample: its notes and its files' states.
+function expectedText(sample, k) {
+  const run = d88('list', sample);
+  const lines = (run.stderr + run.stdout).split('\n');
+  const notes = lines.filter((line) => line.startsWith(`d88: image ${k}:`)
+    || line.startsWith(`image ${k}: `));
+  const start = lines.findIndex((line) => line.startsWith(`image ${k} "`));
+  const states = [];
+  for (const line of lines.slice(start + 1)) {
+    const state = /SIZE=-?\d+ {2}(.*)$/.exec(line);
+    if (line.startsWith('image ') || !state) break;
+    states.push(state[1]);
+  }
+  return { notes, states };
+}
+
+// The entries of a stored .zip: name -> { bytes, utf8Flag }.
+function unzip(zip) {
+  const entries = new Map();
+  const end = zip.lastIndexOf(Buffer.from([0x50, 0x4b, 0x05, 0x06]));
+  let at = zip.readUInt32LE(end + 16);
+  for (let n = zip.readUInt16LE(end + 10); n > 0; n--) {
+    const nameLength = zip.readUInt16LE(at + 28);
+    const name = zip.subarray(at + 46, at + 46 + nameLength).toString('utf8');
+    const local = zip.readUInt32LE(at + 42);
+    const size = zip.readUInt32LE(at + 24);
+    const data = local + 30 + zip.readUInt16LE(local + 26) + zip.readUInt16LE(local + 28);
+    entries.set(name, { bytes: zip.subarray(data, data + size), utf8: (zip.readUInt16LE(at + 8) & 0x800) !== 0 });
+    at += 46 + nameLength + zip.readUInt16LE(at + 30) + zip.readUInt16LE(at + 32);
+  }
+  return entries;
+}
+
+async function downloaded(page, click) {
+  const [download] = await Promise.all([page.waitForEvent('download'), click()]);
+  return fs.readFileSync(await download.path());
+}
+
+// Drops files (name -> bytes, or a size for zeros) on the page.
+async function drop(page, files) {
+  const shown = await page.locator('article.container').count();
+  await page.evaluate((list) => {
+    const transfer = new DataTransfer();
+    for (const [name, base64, zeros] of list) {
+      const bytes = zeros ? new Uint8Array(zeros) : Uint8Array.from(atob(base64), (c) => c.charCodeAt(0));
+      transfer.items.add(new File([bytes], name));
+    }
+    document.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true }));
+  }, files.map(([name, bytes]) => (typeof bytes === 'number' ? [name, '', bytes] : [name, bytes.toString('base64'), 0])));
+  const done = () => page.evaluate((n) => document.getElementById('status').textContent.startsWith('Read ')
+    && document.querySelectorAll('article.container').length === n, shown + files.length);
+  while (!await done()) await new Promise((resolve) => setTimeout(resolve, 20));
+  return page.locator('article.container').nth(shown);
+}
+
+async function checkImage(page, sample, section, image) {
+  const k = image.index;
+  assert.equal(await section.locator('h3').textContent(), `Image ${k}: ${image.name.text}`);
+  assert.equal(await section.locator('h3 span').getAttribute('title'), `bytes: ${image.name.hex}`);
+  const expected = expectedText(sample, k);
+  assert.deepEqual(await section.locator('ul.notes li').allTextContents(), expected.notes, `${sample} ${k} notes`);
+  if (image.medium === null) return;
+  const rows = section.locator('tbody tr');
+  const extracted = path.join(scratch, `${sample}-${k}`);
+  d88('extract', '-i', String(k), '-C', extracted, sample);
+  const zip = unzip(await downloaded(page, () => section.getByText(/\(\.zip\)$/).click()));
+  const shownNames = [];
+  for (const [i, file] of image.files.entries()) {
+    const cells = await rows.nth(i).locator('th, td').allTextContents();
+    assert.deepEqual(cells.slice(0, 4), [file.name.text, String(file.size),
+      `TRK=${file.track.toString(16).padStart(2, '0')} SEC=${file.sector.toString(16).padStart(2, '0')}`,
+      expected.states[i]], `${sample} ${k} file ${i}`);
+    const written = fs.readdirSync(extracted, { encoding: 'buffer' })
+      .find((name) => name.toString('hex') === file.name.hex);
+    if (!written) {
+      assert.equal(cells[4], 'refused: not a plain file name', `${sample} ${file.name.text} refused`);
+      assert.equal(zip.has(file.name.text), false);
+      continue;
+    }
+    const bytes = fs.readFileSync(Buffer.concat([Buffer.from(`${extracted}/`), written]));
+    assert.deepEqual(await downloaded(page, () => rows.nth(i).getByRole('button').click()), bytes,
+      `${sample} ${file.name.text}`);
+    assert.deepEqual(zip.get(file.name.text), { bytes, utf8: true }, `${sample} zip ${file.name.text}`);
+    shownNames.push(file.name.text);
+  }
+  assert.deepEqual([...zip.keys()], shownNames, `${sample} zip entries`);
+  const svgFile = path.join(scratch, `${sample}-${k}.svg`);
+  d88('map', '--svg', svgFile, '-i', String(k), sample);
+  const svg = fs.readFileSync(svgFile);
+  assert.deepEqual(await downloaded(page, () => section.getByText('Download the map (SVG)').click()), svg);
+  const titles = [...svg.toString().matchAll(/<title>([^<]*)</g)].map((match) => match[1]
+    .replace(/&quot;/g, '"').replace(/&lt;/g, '<').replace(/&gt;/g, '>').replace(/&amp;/g, '&'));
+  assert.deepEqual(await section.locator('figure svg title').allTextContents(), titles);
+}
+
+async function main() {
+  const server = http.createServer((request, response) => {
+    const file = path.join(site, path.normalize(decodeURIComponent(request.url.split('?')[0])));
+    const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm' };
+    if (!file.startsWith(site) || !fs.existsSync(file) || fs.statSync(file).isDirectory()) {
+      response.writeHead(404).end();
+      return;
+    }
+    response.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream' });
+    response.end(fs.readFileSync(file));
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  const origin = `http://127.0.0.1:${server.address().port}`;
+  const context = await chromium.launchPersistentContext(fs.mkdtempSync(path.join(os.tmpdir(), 'd88-profile-')), {
+    executablePath: '/usr/bin/chromium',
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    acceptDownloads: true,
+    viewport: { width: 1400, height: 900 },
+  });
+  const requests = [];
+  const errors = [];
+  context.on('request', (request) => requests.push(request.url()));
+  const page = context.pages()[0] || await context.newPage();
+  page.on('console', (message) => message.type() === 'error' && errors.push(message.text()));
+  page.on('pageerror', (error) => errors.push(String(error)));
+  await page.goto(`${origin}/index.html`);
+
+  const sizes = fs.readdirSync(site).map((name) => fs.statSync(path.join(site, name)).size);
+  const total = sizes.reduce((a, b) => a + b, 0);
+  assert.ok(total <= 500 * 1024, `the page and all it loads: ${total} bytes`);
+  for (const sample of samples) {
+    const article = await drop(page, [[sample, fs.readFileSync(path.join(scratch, sample))]]);
+    const survey = JSON.parse(d88('list', '--json', sample).stdout);
+    const sections = article.locator('section.image');
+    assert.equal(await sections.count(), survey.images.length, sample);
+    for (const image of survey.images) await checkImage(page, sample, sections.nth(image.index), image);
+    if (sample === 'sample-2hd.d88') console.log(`surveying ${sample}: ${await article.locator('.timing').textContent()}`);
+  }
+  const hostile = [
+    ['random.bin', Buffer.from(Array.from({ length: 5 << 20 }, (_, i) => (i * 2654435761 >>> 24) & 0xff)),
+      /does not look like a D88 container/],
+    ['huge.d88', 33 << 20, /^Refused: 33\.0 MiB is over the 32\.0 MiB this page reads\.$/],
+    ['empty.d88', Buffer.alloc(0), /holds no disk image/],
+  ];
+  for (const [name, bytes, message] of hostile) {
+    const article = await drop(page, [[name, bytes]]);
+    assert.match(await article.locator('.problem').textContent(), message, name);
+  }
+  await page.reload();
+  await drop(page, [['sample-damaged.d88', fs.readFileSync(path.join(scratch, 'sample-damaged.d88'))]]);
+  for (const [width, scheme] of [[1400, 'light'], [360, 'light'], [360, 'dark'], [1400, 'dark']]) {
+    await page.setViewportSize({ width, height: 900 });
+    await page.emulateMedia({ colorScheme: scheme });
+    await page.screenshot({ path: path.join(web, `page-${width}-${scheme}.png`), fullPage: true });
+  }
+  await context.close();
+  server.close();
+  const outside = requests.filter((url) => !url.startsWith(`${origin}/`) && !url.startsWith('blob:') && !url.startsWith('data:'));
+  assert.deepEqual(outside, [], 'requests that left the local server');
+  assert.deepEqual(errors, [], 'console errors');
+  console.log(`checked ${samples.length} samples and ${hostile.length} hostile files; ${requests.length} local requests`);
+}
+
+main().catch((error) => {
+  console.error(error);
+  process.exit(1);
+});

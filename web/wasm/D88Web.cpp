@@ -1,0 +1,154 @@
+// The page's way into d88: each function below is exported from the
+// WebAssembly module.  The page hands the container over as the file
+// /container; each function writes its answer to standard output, which
+// the page collects, and returns a status.  The same survey and views as
+// d88's verbs, so the page shows what the program prints.
+#include <cstdio>
+#include <cstring>
+
+#include "diskimage/DiskImage.h"
+#include "output/NameText.h"
+#include "output/Sink.h"
+#include "survey/Survey.h"
+#include "tool/Extraction.h"
+#include "views/JsonWriter.h"
+#include "views/SurveyJson.h"
+#include "views/SurveyMap.h"
+#include "views/SurveyText.h"
+#include "web/wasm/StoredZip.h"
+
+#define D88_EXPORT(name) extern "C" __attribute__((export_name(#name)))
+
+namespace {
+
+// The container, its image count, and the one disk surveyed at a time.
+diskimage::DiskImage container;
+int imageCount = 0;
+survey::DiskSurvey disk;
+int surveyed = -1;  // the image disk holds; -1 when none
+web::StoredZip zip(stdout);
+
+// Surveys image k into disk unless it is there; false when there is no
+// image k.
+bool SurveyImage(int k) {
+  if (k == surveyed) return true;
+  surveyed = -1;
+  if (k < 0 || k >= imageCount || !survey::SurveyDisk(container, k, &disk)) return false;
+  surveyed = k;
+  return true;
+}
+
+// Returns status, or 1 when out lost a byte.
+int Finish(output::Sink& out, int status) { return out.Finish() ? status : 1; }
+
+// True when file i of disk is one that d88 extract writes and that no
+// later entry of the same name overwrites.
+bool Extracted(int i) {
+  const char* name = disk.files[i].entry.name;
+  if (!tool::IsWritableName(name)) return false;
+  for (int later = i + 1; later < disk.fileCount; ++later) {
+    if (std::strcmp(disk.files[later].entry.name, name) == 0) return false;
+  }
+  return true;
+}
+
+// Returns the bytes d88 extract writes for file i of disk, as it finds
+// them: the stretch of the loaded disk the entry covers.
+tool::DataRange FileRange(int i) {
+  return tool::EntryDataRange(disk.files[i].entry, *disk.image.medium, tool::kLargestDiskBytes);
+}
+
+}  // namespace
+
+// Opens /container; returns its number of images (0: none), -1 when it
+// cannot be read.
+D88_EXPORT(d88_open) int OpenContainer() {
+  surveyed = -1;
+  imageCount = container.Open("/container") ? survey::CountImages(container) : -1;
+  return imageCount;
+}
+
+// Writes what `d88 list --json` writes for the container, and its
+// warnings to standard error.  Returns 0; 1 when the output broke.
+D88_EXPORT(d88_list) int ListJson() {
+  output::Sink out(stdout);
+  output::Sink err(stderr);
+  views::JsonWriter json(out);
+  json.Begin(nullptr, '{');
+  json.Begin("images", '[');
+  survey::Tally tally;
+  for (int k = 0; k < imageCount; ++k) {
+    if (!SurveyImage(k)) break;
+    tally.Add(disk);
+    views::PrintMediumWarning(err, disk.image);
+    views::PrintSizeWarning(err, disk.image);
+    views::WriteImageJson(json, disk);
+  }
+  json.End();
+  views::WriteSummaryJson(json, tally);
+  json.End();
+  return Finish(out, json.Broken() ? 1 : 0) | Finish(err, 0);
+}
+
+// Writes image k's notes, as d88 list prints them: the medium and size
+// field warnings, cut short, directory damage; then one line per file,
+// its state.  Returns 0; 1 when there is no image k.
+D88_EXPORT(d88_image) int ImageNotes(int k) {
+  if (!SurveyImage(k)) return 1;
+  output::Sink out(stdout);
+  views::PrintMediumWarning(out, disk.image);
+  views::PrintSizeWarning(out, disk.image);
+  views::PrintCutShort(out, disk.image, false);
+  views::PrintDirectoryDamage(out, disk);
+  out.Puts("\n");  // the notes end; the files' states follow
+  for (int i = 0; i < disk.fileCount; ++i) {
+    views::PrintFileState(out, disk.files[i]);
+    out.Putc('\n');
+  }
+  return Finish(out, 0);
+}
+
+// Returns 1 when d88 extract writes file i of image k under its name, 0
+// when it refuses the name or there is no such file.
+D88_EXPORT(d88_writable) int Writable(int k, int i) {
+  return SurveyImage(k) && i >= 0 && i < disk.fileCount &&
+         tool::IsWritableName(disk.files[i].entry.name);
+}
+
+// Writes image k's map as `d88 map --svg` draws it.  Returns 0; 1 when
+// there is no image k or its medium is unknown.
+D88_EXPORT(d88_map) int MapSvg(int k) {
+  if (!SurveyImage(k) || disk.image.medium == nullptr) return 1;
+  output::Sink out(stdout);
+  views::WriteMapSvg(out, disk);
+  return Finish(out, 0);
+}
+
+// Writes the bytes d88 extract writes for file i of image k.  Returns 0;
+// 1 when d88 extract refuses its name, 2 when there is no such file.
+D88_EXPORT(d88_file) int FileBytes(int k, int i) {
+  if (!SurveyImage(k) || i < 0 || i >= disk.fileCount) return 2;
+  if (!tool::IsWritableName(disk.files[i].entry.name)) return 1;
+  const tool::DataRange range = FileRange(i);
+  const std::size_t length = static_cast<std::size_t>(range.length);
+  const bool written = std::fwrite(disk.data + range.offset, 1, length, stdout) == length;
+  return std::fflush(stdout) == 0 && written ? 0 : 2;
+}
+
+// Writes a stored .zip of the files d88 extract writes for image k, each
+// under its decoded name.  Returns 0; 1 when there is no image k or the
+// output broke.
+D88_EXPORT(d88_zip) int ZipFiles(int k) {
+  if (!SurveyImage(k)) return 1;
+  zip.Clear();
+  bool written = true;
+  for (int i = 0; i < disk.fileCount && written; ++i) {
+    if (!Extracted(i)) continue;
+    const tool::DataRange range = FileRange(i);
+    const char* bytes = disk.files[i].entry.name;
+    char name[output::kNameTextBytes];
+    output::DecodeName(bytes, std::strlen(bytes), name, sizeof name, output::Controls::kEscape);
+    written = zip.Add(name, disk.data + range.offset, static_cast<std::uint32_t>(range.length));
+  }
+  return zip.Finish() && written ? 0 : 1;
+}

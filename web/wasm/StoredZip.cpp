@@ -1,0 +1,92 @@
+#include "web/wasm/StoredZip.h"
+
+#include <cstring>
+
+namespace web {
+
+namespace {
+
+constexpr std::uint32_t kLocalSignature = 0x04034b50;
+constexpr std::uint32_t kCentralSignature = 0x02014b50;
+constexpr std::uint32_t kEndSignature = 0x06054b50;
+constexpr std::uint32_t kVersion = 20;         // 2.0: what a stored entry needs
+constexpr std::uint32_t kUtf8Names = 0x800;    // general purpose flag bit 11
+constexpr std::uint32_t kFirstDosDate = 0x21;  // 1980-01-01, for reproducible archives
+
+// The CRC-32 of a zip entry (reflected polynomial 0xEDB88320).
+std::uint32_t Crc32(const std::uint8_t* data, std::uint32_t length) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::uint32_t i = 0; i < length; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = crc >> 1 ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+}  // namespace
+
+void StoredZip::PutBytes(const void* bytes, std::size_t length) {
+  if (std::fwrite(bytes, 1, length, out_) != length) failed_ = true;
+  written_ += static_cast<std::uint32_t>(length);
+}
+
+void StoredZip::Put(std::uint32_t value, int bytes) {
+  std::uint8_t le[4];
+  for (int i = 0; i < bytes; ++i) le[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  PutBytes(le, static_cast<std::size_t>(bytes));
+}
+
+void StoredZip::PutCommon(const Entry& entry) {
+  Put(kVersion, 2);
+  Put(kUtf8Names, 2);
+  Put(0, 2);  // stored
+  Put(0, 2);  // time
+  Put(kFirstDosDate, 2);
+  Put(entry.crc, 4);
+  Put(entry.length, 4);  // stored: compressed size
+  Put(entry.length, 4);
+  Put(static_cast<std::uint32_t>(std::strlen(entry.name)), 2);
+  Put(0, 2);  // no extra field
+}
+
+bool StoredZip::Add(const char* name, const std::uint8_t* data, std::uint32_t length) {
+  if (count_ == tool::kMaxDirectoryEntries) return false;
+  Entry& entry = entries_[count_++];
+  std::strncpy(entry.name, name, sizeof entry.name - 1);
+  entry.name[sizeof entry.name - 1] = '\0';
+  entry.crc = Crc32(data, length);
+  entry.length = length;
+  entry.offset = written_;
+  Put(kLocalSignature, 4);
+  PutCommon(entry);
+  PutBytes(entry.name, std::strlen(entry.name));
+  PutBytes(data, length);
+  return !failed_;
+}
+
+bool StoredZip::Finish() {
+  const std::uint32_t start = written_;
+  for (int i = 0; i < count_; ++i) {
+    Put(kCentralSignature, 4);
+    Put(kVersion, 2);  // made by
+    PutCommon(entries_[i]);
+    Put(0, 2);  // comment
+    Put(0, 2);  // disk
+    Put(0, 2);  // internal attributes
+    Put(0, 4);  // external attributes
+    Put(entries_[i].offset, 4);
+    PutBytes(entries_[i].name, std::strlen(entries_[i].name));
+  }
+  const std::uint32_t size = written_ - start;
+  Put(kEndSignature, 4);
+  Put(0, 2);
+  Put(0, 2);
+  Put(static_cast<std::uint32_t>(count_), 2);
+  Put(static_cast<std::uint32_t>(count_), 2);
+  Put(size, 4);
+  Put(start, 4);
+  Put(0, 2);
+  return std::fflush(out_) == 0 && !failed_;
+}
+
+}  // namespace web
