@@ -33,6 +33,16 @@ function expectedText(sample, k) {
   return { notes, states };
 }
 
+// The CRC-32 a .zip entry records (Node 18 has no zlib.crc32).
+function crc32(bytes) {
+  let crc = ~0;
+  for (const byte of bytes) {
+    crc ^= byte;
+    for (let bit = 0; bit < 8; bit++) crc = (crc >>> 1) ^ (0xedb88320 & -(crc & 1));
+  }
+  return ~crc >>> 0;
+}
+
 // The entries of a stored .zip: name -> { bytes, utf8Flag }.
 function unzip(zip) {
   const entries = new Map();
@@ -44,7 +54,9 @@ function unzip(zip) {
     const local = zip.readUInt32LE(at + 42);
     const size = zip.readUInt32LE(at + 24);
     const data = local + 30 + zip.readUInt16LE(local + 26) + zip.readUInt16LE(local + 28);
-    entries.set(name, { bytes: zip.subarray(data, data + size), utf8: (zip.readUInt16LE(at + 8) & 0x800) !== 0 });
+    const bytes = zip.subarray(data, data + size);
+    assert.equal(zip.readUInt32LE(at + 16), crc32(bytes), `CRC of ${name}`);
+    entries.set(name, { bytes, utf8: (zip.readUInt16LE(at + 8) & 0x800) !== 0 });
     at += 46 + nameLength + zip.readUInt16LE(at + 30) + zip.readUInt16LE(at + 32);
   }
   return entries;
@@ -145,7 +157,9 @@ async function main() {
   assert.ok(total <= 500 * 1024, `the page and all it loads: ${total} bytes`);
   for (const sample of samples) {
     const article = await drop(page, [[sample, fs.readFileSync(path.join(scratch, sample))]]);
-    const survey = JSON.parse(d88('list', '--json', sample).stdout);
+    const json = d88('list', '--json', sample).stdout;
+    assert.deepEqual(await downloaded(page, () => article.getByText('Download the survey (JSON)').click()), json);
+    const survey = JSON.parse(json);
     const sections = article.locator('section.image');
     assert.equal(await sections.count(), survey.images.length, sample);
     for (const image of survey.images) await checkImage(page, sample, sections.nth(image.index), image);
