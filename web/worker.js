@@ -161,7 +161,7 @@ function survey({ id, bytes }) {
       svg: map.status === 0 ? text(map.out) : null,
     });
   }
-  return { images, json: text(list.out), warnings: text(list.err), pages, milliseconds };
+  return { images, json: text(list.out), pages, milliseconds };
 }
 
 function take({ id, verb, image, file }) {

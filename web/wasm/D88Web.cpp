@@ -68,11 +68,10 @@ D88_EXPORT(d88_open) int OpenContainer() {
   return imageCount;
 }
 
-// Writes what `d88 list --json` writes for the container, and its
-// warnings to standard error.  Returns 0; 1 when the output broke.
+// Writes what `d88 list --json` writes for the container (its warnings
+// are in each image's notes).  Returns 0; 1 when the output broke.
 D88_EXPORT(d88_list) int ListJson() {
   output::Sink out(stdout);
-  output::Sink err(stderr);
   views::JsonWriter json(out);
   json.Begin(nullptr, '{');
   json.Begin("images", '[');
@@ -80,14 +79,12 @@ D88_EXPORT(d88_list) int ListJson() {
   for (int k = 0; k < imageCount; ++k) {
     if (!SurveyImage(k)) break;
     tally.Add(disk);
-    views::PrintMediumWarning(err, disk.image);
-    views::PrintSizeWarning(err, disk.image);
     views::WriteImageJson(json, disk);
   }
   json.End();
   views::WriteSummaryJson(json, tally);
   json.End();
-  return Finish(out, json.Broken() ? 1 : 0) | Finish(err, 0);
+  return Finish(out, json.Broken() ? 1 : 0);
 }
 
 // Writes image k's notes, as d88 list prints them: the medium and size
