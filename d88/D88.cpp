@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include "d88/EditVerbs.h"
 #include "d88/Options.h"
 #include "d88/WorkDirectory.h"
 #include "diskimage/DiskImage.h"
@@ -245,6 +246,10 @@ int Run(diskimage::DiskImage& disk, int argc, const char* const* argv, Sinks& si
       return Extract(disk, options, sinks);
     case Verb::kMap:
       return Map(disk, options, sinks);
+    case Verb::kNew:
+    case Verb::kAdd:
+    case Verb::kRemove:
+      return RunEditVerb(disk, options, sinks.err);
     default:
       return SurveyAll(disk, options, sinks);
   }

@@ -8,27 +8,37 @@
 namespace d88 {
 
 const char kHelpText[] =
-    "Usage: d88 VERB [options] CONTAINER\n"
-    "Lists, tests, maps and extracts the disks of a D88 disk-image container.\n"
+    "Usage: d88 VERB [options] CONTAINER [FILE... | NAME...]\n"
+    "Lists, tests, maps and extracts the disks of a D88 disk-image container, makes\n"
+    "blank disks and puts files on them or takes them off.\n"
     "\n"
     "Verbs:\n"
     "  list      every disk image with its medium and its files, each file's state\n"
     "  test      check every file; print only what is wrong and a summary\n"
     "  extract   write the files of one disk image into a directory\n"
     "  map       the sector map of one disk image: its files and its damage\n"
+    "  new       make a blank formatted disk: d88 new -m 2HD|2DD [-n NAME] OUT.d88\n"
+    "  add       put host files on a disk: d88 add CONTAINER FILE... [--as NAME]\n"
+    "  rm        remove files from a disk: d88 rm CONTAINER NAME... (#N: entry N)\n"
     "\n"
     "Options:\n"
-    "  -i K        extract, map: the image, from 0 (default 0)\n"
+    "  -i K        extract, map, add, rm: the image, from 0 (default 0)\n"
     "  -C DIR      extract: the directory to write into, made with its parents if\n"
     "              missing (default: the current one)\n"
     "  --json      list, test, map: write JSON instead of text\n"
     "  --svg FILE  map: draw the map into FILE as an SVG picture instead\n"
+    "  -m MEDIUM   new: 2HD or 2DD\n"
+    "  -n NAME     new: the disk's name\n"
+    "  -o OUT      add, rm: write the result to OUT (a new file) instead of replacing\n"
+    "              the container\n"
+    "  --as NAME   add: the name on the disk of the one FILE (default: its own)\n"
     "  -h, --help  show this help and exit\n"
     "  --version   show the version and exit\n"
     "\n"
     "Exit status: 0 all intact (or the listing or map written); 2 a file or directory\n"
     "damaged, or a disk of unknown medium; 1 a wrong command line, a container that\n"
-    "cannot be read, no such image, or a file that cannot be written.\n";
+    "cannot be read, no such image, or a file that cannot be written; new, add and rm\n"
+    "then leave every file as it was.\n";
 
 namespace {
 
@@ -37,10 +47,11 @@ struct VerbName {
   Verb verb;         // what it selects
 };
 
-constexpr VerbName kVerbs[] = {{"list", Verb::kList},        {"test", Verb::kTest},
-                               {"extract", Verb::kExtract},  {"map", Verb::kMap},
-                               {"-h", Verb::kHelp},          {"--help", Verb::kHelp},
-                               {"--version", Verb::kVersion}};
+constexpr VerbName kVerbs[] = {{"list", Verb::kList},       {"test", Verb::kTest},
+                               {"extract", Verb::kExtract}, {"map", Verb::kMap},
+                               {"new", Verb::kNew},         {"add", Verb::kAdd},
+                               {"rm", Verb::kRemove},       {"-h", Verb::kHelp},
+                               {"--help", Verb::kHelp},     {"--version", Verb::kVersion}};
 
 bool Fail(output::Sink& err, const char* what, const char* detail) {
   err.Puts("d88: ");
@@ -70,16 +81,27 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
   if (options->verb == Verb::kHelp || options->verb == Verb::kVersion) return true;
   const bool extract = options->verb == Verb::kExtract;
   const bool map = options->verb == Verb::kMap;
+  const bool edits = options->verb == Verb::kAdd || options->verb == Verb::kRemove;
+  const bool makes = options->verb == Verb::kNew;
   bool optionsEnded = false;  // after "--" every argument is a path
   for (int i = 2; i < argc; ++i) {
     const char* arg = argv[i];
     if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
-      if (options->container != nullptr) return Fail(err, "more than one container given: ", arg);
-      options->container = arg;
+      if (options->container == nullptr) {
+        options->container = arg;
+      } else if (!edits) {
+        return Fail(err, "more than one container given: ", arg);
+      } else if (options->itemCount == kMaxItems) {
+        return Fail(err, "too many files or names, from ", arg);
+      } else {
+        options->items[options->itemCount++] = arg;
+      }
       continue;
     }
     const bool takesValue = std::strcmp(arg, "-i") == 0 || std::strcmp(arg, "-C") == 0 ||
-                            std::strcmp(arg, "--svg") == 0;
+                            std::strcmp(arg, "--svg") == 0 || std::strcmp(arg, "-m") == 0 ||
+                            std::strcmp(arg, "-n") == 0 || std::strcmp(arg, "-o") == 0 ||
+                            std::strcmp(arg, "--as") == 0;
     if (takesValue && i + 1 == argc) return Fail(err, "a value is missing after ", arg);
     if (std::strcmp(arg, "--") == 0) {
       optionsEnded = true;
@@ -87,10 +109,10 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
       options->verb = Verb::kHelp;
       return true;
     } else if (std::strcmp(arg, "--json") == 0) {
-      if (extract) return Fail(err, "--json does not apply to extract", "");
+      if (extract || edits || makes) return Fail(err, "--json does not apply to ", argv[1]);
       options->json = true;
-    } else if (std::strcmp(arg, "-i") == 0 && !extract && !map) {
-      return Fail(err, arg, " applies to extract and map only");
+    } else if (std::strcmp(arg, "-i") == 0 && !extract && !map && !edits) {
+      return Fail(err, arg, " applies to extract, map, add and rm only");
     } else if (std::strcmp(arg, "-C") == 0 && !extract) {
       return Fail(err, arg, " applies to extract only");
     } else if (std::strcmp(arg, "--svg") == 0) {
@@ -101,6 +123,20 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
         return Fail(err, "not an image index (0-63): ", argv[i]);
     } else if (std::strcmp(arg, "-C") == 0) {
       options->directory = argv[++i];
+    } else if ((std::strcmp(arg, "-m") == 0 || std::strcmp(arg, "-n") == 0) && !makes) {
+      return Fail(err, arg, " applies to new only");
+    } else if (std::strcmp(arg, "-m") == 0) {
+      options->medium = argv[++i];
+    } else if (std::strcmp(arg, "-n") == 0) {
+      options->diskName = argv[++i];
+    } else if (std::strcmp(arg, "-o") == 0 && !edits) {
+      return Fail(err, arg, " applies to add and rm only");
+    } else if (std::strcmp(arg, "-o") == 0) {
+      options->output = argv[++i];
+    } else if (std::strcmp(arg, "--as") == 0 && options->verb != Verb::kAdd) {
+      return Fail(err, arg, " applies to add only");
+    } else if (std::strcmp(arg, "--as") == 0) {
+      options->as = argv[++i];
     } else {
       return Fail(err, "unknown option: ", arg);
     }
@@ -108,6 +144,11 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
   if (options->json && options->svg != nullptr)
     return Fail(err, "--json and --svg exclude each other", "");
   if (options->container == nullptr) return Fail(err, "no container given", "");
+  if (makes && options->medium == nullptr) return Fail(err, "new needs -m 2HD or -m 2DD", "");
+  if (edits && options->itemCount == 0)
+    return Fail(err, options->verb == Verb::kAdd ? "no file given" : "no name given", "");
+  if (options->as != nullptr && options->itemCount != 1)
+    return Fail(err, "--as names one file only", "");
   return true;
 }
 

@@ -18,6 +18,8 @@ int DiskImage::ReadTrackRecords(int track, TrackRecord* records, int maxRecords)
     TrackRecord& record = records[listed];
     for (int b = 0; b < 4; ++b) record.id[b] = header.id[b];
     record.sectorCount = header.sectorCount;
+    record.position = position;
+    record.dataLength = header.dataLength;
     position = header.NextPosition();
     if (listed++ == header.sectorCount - 1) break;
   }

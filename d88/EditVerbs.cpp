@@ -1,0 +1,58 @@
+#include "d88/EditVerbs.h"
+
+#include <cstring>
+
+#include "edit/Edit.h"
+#include "views/SurveyText.h"
+
+namespace d88 {
+
+namespace {
+
+// The copy's reader, and the outcome with its message.
+diskimage::DiskImage checkDisk;
+edit::Outcome outcome;
+
+// Returns the medium -m names (either case), or null.
+const tool::MediaGeometry* NamedMedium(const char* name) {
+  for (const int mediaType : {0x10, 0x20}) {
+    const tool::MediaGeometry* medium = tool::FindMediaGeometry(mediaType);
+    const char* known = survey::MediumName(*medium);
+    bool same = std::strlen(name) == 3;
+    for (int i = 0; same && i < 3; ++i)
+      same = (name[i] >= 'a' && name[i] <= 'z' ? name[i] - 'a' + 'A' : name[i]) == known[i];
+    if (same) return medium;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int RunEditVerb(diskimage::DiskImage& disk, const Options& options, output::Sink& err) {
+  bool done = false;
+  if (options.verb == Verb::kNew) {
+    const tool::MediaGeometry* medium = NamedMedium(options.medium);
+    if (medium == nullptr) {
+      err.Puts("d88: not a medium (2HD or 2DD): ");
+      err.Escaped(options.medium);
+      err.Puts("\n");
+      return 1;
+    }
+    done = edit::MakeBlankDisk(options.container, *medium, options.diskName, &outcome);
+  } else {
+    const edit::EditRequest request{
+        options.container, options.output,    options.image, options.verb == Verb::kRemove,
+        options.items,     options.itemCount, options.as};
+    done = edit::EditContainer(disk, checkDisk, request, &outcome);
+    if (outcome.surveyed) {
+      views::PrintMediumWarning(err, outcome.image);
+      views::PrintSizeWarning(err, outcome.image);
+      views::PrintCutShort(err, outcome.image, true);
+    }
+  }
+  if (done) return 0;
+  err.Printf("d88: %s\n", outcome.message);
+  return 1;
+}
+
+}  // namespace d88

@@ -1,0 +1,70 @@
+// Writing disks: a blank formatted disk, and host files put on or taken
+// off one disk of a container.
+//
+// A container is never opened for writing.  The changed container is a
+// copy, streamed through a fixed buffer with the changed bytes patched in,
+// flushed, read back and checked through the very survey and disk load the
+// extraction tool uses, and only then renamed over the original (or linked
+// to a new OUT).  On any failure the original stays as it was and the copy
+// is gone.  The copy differs from the original only inside the data areas
+// of the directory's sectors and of the sectors written.
+//
+// Everything lives in fixed static storage; nothing is allocated.
+#ifndef D88EXTRACT_EDIT_EDIT_H
+#define D88EXTRACT_EDIT_EDIT_H
+
+#include "diskimage/DiskImage.h"
+#include "survey/Survey.h"
+#include "tool/Extraction.h"
+
+namespace edit {
+
+// Room for a failure message, with its terminator.
+constexpr int kMessageBytes = 768;
+
+// What became of an edit, for the verb to print.
+struct Outcome {
+  bool surveyed;                // image holds the disk edited (for its warnings)
+  survey::ImageSummary image;   // that disk, as surveyed before the edit
+  char message[kMessageBytes];  // why nothing was written, controls escaped; empty on success
+};
+
+// One command on one disk of a container.
+struct EditRequest {
+  const char* container;     // the container's path
+  const char* output;        // where the result goes; null: over the container
+  int image;                 // the disk, from 0
+  bool remove;               // true: remove the entries named; false: add host files
+  const char* const* items;  // the host files (add) or names and "#N" positions (rm)
+  int itemCount;             // how many items
+  const char* diskName;      // add with one file: its name on the disk; null: its host name
+};
+
+// Carries out request with original reading the container and check
+// reading the copy back.  Returns true when the result is in place;
+// false with outcome->message saying why, nothing changed.
+bool EditContainer(diskimage::DiskImage& original, diskimage::DiskImage& check,
+                   const EditRequest& request, Outcome* outcome);
+
+// Writes a blank disk of medium to path, which must not exist: every track
+// recorded in order with all its sectors, zero data, an empty directory,
+// the header named name (converted to Shift_JIS; null for none).  Returns
+// false with outcome->message saying why, path left absent.
+bool MakeBlankDisk(const char* path, const tool::MediaGeometry& medium, const char* name,
+                   Outcome* outcome);
+
+// Converts text from the locale's encoding into Shift_JIS (code page 932)
+// at out (outSize bytes with the terminator).  False when a character has
+// no Shift_JIS form or the result does not fit.
+bool ToShiftJis(const char* text, char* out, int outSize);
+
+// True when every system extracts a file of this disk name (Shift_JIS
+// bytes): one to four bytes, no space, no control byte, and neither the
+// POSIX rules (not empty, ".", "..", no "/") nor the Windows ones
+// (valid code page 932, none of < > : " / \ | ? *, no trailing dot, no
+// device name) refuse it.
+bool IsPortableName(const char* name);
+
+}  // namespace edit
+
+#endif

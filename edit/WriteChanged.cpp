@@ -1,0 +1,342 @@
+// Carrying out a plan: the streamed copy with its patches, the check of
+// the copy by the extraction tool's own load, and the atomic replace.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "edit/Plan.h"
+
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace edit {
+
+namespace {
+
+// A disk of the copy, and a disk of the original other than the edited one.
+survey::DiskSurvey after;
+survey::DiskSurvey other;
+
+// Bytes to change in the copy: a sector's data area.
+struct Patch {
+  std::int64_t position;      // file position of the first byte
+  int length;                 // bytes
+  const std::uint8_t* bytes;  // what they become
+};
+Patch patches[survey::kSlots];
+int patchCount;
+
+std::uint8_t buffer[1 << 16];  // the stream's window on the container
+
+// Room for the copy's path: a long target path with the suffix.
+char tempPath[4096 + 64];
+
+// Collects the data areas of the directory's sectors and the written
+// ones, in file order.
+void CollectPatches(const Plan& plan) {
+  const tool::MediaGeometry& g = *plan.before->image.medium;
+  const int firstDirectory = g.directorySector - 1;
+  const int lastDirectory = firstDirectory + g.directoryBytes / g.sectorBytes;
+  patchCount = 0;
+  for (int p = 0; p < plan.before->slots; ++p) {
+    const bool directory = p >= firstDirectory && p < lastDirectory;
+    if (!directory && !plan.written[p]) continue;
+    const std::uint8_t* bytes = directory
+                                    ? plan.directory + (p - firstDirectory) * g.sectorBytes
+                                    : plan.data + static_cast<std::int64_t>(p) * g.sectorBytes;
+    patches[patchCount++] = Patch{plan.dataPosition[p], g.sectorBytes, bytes};
+  }
+  std::sort(patches, patches + patchCount,
+            [](const Patch& a, const Patch& b) { return a.position < b.position; });
+}
+
+// Lays the patches over the length bytes of chunk, which start at file
+// position at.
+void ApplyPatches(std::int64_t at, std::uint8_t* chunk, std::int64_t length) {
+  for (int i = 0; i < patchCount; ++i) {
+    const Patch& patch = patches[i];
+    const std::int64_t from = std::max(at, patch.position);
+    const std::int64_t to = std::min(at + length, patch.position + patch.length);
+    if (from < to)
+      std::memcpy(chunk + (from - at), patch.bytes + (from - patch.position),
+                  static_cast<std::size_t>(to - from));
+  }
+}
+
+#if defined(_WIN32)
+int OpenExclusive(const char* path, int mode, bool) {
+  return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, mode & (_S_IREAD | _S_IWRITE));
+}
+bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t length) {
+  return _write(fd, bytes, static_cast<unsigned>(length)) == static_cast<int>(length);
+}
+bool Flush(int fd) { return _commit(fd) == 0; }
+bool CloseFile(int fd) { return _close(fd) == 0; }
+int ProcessId() { return _getpid(); }
+
+// Moves from onto to (replacing it when replace), flushed to the disk.
+bool Move(const char* from, const char* to, bool replace) {
+  wchar_t wideFrom[sizeof tempPath], wideTo[sizeof tempPath];
+  if (MultiByteToWideChar(CP_ACP, 0, from, -1, wideFrom, sizeof tempPath) == 0 ||
+      MultiByteToWideChar(CP_ACP, 0, to, -1, wideTo, sizeof tempPath) == 0)
+    return false;
+  const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  if (MoveFileExW(wideFrom, wideTo, flags)) return true;
+  errno = GetLastError() == ERROR_ALREADY_EXISTS ? EEXIST : EACCES;
+  return false;
+}
+
+// True when path is a link of some kind, which the replace would cut.
+bool IsLink(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+#else
+// With exact, the umask does not narrow mode's bits: a copy keeps the
+// original's.
+int OpenExclusive(const char* path, int mode, bool exact) {
+  const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777);
+  if (fd >= 0 && exact) fchmod(fd, static_cast<mode_t>(mode & 07777));
+  return fd;
+}
+bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t length) {
+  while (length > 0) {
+    const ssize_t written = write(fd, bytes, length);
+    if (written <= 0) {
+      if (written < 0 && errno == EINTR) continue;
+      if (written == 0) errno = EIO;
+      return false;
+    }
+    bytes += written;
+    length -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+bool Flush(int fd) { return fsync(fd) == 0; }
+bool CloseFile(int fd) { return close(fd) == 0; }
+int ProcessId() { return static_cast<int>(getpid()); }
+
+bool Move(const char* from, const char* to, bool replace) {
+  if (replace) return rename(from, to) == 0;
+  // A link never replaces a file that appeared meanwhile.
+  if (link(from, to) != 0) return false;
+  unlink(from);
+  return true;
+}
+
+bool IsLink(const char* path) {
+  struct stat status;
+  return lstat(path, &status) == 0 && S_ISLNK(status.st_mode);
+}
+#endif
+
+// A file-size limit then fails a write instead of ending the process with
+// a partial file left behind.
+void IgnoreFileSizeSignal() {
+#if !defined(_WIN32)
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
+
+// Creates the copy's file beside target, exclusively, with mode's bits.
+int CreateTemp(const char* target, int mode) {
+  for (int n = 0; n < 100; ++n) {
+    const int length =
+        std::snprintf(tempPath, sizeof tempPath, "%s.d88-%d-%d.tmp", target, ProcessId(), n);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof tempPath) {
+      errno = ENAMETOOLONG;
+      return -1;
+    }
+    const int fd = OpenExclusive(tempPath, mode, true);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Streams the container from source into fd with the patches laid over
+// it.  Returns the bytes copied, -1 when a read or write failed.
+std::int64_t StreamCopy(std::FILE* source, int fd) {
+  std::int64_t at = 0;
+  for (;;) {
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, source);
+    if (got == 0) return std::ferror(source) ? -1 : at;
+    ApplyPatches(at, buffer, static_cast<std::int64_t>(got));
+    if (!WriteAll(fd, buffer, got)) return -1;
+    at += static_cast<std::int64_t>(got);
+  }
+}
+
+// True when two surveys of a disk show the same directory, bytes and states.
+bool SameDisk(const survey::DiskSurvey& a, const survey::DiskSurvey& b) {
+  return a.image.medium == b.image.medium && a.slots == b.slots && a.fileCount == b.fileCount &&
+         a.strayRecords == b.strayRecords && a.directoryDamage.count == b.directoryDamage.count &&
+         std::memcmp(a.directory, b.directory, sizeof a.directory) == 0 &&
+         std::memcmp(a.data, b.data, sizeof a.data) == 0 &&
+         std::equal(a.sectors, a.sectors + a.slots, b.sectors);
+}
+
+// True when the edited disk of the copy (in after) reads as planned: the
+// planned directory, the written sectors intact with their new bytes,
+// every other sector's bytes and state as they were.
+bool ReadsAsPlanned(const Plan& plan) {
+  const survey::DiskSurvey& was = *plan.before;
+  if (after.image.medium != was.image.medium || after.slots != was.slots ||
+      after.directoryDamage.count != 0 || after.strayRecords != was.strayRecords)
+    return false;
+  const tool::MediaGeometry& g = *was.image.medium;
+  if (std::memcmp(after.directory, plan.directory, static_cast<std::size_t>(g.directoryBytes)) != 0)
+    return false;
+  const int firstDirectory = g.directorySector - 1;
+  for (int p = 0; p < was.slots; ++p) {
+    const std::int64_t at = static_cast<std::int64_t>(p) * g.sectorBytes;
+    const bool directory =
+        p >= firstDirectory && p < firstDirectory + g.directoryBytes / g.sectorBytes;
+    const std::uint8_t* expected = directory ? plan.directory + (p - firstDirectory) * g.sectorBytes
+                                             : (plan.written[p] ? plan.data : was.data) + at;
+    const survey::SectorState state =
+        plan.written[p] ? survey::SectorState::kIntact : was.sectors[p];
+    if (after.sectors[p] != state ||
+        std::memcmp(after.data + at, expected, static_cast<std::size_t>(g.sectorBytes)) != 0)
+      return false;
+  }
+  return true;
+}
+
+// Reads the copy back with check and compares every disk with the
+// original's, the edited one with the plan.
+bool Verify(diskimage::DiskImage& original, diskimage::DiskImage& check, int k, const Plan& plan) {
+  if (!check.Open(tempPath)) return false;
+  const int images = survey::CountImages(original);
+  bool same = check.GetFileSize() == plan.fileSize && survey::CountImages(check) == images;
+  for (int j = 0; same && j < images; ++j) {
+    same = survey::SurveyDisk(check, j, &after);
+    if (j == k) {
+      same = same && ReadsAsPlanned(plan);
+    } else {
+      same = same && survey::SurveyDisk(original, j, &other) && SameDisk(other, after);
+    }
+  }
+  check.Open(nullptr);
+  return same;
+}
+
+}  // namespace
+
+bool WriteChanged(diskimage::DiskImage& original, diskimage::DiskImage& check,
+                  const EditRequest& request, const Plan& plan, Outcome* outcome) {
+  const char* target = request.output != nullptr ? request.output : request.container;
+  struct stat status;
+  if (stat(request.container, &status) != 0)
+    return Fail(outcome, "cannot open %s: %s", Shown(request.container), std::strerror(errno));
+  if (request.output == nullptr && IsLink(request.container))
+    return Fail(outcome,
+                "%s is a symbolic link, which replacing would cut; write the result with -o OUT; "
+                "nothing written",
+                Shown(request.container));
+  if (request.output == nullptr && status.st_nlink > 1)
+    return Fail(outcome,
+                "%s has %d hard links, which replacing would part; write the result with -o OUT; "
+                "nothing written",
+                Shown(request.container), static_cast<int>(status.st_nlink));
+  struct stat existing;
+  if (request.output != nullptr && (stat(request.output, &existing) == 0 || errno != ENOENT))
+    return Fail(outcome, "cannot write %s: %s; nothing written", Shown(request.output),
+                std::strerror(errno == 0 || errno == ENOENT ? EEXIST : errno));
+  CollectPatches(plan);
+  std::FILE* source = std::fopen(request.container, "rb");
+  if (source == nullptr)
+    return Fail(outcome, "cannot open %s: %s", Shown(request.container), std::strerror(errno));
+  IgnoreFileSizeSignal();
+  const int fd = CreateTemp(target, static_cast<int>(status.st_mode));
+  if (fd < 0) {
+    const int error = errno;
+    std::fclose(source);
+    return Fail(outcome, "cannot write %s: %s; nothing written", Shown(target),
+                std::strerror(error));
+  }
+  const std::int64_t copied = StreamCopy(source, fd);
+  int error = copied < 0 ? errno : 0;
+  std::fclose(source);
+  if (copied >= 0 && !Flush(fd)) error = errno;
+  if (!CloseFile(fd) && error == 0) error = errno;
+  const char* problem = nullptr;
+  if (error != 0) {
+    problem = std::strerror(error);
+  } else if (copied != plan.fileSize) {
+    problem = "the container changed size during the run";
+  } else if (!Verify(original, check, request.image, plan)) {
+    problem = "the copy does not read back as planned";
+  } else if (stat(request.container, &existing) != 0 || existing.st_size != status.st_size ||
+             existing.st_mtime != status.st_mtime) {
+    problem = "the container changed during the run";
+  } else if (!Move(tempPath, target, request.output == nullptr)) {
+    problem = std::strerror(errno);
+  }
+  if (problem == nullptr) return true;
+  std::remove(tempPath);
+  return Fail(outcome, "cannot write %s: %s; nothing written", Shown(target), problem);
+}
+
+bool MakeBlankDisk(const char* path, const tool::MediaGeometry& medium, const char* name,
+                   Outcome* outcome) {
+  outcome->surveyed = false;
+  outcome->message[0] = '\0';
+  std::uint8_t header[diskimage::kImageHeaderSize] = {};
+  char converted[diskimage::kNameSize + 1] = {};
+  if (name != nullptr && !ToShiftJis(name, converted, sizeof converted))
+    return Fail(outcome, "the disk name \"%s\" has no Shift_JIS form of at most 16 bytes",
+                Shown(name));
+  std::memcpy(header + diskimage::kNameOffset, converted, std::strlen(converted));
+  header[diskimage::kMediaTypeOffset] = static_cast<std::uint8_t>(medium.mediaType);
+  const int recordBytes = diskimage::kSectorHeaderSize + medium.sectorBytes;
+  const int trackBytes = medium.sectorsPerTrack * recordBytes;
+  const std::uint32_t size =
+      static_cast<std::uint32_t>(diskimage::kImageHeaderSize + medium.tracks * trackBytes);
+  for (int b = 0; b < 4; ++b)
+    header[diskimage::kImageSizeOffset + b] = static_cast<std::uint8_t>(size >> (8 * b));
+  for (int t = 0; t < medium.tracks; ++t) {
+    const std::uint32_t offset =
+        static_cast<std::uint32_t>(diskimage::kImageHeaderSize + t * trackBytes);
+    for (int b = 0; b < 4; ++b)
+      header[diskimage::kTrackTableOffset + diskimage::kTrackEntrySize * t + b] =
+          static_cast<std::uint8_t>(offset >> (8 * b));
+  }
+  IgnoreFileSizeSignal();
+  const int fd = OpenExclusive(path, 0666, false);
+  if (fd < 0) return Fail(outcome, "cannot make %s: %s", Shown(path), std::strerror(errno));
+  bool written = WriteAll(fd, header, sizeof header);
+  std::memset(buffer, 0, static_cast<std::size_t>(trackBytes));
+  for (int t = 0; written && t < medium.tracks; ++t) {
+    for (int r = 1; r <= medium.sectorsPerTrack; ++r) {
+      std::uint8_t* record = buffer + (r - 1) * recordBytes;
+      record[diskimage::kIdCylinderOffset] = static_cast<std::uint8_t>(t >> 1);
+      record[diskimage::kIdHeadOffset] = static_cast<std::uint8_t>(t & 1);
+      record[diskimage::kIdSectorOffset] = static_cast<std::uint8_t>(r);
+      record[diskimage::kIdSizeCodeOffset] = static_cast<std::uint8_t>(medium.sizeCode);
+      record[diskimage::kSectorCountOffset] = static_cast<std::uint8_t>(medium.sectorsPerTrack);
+      record[diskimage::kDataLengthOffset] = static_cast<std::uint8_t>(medium.sectorBytes);
+      record[diskimage::kDataLengthOffset + 1] = static_cast<std::uint8_t>(medium.sectorBytes >> 8);
+    }
+    written = WriteAll(fd, buffer, static_cast<std::size_t>(trackBytes));
+  }
+  int error = written ? 0 : errno;
+  if (written && !Flush(fd)) error = errno;
+  if (!CloseFile(fd) && error == 0) error = errno;
+  if (error == 0) return true;
+  std::remove(path);
+  return Fail(outcome, "cannot write %s: %s", Shown(path), std::strerror(error));
+}
+
+}  // namespace edit
