@@ -251,9 +251,12 @@ bool WriteChanged(diskimage::DiskImage& original, diskimage::DiskImage& check,
                 "nothing written",
                 Shown(request.container), static_cast<int>(status.st_nlink));
   struct stat existing;
-  if (request.output != nullptr && (stat(request.output, &existing) == 0 || errno != ENOENT))
-    return Fail(outcome, "cannot write %s: %s; nothing written", Shown(request.output),
-                std::strerror(errno == 0 || errno == ENOENT ? EEXIST : errno));
+  if (request.output != nullptr) {
+    const int error = stat(request.output, &existing) == 0 ? EEXIST : errno;
+    if (error != ENOENT)
+      return Fail(outcome, "cannot write %s: %s; nothing written", Shown(request.output),
+                  std::strerror(error));
+  }
   CollectPatches(plan);
   std::FILE* source = std::fopen(request.container, "rb");
   if (source == nullptr)

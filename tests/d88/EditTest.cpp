@@ -50,6 +50,7 @@ Ran D88(std::vector<std::string> args) {
 struct Extracted {
   std::vector<std::string> names;
   std::map<std::string, Bytes> files;
+  std::string listing;
 };
 
 Extracted Extract(const Bytes& container) {
@@ -57,7 +58,7 @@ Extracted Extract(const Bytes& container) {
   const d88check::RunReport report = box.Run(container.data(), container.size(), true);
   EXPECT_EQ(report.status, 0) << report.err;
   EXPECT_EQ(report.fault, "");
-  Extracted result{{}, report.files};
+  Extracted result{{}, report.files, report.out};
   for (std::size_t at = report.out.find('\n'); at + 1 < report.out.size();
        at = report.out.find('\n', at + 1)) {
     const std::string line = report.out.substr(at + 1, report.out.find(" TRK=", at) - at - 1);
@@ -134,6 +135,158 @@ TEST(Edit, RoundTripsThroughTheExtractionTool) {
         EXPECT_EQ(result.files.at(expected[i].first), expected[i].second) << expected[i].first;
       }
     }
+  }
+}
+
+// Replaces each "{X}" in text by with.
+std::string Fill(std::string text, const std::string& x, const std::string& with) {
+  for (std::size_t at; (at = text.find(x)) != std::string::npos;) text.replace(at, x.size(), with);
+  return text;
+}
+
+// A 2HD disk of one file, READ; a 2DD one with entries bytes of directory.
+Bytes OneFile() {
+  DiskBuilder disk(k2HD);
+  disk.AddFile("READ", Text("read me"));
+  return disk.Build().Build();
+}
+Bytes Entries2DD(int entries, const std::string& first = "E") {
+  DiskBuilder disk(k2DD);
+  for (int i = 0; i < entries; ++i) disk.AddEntry(EntryBytes(i == 0 ? first : "E", 0x30, 1));
+  return disk.Build().Build();
+}
+
+// The other disk of a two-disk container, the damaged disk (TRK=00 SEC=05
+// missing, SEC=06 short; TRK=01 SEC=01 bad, SEC=02 recorded twice) and the
+// mislabelled one each take a file: the result is the container with
+// exactly the bytes of the new file's sectors and of the directory changed.
+TEST(Edit, ChangesOnlyTheBytesOfTheFileAndTheDirectory) {
+  d88check::Sandbox dir;
+  const std::string path = dir.WorkDir() + "/c.d88";
+  const Bytes data = PatternBytes(2500, 5), one = PatternBytes(7, 6);
+  HostFile(dir, "NEW", data);
+  HostFile(dir, "ONE", one);
+  DiskBuilder b(k2DD), withNew(k2DD);
+  b.AddFile("DATA", PatternBytes(600, 1));
+  withNew.AddFile("DATA", PatternBytes(600, 1));
+  withNew.AddFile("NEW", data);
+  Image labelled = b.Build(), labelledNew = withNew.Build();
+  labelled.mediaType = labelledNew.mediaType = 0x20;
+  Image damaged = DiskBuilder(k2HD).Build();
+  damaged.tracks[0].erase(damaged.tracks[0].begin() + 4);
+  damaged.tracks[0][4].dataLength = 100;
+  damaged.tracks[1][0].status = 0xB0;
+  damaged.tracks[1].push_back(damaged.tracks[1][1]);
+  for (Record& rec : damaged.tracks[1]) rec.sectorCount = 9;
+  const struct {
+    Bytes container, expected;
+    std::vector<std::string> args;
+    std::string warning, listing;
+  } rows[] = {
+      {Concat({OneFile(), b.Build().Build()}),
+       Concat({OneFile(), withNew.Build().Build()}),
+       {"add", "-i", "1", path, dir.WorkDir() + "/NEW"},
+       "",
+       ""},
+      {labelled.Build(),
+       labelledNew.Build(),
+       {"add", path, dir.WorkDir() + "/NEW"},
+       "d88: image 0: media byte 0x20, records are 2DD\n",
+       ""},
+      {damaged.Build(),
+       {},
+       {"add", path, dir.WorkDir() + "/NEW", dir.WorkDir() + "/ONE"},
+       "",
+       "MEDIA TYPE=2HD\nNEW  TRK=01 SEC=03 SIZE=2500\nONE  TRK=00 SEC=04 SIZE=7\n"},
+  };
+  for (const auto& row : rows) {
+    WriteFileBytes(path, row.container);
+    const Ran ran = D88(row.args);
+    EXPECT_EQ(ran.status, 0);
+    EXPECT_EQ(ran.err, row.warning);
+    if (!row.expected.empty()) {
+      EXPECT_EQ(ReadFileBytes(path), row.expected);
+    }
+    if (row.listing.empty()) continue;
+    const Extracted result = Extract(ReadFileBytes(path));
+    EXPECT_EQ(result.listing, row.listing);
+    EXPECT_EQ(result.files.at("NEW"), data);
+    EXPECT_EQ(result.files.at("ONE"), one);
+  }
+}
+
+// Each refusal says why, exits 1 and leaves the container byte for byte
+// as it was, with nothing beside it.  {C} is the container, {D} its
+// directory, where a 100-byte host file of each name given waits.
+TEST(Edit, RefusalsChangeNothing) {
+  const std::string nothing = "; nothing written\n";
+  Image unknown = DiskBuilder(k2HD).Build(), badDirectory = unknown;
+  unknown.mediaType = 0;
+  for (auto& track : unknown.tracks) track.second.clear();
+  badDirectory.tracks[0][1].status = 0xB0;
+  const struct {
+    std::vector<std::string> args;
+    Bytes container;
+    std::string err;
+  } rows[] = {
+      {{"add", "{C}", "{D}/hello"},
+       OneFile(),
+       "the name \"hello\" is longer than 4 bytes in Shift_JIS" + nothing},
+      {{"add", "{C}", "{D}/x", "--as", "\u8868\u8868\u8868"},
+       OneFile(),
+       "the name \"\u8868\u8868\u8868\" is longer than 4 bytes in Shift_JIS" + nothing},
+      {{"add", "{C}", "{D}/x", "--as", "\u00e9"},
+       OneFile(),
+       "the name \"\u00e9\" has no Shift_JIS form" + nothing},
+      {{"add", "{C}", "{D}/x", "--as", "\u00a5"},
+       OneFile(),
+       "the name \"\u00a5\" is not one every system can extract (empty, a space, a control byte, "
+       ". or .., < > : \" / \\ | ? *, a trailing dot, a device name)" +
+           nothing},
+      {{"add", "{C}", "{D}/x", "--as", "CON"}, OneFile(), "the name \"CON\" is not one"},
+      {{"add", "{C}", "{D}/x", "--as", "a:b"}, OneFile(), "the name \"a:b\" is not one"},
+      {{"add", "{C}", "{D}/x", "--as", "X."}, OneFile(), "the name \"X.\" is not one"},
+      {{"add", "{C}", "{D}/x", "--as", "A B"}, OneFile(), "the name \"A B\" is not one"},
+      {{"add", "{C}", "{D}/none"},
+       OneFile(),
+       "cannot open {D}/none: No such file or directory" + nothing},
+      {{"add", "{C}", "{D}/x"},
+       Entries2DD(153),
+       "image 0: the directory is full (153 entries)" + nothing},
+      {{"add", "{C}", "{D}/x"},
+       Entries2DD(2, " X"),
+       "image 0: entry #0 \"\" stops extraction, and no file after it would come out; remove "
+       "it with rm '#0'" +
+           nothing},
+      {{"add", "{C}", "{D}/x"},
+       badDirectory.Build(),
+       "image 0: the directory is damaged" + nothing},
+      {{"add", "{C}", "{D}/x"},
+       unknown.Build(),
+       "image 0: medium unknown (media byte 0x00)" + nothing},
+      {{"add", "-o", "{C}", "{C}", "{D}/x"}, OneFile(), "cannot write {C}: File exists" + nothing},
+      {{"add", "-o", "{C}/x.d88", "{C}", "{D}/x"},
+       OneFile(),
+       "cannot write {C}/x.d88: Not a directory" + nothing},
+      {{"rm", "{C}", "NOPE"}, OneFile(), "image 0 holds no file \"NOPE\"" + nothing},
+      {{"rm", "{C}", "#1"}, OneFile(), "image 0 has no entry #1 (it holds 1)" + nothing},
+      {{"new", "-m", "2HD", "{C}"}, OneFile(), "cannot make {C}: File exists\n"},
+  };
+  for (const auto& row : rows) {
+    d88check::Sandbox dir;
+    const std::string container = dir.WorkDir() + "/c.d88";
+    WriteFileBytes(container, row.container);
+    std::vector<std::string> args;
+    for (const std::string& a : row.args)
+      args.push_back(Fill(Fill(a, "{C}", container), "{D}", dir.WorkDir()));
+    for (const char* name : {"hello", "x"}) HostFile(dir, name, PatternBytes(100, 1));
+    const Ran ran = D88(args);
+    SCOPED_TRACE(ran.err);
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_EQ(ran.err.substr(0, 5), "d88: ");
+    EXPECT_EQ(ran.err.find(Fill(Fill(row.err, "{C}", container), "{D}", dir.WorkDir())), 5u);
+    EXPECT_EQ(ReadFileBytes(container), row.container);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.WorkDir()), {}), 3);
   }
 }
 
