@@ -290,4 +290,91 @@ TEST(Edit, RefusalsChangeNothing) {
   }
 }
 
+// rm takes every entry of a name (or the one at #N) and moves the later
+// ones up in order, zeroing what follows; a 2DD disk's 154th entry moves
+// up too, its size the zeros extraction read.
+TEST(Edit, RemovesEntriesAndCloseTheGap) {
+  DiskBuilder twice(k2HD);
+  for (const char* name : {"A", "B", "A", "C"}) twice.AddFile(name, Text(name));
+  twice.AddEntry({0, 'x', 'y', 'z', 1, 2, 3, 4, 5, 6});
+  twice.AddEntry(EntryBytes("GHST", 0x20, 1));
+  DiskBuilder stop(k2HD);
+  stop.AddEntry(EntryBytes(" X", 0x20, 1));
+  stop.AddFile("B", Text("B"));
+  std::string last152;
+  for (int i = 1; i < 153; ++i) last152 += "E    TRK=03 SEC=01 SIZE=1\n";
+  const struct {
+    Bytes container;
+    std::vector<std::string> names;
+    std::string listing;
+  } rows[] = {
+      {twice.Build().Build(), {"A"}, "B    TRK=00 SEC=05 SIZE=1\nC    TRK=00 SEC=07 SIZE=1\n"},
+      {twice.Build().Build(),
+       {"#3", "B"},
+       "A    TRK=00 SEC=04 SIZE=1\nA    TRK=00 SEC=06 SIZE=1\n"},
+      {stop.Build().Build(), {"#0"}, "B    TRK=00 SEC=04 SIZE=1\n"},
+      {Entries2DD(154, "F"), {"F"}, last152 + "E    TRK=03 SEC=01 SIZE=0\n"},
+  };
+  for (const auto& row : rows) {
+    d88check::Sandbox dir;
+    const std::string path = dir.WorkDir() + "/c.d88";
+    WriteFileBytes(path, row.container);
+    std::vector<std::string> args = {"rm", path};
+    args.insert(args.end(), row.names.begin(), row.names.end());
+    EXPECT_EQ(D88(args).status, 0);
+    const Bytes after = ReadFileBytes(path);
+    const bool twoDD = row.container[27] == 0x10;
+    EXPECT_EQ(Extract(after).listing,
+              (twoDD ? "MEDIA TYPE=2DD\n" : "MEDIA TYPE=2HD\n") + row.listing);
+    if (twoDD) continue;
+    // The directory's sectors: their data lies at 1744 and 2784.
+    const std::size_t end = 1744 + 10 * (std::count(row.listing.begin(), row.listing.end(), '\n'));
+    EXPECT_EQ(Bytes(after.begin() + long(end), after.begin() + 2768), Bytes(2768 - end, 0));
+    EXPECT_EQ(Bytes(after.begin() + 2784, after.begin() + 2784 + 1024), Bytes(1024, 0));
+  }
+}
+
+#if !defined(_WIN32)
+// A container reached by a symbolic or a second hard link is refused
+// (-o writes elsewhere instead); a file-size limit fails the copy of add
+// and the blank disk of new: every file stays as it was, none is left.
+TEST(Edit, LinksAndAFullFileSystemChangeNothing) {
+  d88check::Sandbox dir;
+  const std::string at = dir.WorkDir() + "/", container = at + "c.d88";
+  WriteFileBytes(container, OneFile());
+  HostFile(dir, "x", PatternBytes(3000, 2));
+  ASSERT_EQ(symlink("c.d88", (at + "s.d88").c_str()), 0);
+  ASSERT_EQ(link(container.c_str(), (at + "h.d88").c_str()), 0);
+  EXPECT_EQ(D88({"add", at + "s.d88", at + "x"}).err,
+            "d88: " + at +
+                "s.d88 is a symbolic link, which replacing would cut; write the "
+                "result with -o OUT; nothing written\n");
+  EXPECT_EQ(D88({"rm", at + "h.d88", "READ"}).err,
+            "d88: " + at +
+                "h.d88 has 2 hard links, which replacing would part; write the "
+                "result with -o OUT; nothing written\n");
+  EXPECT_EQ(ReadFileBytes(container), OneFile());
+  EXPECT_EQ(D88({"rm", "-o", at + "o.d88", at + "s.d88", "READ"}).status, 0);
+  EXPECT_EQ(Extract(ReadFileBytes(at + "o.d88")).listing, "MEDIA TYPE=2HD\n");
+  fs::remove(at + "h.d88");
+  fs::remove(at + "o.d88");
+#if defined(D88_COVERAGE_BUILD)
+  return;  // its counts, written at exit, would break the limit
+#endif
+  const struct {
+    std::string args, err;
+  } rows[] = {{"add c.d88 x", "d88: cannot write c.d88: File too large; nothing written\n"},
+              {"new -m 2DD n.d88", "d88: cannot write n.d88: File too large\n"}};
+  for (const auto& row : rows) {
+    const int status = std::system(
+        ("cd '" + at + "' && ulimit -f 1000 && '" D88_BINARY "' " + row.args + " 2>err").c_str());
+    EXPECT_EQ(status, 256);
+    EXPECT_EQ(ReadFileBytes(at + "err"), Text(row.err));
+    EXPECT_EQ(ReadFileBytes(container), OneFile());
+    fs::remove(at + "err");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.WorkDir()), {}), 3);  // c, s, x
+  }
+}
+#endif
+
 }  // namespace
