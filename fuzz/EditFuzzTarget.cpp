@@ -1,0 +1,71 @@
+// The edit fuzzer's entry: each input is a container, which d88 add and
+// rm (writing to a new file) either refuse, leaving no file behind, or
+// change so that the file added reads back whole.  The container itself
+// never changes.  A broken promise aborts.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "d88/D88.h"
+#include "diskimage/DiskImage.h"
+#include "survey/Survey.h"
+#include "testing/CheckedRun.h"
+#include "testing/D88Builder.h"
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& what) {
+  std::fprintf(stderr, "d88edit_fuzz: %s\n", what.c_str());
+  std::abort();
+}
+
+// True when image k of the container at path lists X last with bytes.
+bool HoldsAdded(const std::string& path, int k, const d88test::Bytes& bytes) {
+  static diskimage::DiskImage disk;
+  static survey::DiskSurvey result;
+  if (!disk.Open(path.c_str()) || !survey::SurveyDisk(disk, k, &result)) return false;
+  for (int i = result.fileCount - 1; i >= 0; --i) {
+    const survey::FileSurvey& file = result.files[i];
+    if (std::strcmp(file.entry.name, "X") != 0) continue;
+    return file.Intact() && file.range.length == static_cast<std::int32_t>(bytes.size()) &&
+           std::memcmp(result.data + file.range.offset, bytes.data(), bytes.size()) == 0;
+  }
+  return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const d88check::Sandbox sandbox;
+  static const std::string dir = sandbox.WorkDir() + "/", container = dir + "c.d88",
+                           out = dir + "o.d88", host = dir + "X";
+  static std::FILE* sink = std::fopen("/dev/null", "wb");
+  static diskimage::DiskImage disk;
+  const d88test::Bytes input(data, data + size);
+  const d88test::Bytes added = d88test::PatternBytes(size > 0 ? data[0] * 97u : 0u, 1);
+  if (!d88test::WriteFileBytes(container, input) || !d88test::WriteFileBytes(host, added))
+    Fail("cannot write the input");
+  const char* runs[][7] = {{"d88", "add", "-o", out.c_str(), container.c_str(), host.c_str()},
+                           {"d88", "add", "-i", "1", "-o", out.c_str(), container.c_str()},
+                           {"d88", "rm", "-o", out.c_str(), container.c_str(), "#0"}};
+  runs[1][6] = host.c_str();
+  for (const auto& argv : runs) {
+    const int argc = argv[6] != nullptr ? 7 : 6;
+    std::filesystem::remove(out);
+    const int status = d88::RunD88(disk, argc, argv, d88::Console{sink, sink});
+    disk.Open(nullptr);
+    if (d88test::ReadFileBytes(container) != input) Fail("the container changed");
+    const bool written = std::filesystem::exists(out);
+    const auto files = std::distance(std::filesystem::directory_iterator(dir), {});
+    if (status == 1 && (written || files != 2)) Fail("a refusal left a file behind");
+    if (status != 0 && status != 1) Fail("status " + std::to_string(status));
+    if (status == 0 && std::filesystem::file_size(out) != size) Fail("the length changed");
+    const int k = argv[2][1] == 'i' ? 1 : 0;
+    if (status == 0 && argv[1][0] == 'a' && !HoldsAdded(out, k, added))
+      Fail("the file added does not read back");
+  }
+  return 0;
+}
