@@ -1,6 +1,7 @@
 // Whole-process benchmark of d88extract, run by hand:
 //   d88bench TOOL IO_FLOOR [ROUNDS [D88 [BASELINE]]]
-// With D88 (the d88 program) its test verb is timed on the same inputs;
+// With D88 (the d88 program) its test verb is timed on the same inputs,
+// and its add of a 40,000-byte file to the six-file container;
 // with BASELINE (an older d88extract) that one is timed beside TOOL on the
 // six-file and the crafted containers, each pair run back to back.
 // Builds the inputs in a scratch directory, runs every command ROUNDS times
@@ -124,6 +125,8 @@ int main(int argc, char** argv) {
   d88test::WriteFileBytes(crafted1, bench::CraftedLongRun(1u << 20));
   d88test::WriteFileBytes(crafted4, bench::CraftedLongRun(4u << 20));
   const std::string distinct4 = (scratch / "crafted-4m-distinct.d88").string();
+  const std::string addedFile = (scratch / "NEW").string();
+  d88test::WriteFileBytes(addedFile, d88test::PatternBytes(40000, 7));
   d88test::WriteFileBytes(distinct4, bench::CraftedLongRun(4u << 20, true));
 
   std::vector<Command> commands = {
@@ -141,6 +144,10 @@ int main(int argc, char** argv) {
     commands.push_back({"d88 test six-file 2HD", {d88, "test", sixFile}, {}, 0, 2});
     commands.push_back({"d88 test crafted 1 MiB", {d88, "test", crafted1}, {}, 0, 2});
     commands.push_back({"d88 test crafted 4 MiB", {d88, "test", crafted4}, {}, 0, 2});
+    // add writes its result beside, into the emptied working directory.
+    commands.push_back({"d88 add 40,000 bytes, six-file",
+                        {d88, "add", "-o", "added.d88", sixFile, addedFile},
+                        {}});
   }
   // The baseline's twin of each d88extract command; a pair runs back to
   // back, in turns first, so that neither gains from the order.
@@ -185,12 +192,12 @@ int main(int argc, char** argv) {
   if (!d88.empty()) {
     const double test6 = Median(commands[5].seconds), test1 = Median(commands[6].seconds);
     long d88Peak = 0;
-    for (std::size_t i = 5; i < commands.size(); ++i)
-      d88Peak = std::max(d88Peak, commands[i].peakKiB);
+    for (std::size_t i = 5; i < 8; ++i) d88Peak = std::max(d88Peak, commands[i].peakKiB);
     goals.push_back({"d88 test / d88extract, six-file:", test6 / six, "x", 1.5});
     goals.push_back(
         {"d88 test crafted 4 MiB / 1 MiB:", Median(commands[7].seconds) / test1, "x", 5});
     goals.push_back({"peak memory of d88 test:", static_cast<double>(d88Peak) / 1024.0, " MiB", 8});
+    goals.push_back({"d88 add / d88extract, six-file:", Median(commands[8].seconds) / six, "x", 3});
   }
   const char* const pairLabels[] = {"d88extract / baseline, six-file:", "  ..., crafted 1 MiB:",
                                     "  ..., crafted 4 MiB:", "  ..., distinct starts:"};

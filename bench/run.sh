@@ -2,7 +2,8 @@
 # Builds the tool and the benchmark in build/ and prints the performance
 # figures: the tool against the I/O floor, crafted against normal
 # containers, 4 MiB against 1 MiB, and the peak memory; then d88 test
-# against d88extract on the same inputs.  Each goal is marked met or
+# against d88extract on the same inputs, and d88 add of a 40,000-byte file
+# to the six-file container against d88extract on it.  Each goal is marked met or
 # MISSED, and the script exits non-zero when one is missed.
 #   bash bench/run.sh [ROUNDS] [BASELINE_D88EXTRACT]
 # With BASELINE_D88EXTRACT (an older d88extract binary) that one is timed
