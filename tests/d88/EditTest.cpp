@@ -144,6 +144,15 @@ std::string Fill(std::string text, const std::string& x, const std::string& with
   return text;
 }
 
+// The arguments of line, split at '|', with {C} and {D} filled in.
+std::vector<std::string> Args(const std::string& line, const std::string& c, const std::string& d) {
+  std::vector<std::string> args;
+  for (std::size_t from = 0, to = 0; to != std::string::npos; from = to + 1)
+    args.push_back(
+        Fill(Fill(line.substr(from, (to = line.find('|', from)) - from), "{C}", c), "{D}", d));
+  return args;
+}
+
 // A 2HD disk of one file, READ; a 2DD one with entries bytes of directory.
 Bytes OneFile() {
   DiskBuilder disk(k2HD);
@@ -196,41 +205,32 @@ TEST(Edit, ChangesOnlyTheBytesOfTheFileAndTheDirectory) {
   HostFile(dir, "A", Text("new!"));
   HostFile(dir, "D", Text("D"));
   HostFile(dir, "BIG", PatternBytes(31 * 1024, 7));
+  const std::string twiceListing =
+      "MEDIA TYPE=2HD\nA    TRK=00 SEC=04 SIZE=1\nB    TRK=00 SEC=05 SIZE=1\nA    TRK=00 SEC=06 "
+      "SIZE=4\nC    TRK=00 SEC=07 SIZE=1\nD    TRK=00 SEC=08 SIZE=1\n";
   const struct {
     Bytes container, expected;
-    std::vector<std::string> args;
-    std::string warning, listing;
+    std::string args, warning, listing;
   } rows[] = {
-      {Concat({OneFile(), b.Build().Build()}),
-       Concat({OneFile(), withNew.Build().Build()}),
-       {"add", "-i", "1", path, dir.WorkDir() + "/NEW"},
-       "",
-       ""},
-      {labelled.Build(),
-       labelledNew.Build(),
-       {"add", path, dir.WorkDir() + "/NEW"},
-       "d88: image 0: media byte 0x20, records are 2DD\n",
-       ""},
+      {Concat({OneFile(), b.Build().Build()}), Concat({OneFile(), withNew.Build().Build()}),
+       "add|-i|1|{C}|{D}/NEW", "", ""},
+      {labelled.Build(), labelledNew.Build(), "add|{C}|{D}/NEW",
+       "d88: image 0: media byte 0x20, records are 2DD\n", ""},
       {damaged.Build(),
        {},
-       {"add", path, dir.WorkDir() + "/NEW", dir.WorkDir() + "/ONE"},
+       "add|{C}|{D}/NEW|{D}/ONE",
        "",
        "MEDIA TYPE=2HD\nNEW  TRK=01 SEC=03 SIZE=2500\nONE  TRK=00 SEC=04 SIZE=7\n"},
-      {Twice(),
-       {},
-       {"add", path, dir.WorkDir() + "/A", dir.WorkDir() + "/D"},
-       "",
-       "MEDIA TYPE=2HD\nA    TRK=00 SEC=04 SIZE=1\nB    TRK=00 SEC=05 SIZE=1\nA    TRK=00 SEC=06 "
-       "SIZE=4\nC    TRK=00 SEC=07 SIZE=1\nD    TRK=00 SEC=08 SIZE=1\n"},
+      {Twice(), {}, "add|{C}|{D}/A|{D}/D", "", twiceListing},
       {overlapped.Build(),
        {},
-       {"add", path, dir.WorkDir() + "/BIG"},
+       "add|{C}|{D}/BIG",
        "",
        "MEDIA TYPE=2HD\nBIG  TRK=06 SEC=01 SIZE=31744\n"},
   };
   for (const auto& row : rows) {
     WriteFileBytes(path, row.container);
-    const Ran ran = D88(row.args);
+    const Ran ran = D88(Args(row.args, path, dir.WorkDir()));
     EXPECT_EQ(ran.status, 0);
     EXPECT_EQ(ran.err, row.warning);
     if (!row.expected.empty()) {
@@ -256,63 +256,43 @@ TEST(Edit, RefusalsChangeNothing) {
   unknown.mediaType = 0;
   for (auto& track : unknown.tracks) track.second.clear();
   badDirectory.tracks[0][1].status = 0xB0;
+  const std::string notOne =
+      "is not one every system can extract (empty, a space, a control "
+      "byte, . or .., < > : \" / \\ | ? *, a trailing dot, a device name)";
   const struct {
-    std::vector<std::string> args;
+    std::string args;
     Bytes container;
     std::string err;
   } rows[] = {
-      {{"add", "{C}", "{D}/hello"},
-       OneFile(),
-       "the name \"hello\" is longer than 4 bytes in Shift_JIS" + nothing},
-      {{"add", "{C}", "{D}/x", "--as", "\u8868\u8868\u8868"},
-       OneFile(),
-       "the name \"\u8868\u8868\u8868\" is longer than 4 bytes in Shift_JIS" + nothing},
-      {{"add", "{C}", "{D}/x", "--as", "\u00e9"},
-       OneFile(),
-       "the name \"\u00e9\" has no Shift_JIS form" + nothing},
-      {{"add", "{C}", "{D}/x", "--as", "\u00a5"},
-       OneFile(),
-       "the name \"\u00a5\" is not one every system can extract (empty, a space, a control byte, "
-       ". or .., < > : \" / \\ | ? *, a trailing dot, a device name)" +
+      {"add|{C}|{D}/hello", OneFile(), "the name \"hello\" is longer than 4 bytes in Shift_JIS"},
+      {"add|{C}|{D}/x|--as|\u8868\u8868\u8868", OneFile(),
+       "the name \"\u8868\u8868\u8868\" is longer"},
+      {"add|{C}|{D}/x|--as|\u00e9", OneFile(), "the name \"\u00e9\" has no Shift_JIS form"},
+      {"add|{C}|{D}/x|--as|\u00a5", OneFile(), "the name \"\u00a5\" " + notOne + nothing},
+      {"add|{C}|{D}/x|--as|CON", OneFile(), "the name \"CON\" is not one"},
+      {"add|{C}|{D}/x|--as|a:b", OneFile(), "the name \"a:b\" is not one"},
+      {"add|{C}|{D}/x|--as|X.", OneFile(), "the name \"X.\" is not one"},
+      {"add|{C}|{D}/x|--as|A B", OneFile(), "the name \"A B\" is not one"},
+      {"add|{C}|{D}/none", OneFile(), "cannot open {D}/none: No such file or directory" + nothing},
+      {"add|{C}|{D}/x", Entries2DD(153), "image 0: the directory is full (153 entries)" + nothing},
+      {"add|{C}|{D}/x", Entries2DD(2, " X"),
+       "image 0: entry #0 \"\" stops extraction, and no file after it would come out; remove it "
+       "with rm '#0'" +
            nothing},
-      {{"add", "{C}", "{D}/x", "--as", "CON"}, OneFile(), "the name \"CON\" is not one"},
-      {{"add", "{C}", "{D}/x", "--as", "a:b"}, OneFile(), "the name \"a:b\" is not one"},
-      {{"add", "{C}", "{D}/x", "--as", "X."}, OneFile(), "the name \"X.\" is not one"},
-      {{"add", "{C}", "{D}/x", "--as", "A B"}, OneFile(), "the name \"A B\" is not one"},
-      {{"add", "{C}", "{D}/none"},
-       OneFile(),
-       "cannot open {D}/none: No such file or directory" + nothing},
-      {{"add", "{C}", "{D}/x"},
-       Entries2DD(153),
-       "image 0: the directory is full (153 entries)" + nothing},
-      {{"add", "{C}", "{D}/x"},
-       Entries2DD(2, " X"),
-       "image 0: entry #0 \"\" stops extraction, and no file after it would come out; remove "
-       "it with rm '#0'" +
-           nothing},
-      {{"add", "{C}", "{D}/x"},
-       badDirectory.Build(),
-       "image 0: the directory is damaged" + nothing},
-      {{"add", "{C}", "{D}/x"},
-       unknown.Build(),
-       "image 0: medium unknown (media byte 0x00)" + nothing},
-      {{"add", "-o", "{C}", "{C}", "{D}/x"}, OneFile(), "cannot write {C}: File exists" + nothing},
-      {{"add", "-o", "{C}/x.d88", "{C}", "{D}/x"},
-       OneFile(),
-       "cannot write {C}/x.d88: Not a directory" + nothing},
-      {{"rm", "{C}", "NOPE"}, OneFile(), "image 0 holds no file \"NOPE\"" + nothing},
-      {{"rm", "{C}", "#1"}, OneFile(), "image 0 has no entry #1 (it holds 1)" + nothing},
-      {{"new", "-m", "2HD", "{C}"}, OneFile(), "cannot make {C}: File exists\n"},
+      {"add|{C}|{D}/x", badDirectory.Build(), "image 0: the directory is damaged" + nothing},
+      {"add|{C}|{D}/x", unknown.Build(), "image 0: medium unknown (media byte 0x00)" + nothing},
+      {"add|-o|{C}|{C}|{D}/x", OneFile(), "cannot write {C}: File exists" + nothing},
+      {"add|-o|{C}/x.d88|{C}|{D}/x", OneFile(), "cannot write {C}/x.d88: Not a directory"},
+      {"rm|{C}|NOPE", OneFile(), "image 0 holds no file \"NOPE\"" + nothing},
+      {"rm|{C}|#1", OneFile(), "image 0 has no entry #1 (it holds 1)" + nothing},
+      {"new|-m|2HD|{C}", OneFile(), "cannot make {C}: File exists\n"},
   };
   for (const auto& row : rows) {
     d88check::Sandbox dir;
     const std::string container = dir.WorkDir() + "/c.d88";
     WriteFileBytes(container, row.container);
-    std::vector<std::string> args;
-    for (const std::string& a : row.args)
-      args.push_back(Fill(Fill(a, "{C}", container), "{D}", dir.WorkDir()));
     for (const char* name : {"hello", "x"}) HostFile(dir, name, PatternBytes(100, 1));
-    const Ran ran = D88(args);
+    const Ran ran = D88(Args(row.args, container, dir.WorkDir()));
     SCOPED_TRACE(ran.err);
     EXPECT_EQ(ran.status, 1);
     EXPECT_EQ(ran.err.substr(0, 5), "d88: ");
