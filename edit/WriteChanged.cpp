@@ -284,6 +284,8 @@ bool WriteChanged(diskimage::DiskImage& original, diskimage::DiskImage& check,
   } else if (stat(request.container, &existing) != 0 || existing.st_size != status.st_size ||
              existing.st_mtime != status.st_mtime) {
     problem = "the container changed during the run";
+  } else if (!original.Open(nullptr)) {  // Windows replaces no file still open
+    problem = "the container cannot be closed";
   } else if (!Move(tempPath, target, request.output == nullptr)) {
     problem = std::strerror(errno);
   }

