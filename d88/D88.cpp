@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include "d88/Collection.h"
 #include "d88/Options.h"
 #include "d88/WorkDirectory.h"
 #include "diskimage/DiskImage.h"
@@ -89,19 +90,7 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) 
   for (int k = 0; k < images; ++k) {
     survey::SurveyDisk(disk, k, &diskSurvey);
     tally.Add(diskSurvey);
-    views::PrintMediumWarning(sinks.err, diskSurvey.image);
-    views::PrintSizeWarning(sinks.err, diskSurvey.image);
-    if (options.json) {
-      views::WriteImageJson(json, diskSurvey);
-    } else if (list) {
-      views::PrintImageLine(sinks.out, diskSurvey.image);
-      views::PrintCutShort(sinks.out, diskSurvey.image, false);
-      views::PrintDirectoryDamage(sinks.out, diskSurvey);
-      for (int i = 0; i < diskSurvey.fileCount; ++i)
-        views::PrintListedFile(sinks.out, diskSurvey.files[i]);
-    } else {
-      views::PrintProblems(sinks.out, diskSurvey);
-    }
+    ReportImage(diskSurvey, list, options.json ? &json : nullptr, sinks.out, &sinks.err);
   }
   if (options.json) {
     json.End();
@@ -111,9 +100,7 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) 
     views::PrintSummary(sinks.out, tally);
   }
   // Only test reports damage in its status; list reports it in its lines.
-  const bool sound = tally.damaged == 0 && tally.unknownMedia == 0 &&
-                     tally.damagedDirectories == 0 && tally.cutShort == 0;
-  return CheckJson(json, sinks.err, list || sound ? kExitSuccess : kExitDamaged);
+  return CheckJson(json, sinks.err, list || Sound(tally) ? kExitSuccess : kExitDamaged);
 }
 
 // Surveys the image that -i names into diskSurvey; false after the
@@ -246,6 +233,7 @@ int Run(diskimage::DiskImage& disk, int argc, const char* const* argv, Sinks& si
     case Verb::kMap:
       return Map(disk, options, sinks);
     default:
+      if (!NamesOneContainer(options)) return AuditCollection(options, sinks.out, sinks.err);
       return SurveyAll(disk, options, sinks);
   }
 }

@@ -9,7 +9,9 @@ namespace d88 {
 
 const char kHelpText[] =
     "Usage: d88 VERB [options] CONTAINER\n"
-    "Lists, tests, maps and extracts the disks of a D88 disk-image container.\n"
+    "       d88 list|test [options] PATH...\n"
+    "Lists, tests, maps and extracts the disks of a D88 disk-image container;\n"
+    "lists and tests many containers, and the folders that hold them.\n"
     "\n"
     "Verbs:\n"
     "  list      every disk image with its medium and its files, each file's state\n"
@@ -21,14 +23,18 @@ const char kHelpText[] =
     "  -i K        extract, map: the image, from 0 (default 0)\n"
     "  -C DIR      extract: the directory to write into, made with its parents if\n"
     "              missing (default: the current one)\n"
-    "  --json      list, test, map: write JSON instead of text\n"
+    "  --json      list, test, map: write JSON instead of text (JSON Lines, one\n"
+    "              line a container, for several paths or a folder)\n"
+    "  -j N        list, test: survey up to N containers at once (default: one\n"
+    "              per processor)\n"
     "  --svg FILE  map: draw the map into FILE as an SVG picture instead\n"
     "  -h, --help  show this help and exit\n"
     "  --version   show the version and exit\n"
     "\n"
     "Exit status: 0 all intact (or the listing or map written); 2 a file or directory\n"
     "damaged, or a disk of unknown medium; 1 a wrong command line, a container that\n"
-    "cannot be read, no such image, or a file that cannot be written.\n";
+    "cannot be read, no such image, or a file that cannot be written.  Over many\n"
+    "containers: 1 when any cannot be read, else 2 when any is damaged (test).\n";
 
 namespace {
 
@@ -41,6 +47,17 @@ constexpr VerbName kVerbs[] = {{"list", Verb::kList},        {"test", Verb::kTes
                                {"extract", Verb::kExtract},  {"map", Verb::kMap},
                                {"-h", Verb::kHelp},          {"--help", Verb::kHelp},
                                {"--version", Verb::kVersion}};
+
+// True for an option followed by its value.
+bool TakesValue(const char* arg) {
+  return std::strcmp(arg, "-i") == 0 || std::strcmp(arg, "-C") == 0 ||
+         std::strcmp(arg, "--svg") == 0 || std::strcmp(arg, "-j") == 0;
+}
+
+// True when argument i is a path rather than an option.
+bool IsPath(const char* arg, int i, int optionsEnd) {
+  return i > optionsEnd || arg[0] != '-' || arg[1] == '\0';
+}
 
 bool Fail(output::Sink& err, const char* what, const char* detail) {
   err.Puts("d88: ");
@@ -59,6 +76,15 @@ bool ParseImage(const char* text, int* image) {
   return true;
 }
 
+// Parses a number of jobs 1-kMostJobs; false for anything else.
+bool ParseJobs(const char* text, int* jobs) {
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < 1 || value > kMostJobs) return false;
+  *jobs = static_cast<int>(value);
+  return true;
+}
+
 }  // namespace
 
 bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options* options) {
@@ -70,19 +96,27 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
   if (options->verb == Verb::kHelp || options->verb == Verb::kVersion) return true;
   const bool extract = options->verb == Verb::kExtract;
   const bool map = options->verb == Verb::kMap;
-  bool optionsEnded = false;  // after "--" every argument is a path
+  const bool many = options->verb == Verb::kList || options->verb == Verb::kTest;
+  options->argv = argv;
+  options->argc = argc;
+  options->optionsEnd = argc;  // after "--" every argument is a path
   for (int i = 2; i < argc; ++i) {
     const char* arg = argv[i];
-    if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
-      if (options->container != nullptr) return Fail(err, "more than one container given: ", arg);
-      options->container = arg;
+    if (IsPath(arg, i, options->optionsEnd)) {
+      if (options->container != nullptr && !many)
+        return Fail(err, "more than one container given: ", arg);
+      if (options->container == nullptr) options->container = arg;
+      ++options->pathCount;
       continue;
     }
-    const bool takesValue = std::strcmp(arg, "-i") == 0 || std::strcmp(arg, "-C") == 0 ||
-                            std::strcmp(arg, "--svg") == 0;
-    if (takesValue && i + 1 == argc) return Fail(err, "a value is missing after ", arg);
+    if (TakesValue(arg) && i + 1 == argc) return Fail(err, "a value is missing after ", arg);
     if (std::strcmp(arg, "--") == 0) {
-      optionsEnded = true;
+      options->optionsEnd = i;
+    } else if (std::strncmp(arg, "-j", 2) == 0) {
+      if (!many) return Fail(err, "-j", " applies to list and test only");
+      // -j N or -jN
+      const char* jobs = arg[2] != '\0' ? arg + 2 : argv[++i];
+      if (!ParseJobs(jobs, &options->jobs)) return Fail(err, "not a number of jobs (1-64): ", jobs);
     } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
       options->verb = Verb::kHelp;
       return true;
@@ -109,6 +143,18 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
     return Fail(err, "--json and --svg exclude each other", "");
   if (options->container == nullptr) return Fail(err, "no container given", "");
   return true;
+}
+
+const char* NextPath(const Options& options, int* index) {
+  for (int& i = *index; i < options.argc; ++i) {
+    const char* arg = options.argv[i];
+    if (IsPath(arg, i, options.optionsEnd)) {
+      ++i;
+      return arg;
+    }
+    if (TakesValue(arg)) ++i;
+  }
+  return nullptr;
 }
 
 }  // namespace d88

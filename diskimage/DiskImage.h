@@ -31,6 +31,10 @@ class DiskImage {
   // 0 images.  A container that was open is closed first.  With a null
   // path: closes the container, returns true.
   bool Open(const char* path);
+#if defined(_WIN32)
+  // Opens the container at a UTF-16 path, as Open(const char*) does.
+  bool Open(const wchar_t* path);
+#endif
 
   // Returns the number of images the last Open indexed (0-64).
   int GetImageCount() const { return imageCount; }
@@ -102,6 +106,12 @@ class DiskImage {
   // is unusable (no container, index out of range, table entry 0 or beyond
   // the image, or a position before the start of the file).
   std::int64_t TrackStart(int track) const;
+
+  // Closes the container, if one is open, and forgets its images.
+  void Close();
+
+  // Indexes the images of the file just opened; false when there is none.
+  bool IndexImages();
 
   // Forgets the current image.
   void ClearCurrentImage();
