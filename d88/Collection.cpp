@@ -7,7 +7,10 @@
 // The writer takes only the hand-over of the container whose turn it is
 // (sequence number `written`), so the output is the same for any number of
 // workers, and a worker ahead of its turn merely waits: the one whose turn
-// it is can always go on.
+// it is can always go on.  A report whose text is all handed over is marked
+// done in a ring of kAhead flags and the worker goes on at once; the walker
+// gives no container kAhead or more ahead of the turn, so no flag is reused
+// before the writer has passed it.
 #include "d88/Collection.h"
 
 #include <algorithm>
@@ -266,37 +269,39 @@ struct Worker {
   long container = -1;          // sequence number of the container surveyed
   const char* chunk = nullptr;  // report text waiting to be written
   std::size_t chunkLength = 0;
-  bool pending = false;               // chunk is waiting; the worker waits too
-  bool last = false;                  // chunk ends the container's report
-  const std::string* text = nullptr;  // the container's path, for the progress line
+  bool pending = false;  // chunk is waiting; the worker waits too
 };
+
+// How far the survey may run ahead of the writer, in containers.
+constexpr long kAhead = 1024;
 
 // What the workers and the writer share.
 struct Shared {
   const Options& options;
   std::mutex mutex;
   std::condition_variable changed;
-  Walker walker;        // under mutex
-  long issued = 0;      // containers handed to workers
-  bool walked = false;  // the walker has no more
-  long written = 0;     // reports written whole: the turn of container `written`
+  Walker walker;           // under mutex
+  long issued = 0;         // containers handed to workers
+  bool walked = false;     // the walker has no more
+  long written = 0;        // reports written whole: the turn of container `written`
+  bool done[kAhead] = {};  // container s's report is all handed over: done[s % kAhead]
+  std::string walking;     // the path the walker gave last, for the progress line
 
   explicit Shared(const Options& o) : options(o), walker(o) {}
 };
 
 // Hands length bytes of w's report to the writer and waits until written.
-void Hand(Worker& w, const char* bytes, std::size_t length, bool last) {
+void Hand(Worker& w, const char* bytes, std::size_t length) {
   std::unique_lock<std::mutex> lock(w.shared->mutex);
   w.chunk = bytes;
   w.chunkLength = length;
-  w.last = last;
   w.pending = true;
   w.shared->changed.notify_all();
   w.shared->changed.wait(lock, [&w] { return !w.pending; });
 }
 
 void Drain(void* worker, const char* bytes, std::size_t length) {
-  Hand(*static_cast<Worker*>(worker), bytes, length, false);
+  Hand(*static_cast<Worker*>(worker), bytes, length);
 }
 
 // Writes item's one line as a container that could not be read.
@@ -349,7 +354,7 @@ void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
   bool titled = options.json;  // test names a container only when it has something to say
   const int images = survey::CountImages(w.disk);
   for (int k = 0; k < images; ++k) {
-    survey::SurveyDisk(w.disk, k, &w.survey);
+    survey::SurveyDisk(w.disk, k, &w.survey, false);
     survey::Tally disk;
     disk.Add(w.survey);
     tally.Add(w.survey);
@@ -384,19 +389,22 @@ void Work(Worker* w) {
   for (;;) {
     Item item;
     {
-      std::lock_guard<std::mutex> lock(shared.mutex);
+      std::unique_lock<std::mutex> lock(shared.mutex);
+      shared.changed.wait(lock, [&shared] { return shared.issued - shared.written < kAhead; });
       if (shared.walked || !shared.walker.Next(&item)) {
         shared.walked = true;
         shared.changed.notify_all();
         return;
       }
       w->container = shared.issued++;
+      shared.walking = item.text;
     }
     output::Sink report(w->report, sizeof w->report, output::Drain{Drain, w});
     SurveyContainer(*w, item, report);
     report.Flush();
-    w->text = &item.text;
-    Hand(*w, nullptr, 0, true);
+    std::lock_guard<std::mutex> lock(shared.mutex);
+    shared.done[w->container % kAhead] = true;
+    if (w->container == shared.written) shared.changed.notify_all();
   }
 }
 
@@ -459,6 +467,14 @@ void WriteInOrder(Shared& shared, Worker* workers, int count, output::Sink& out,
   Progress progress(err);
   std::unique_lock<std::mutex> lock(shared.mutex);
   for (;;) {
+    bool& done = shared.done[shared.written % kAhead];
+    if (done) {
+      done = false;
+      ++shared.written;
+      progress.Show(shared.written, shared.walking);
+      shared.changed.notify_all();
+      continue;
+    }
     Worker* turn = nullptr;
     for (int i = 0; i < count; ++i) {
       if (workers[i].pending && workers[i].container == shared.written) turn = &workers[i];
@@ -474,9 +490,7 @@ void WriteInOrder(Shared& shared, Worker* workers, int count, output::Sink& out,
       out.Write(turn->chunk, turn->chunkLength);
       out.Flush();
     }
-    if (turn->last) progress.Show(shared.written + 1, *turn->text);
     lock.lock();
-    if (turn->last) ++shared.written;
     turn->pending = false;
     shared.changed.notify_all();
   }

@@ -88,7 +88,7 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) 
   survey::Tally tally;
   const int images = survey::CountImages(disk);
   for (int k = 0; k < images; ++k) {
-    survey::SurveyDisk(disk, k, &diskSurvey);
+    survey::SurveyDisk(disk, k, &diskSurvey, false);
     tally.Add(diskSurvey);
     ReportImage(diskSurvey, list, options.json ? &json : nullptr, sinks.out, &sinks.err);
   }

@@ -86,7 +86,8 @@ class DiskImage {
 
   // Answers each of count requests exactly as ReadSector would (result and
   // buffer), but reads each record of the tracks at most once for all the
-  // requests together, instead of walking a track once per sector.  With
+  // requests together, instead of walking a track once per sector.  A
+  // request whose buffer is null gets its result, and no bytes.  With
   // facts (count of them), facts[i] tells of the record that answered
   // request i.
   void ReadSectorBatch(SectorRequest* requests, int count, RecordFacts* facts = nullptr);

@@ -34,6 +34,9 @@ bool ReadWindow::Fill(std::FILE* file, std::int64_t position) {
 std::int64_t ReadWindow::ReadAt(std::FILE* file, std::int64_t position, std::uint8_t* dest,
                                 std::int64_t length) {
   if (file == nullptr || position < 0 || length <= 0) return 0;
+  // A window shorter than kSize ends at the end of the file: nothing lies
+  // beyond it to read again.
+  if (length_ > 0 && length_ < kSize && position >= start_ + length_) return 0;
   std::int64_t copied = 0;
   while (copied < length) {
     const std::int64_t at = position + copied;

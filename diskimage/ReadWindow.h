@@ -16,7 +16,7 @@
 // The build sets the window size for the library and every user of it (the
 // CMake cache variable of the same name), so all see one class layout.
 #ifndef D88_READ_WINDOW_BYTES
-#define D88_READ_WINDOW_BYTES 131072
+#define D88_READ_WINDOW_BYTES 2097152
 #endif
 
 namespace diskimage {
