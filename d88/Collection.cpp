@@ -256,10 +256,14 @@ struct Counts {
 // Room for one report before it is handed to the writer.
 constexpr std::size_t kReportBytes = 64 * 1024;
 
+// A reader's cache that holds a whole disk, so that each is read once.
+constexpr std::size_t kCacheBytes = 2 * 1024 * 1024;
+
 struct Shared;
 
 // One worker: its reader, its survey and its report, all its own.
 struct Worker {
+  std::uint8_t cache[kCacheBytes];  // disk's cache
   diskimage::DiskImage disk;
   survey::DiskSurvey survey;  // one disk at a time
   char report[kReportBytes];
@@ -386,6 +390,7 @@ void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
 // A worker's life: containers from the walker until there are none.
 void Work(Worker* w) {
   Shared& shared = *w->shared;
+  w->disk.SetCache(w->cache, sizeof w->cache);
   for (;;) {
     Item item;
     {

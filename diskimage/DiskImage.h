@@ -65,6 +65,11 @@ class DiskImage {
   // until the next Select.
   void SetTrackLimit(std::int32_t limit) { trackLimit = limit; }
 
+  // Caches the container in bytes (size bytes) instead of the built-in
+  // window (null: back to it).  One that holds a whole container reads it
+  // from the file once, for a program that reads many.
+  void SetCache(std::uint8_t* bytes, std::int64_t size) { window.Use(bytes, size); }
+
   // Sets the sector numbers that begin and end a track for ReadSectors.
   void SetSectorRange(int first, int last) {
     firstSector = first;
