@@ -28,6 +28,7 @@
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
+#include <io.h>
 #include <windows.h>
 #else
 #include <dirent.h>
@@ -58,6 +59,7 @@ using PathString = std::basic_string<PathChar>;
 struct Item {
   PathString path;   // as the file system has it, to open
   std::string text;  // as printed: the bytes on POSIX, UTF-8 on Windows
+  std::string hex;   // text's bytes in hex when they are not all UTF-8; else empty
   int folderError;   // errno when the folder at path could not be read; else 0
 };
 
@@ -125,15 +127,15 @@ int ListFolder(const PathString& folder, std::vector<Entry>* entries) {
     const PathString name = found.cFileName;
     const DWORD attributes = found.dwFileAttributes;
     if (name == L"." || name == L".." || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
-    const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (folder || IsContainerName(name)) entries->push_back(Entry{name, folder});
+    const bool subfolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (subfolder || IsContainerName(name)) entries->push_back(Entry{name, subfolder});
   } while (FindNextFileW(find, &found));
   FindClose(find);
   return 0;
 }
 
 bool OpenContainer(diskimage::DiskImage& disk, const PathString& path) {
-  return disk.Open(path.c_str());
+  return disk.OpenWide(path.c_str());
 }
 #else
 PathString FromArgument(const char* arg) { return arg; }
@@ -212,6 +214,14 @@ class Walker {
   bool Give(const PathString& path, bool folder, Item* item) {
     item->path = path;
     item->text = Printable(path);
+    item->hex.clear();
+    for (const char* p = item->text.c_str(); *p != '\0'; p += output::Utf8Bytes(p)) {
+      if (output::Utf8Bytes(p) > 0) continue;
+      item->hex.resize(item->text.size() * 2 + 1);
+      output::HexName(item->text.c_str(), item->text.size(), &item->hex[0], item->hex.size());
+      item->hex.pop_back();
+      break;
+    }
     item->folderError = 0;
     if (!folder) return true;
     std::vector<Entry> entries;
@@ -308,13 +318,20 @@ void Drain(void* worker, const char* bytes, std::size_t length) {
   Hand(*static_cast<Worker*>(worker), bytes, length);
 }
 
+// Writes the path of item as JSON members: "path", and "pathHex" when its
+// bytes are not all UTF-8.
+void WritePath(views::JsonWriter& json, const Item& item) {
+  json.String("path", item.text.c_str());
+  if (!item.hex.empty()) json.String("pathHex", item.hex.c_str());
+}
+
 // Writes item's one line as a container that could not be read.
 void ReportUnreadable(const Item& item, const char* what, int error, bool json,
                       output::Sink& report) {
   if (json) {
     views::JsonWriter line(report);
     line.Begin(nullptr, '{', true);
-    line.String("path", item.text.c_str());
+    WritePath(line, item);
     line.String("status", "unreadable");
     char reason[256];
     std::snprintf(reason, sizeof reason, "%s%s%s", what, error != 0 ? ": " : "",
@@ -345,13 +362,13 @@ void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
   }
   if (w.disk.GetImageCount() == 0) {
     ++w.counts.unreadable;
-    w.disk.Open(static_cast<const char*>(nullptr));
+    w.disk.Open(nullptr);
     return ReportUnreadable(item, "holds no disk image", 0, options.json, report);
   }
   views::JsonWriter json(report);
   if (options.json) {
     json.Begin(nullptr, '{', true);
-    json.String("path", item.text.c_str());
+    WritePath(json, item);
     json.Begin("images", '[');
   }
   survey::Tally tally;
@@ -372,7 +389,7 @@ void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
     ReportImage(w.survey, list, options.json ? &json : nullptr, report,
                 options.json ? nullptr : &report);
   }
-  w.disk.Open(static_cast<const char*>(nullptr));
+  w.disk.Open(nullptr);
   const bool sound = Sound(tally);
   if (options.json) {
     json.End();

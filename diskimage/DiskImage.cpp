@@ -33,7 +33,7 @@ bool DiskImage::Open(const char* path) {
 }
 
 #if defined(_WIN32)
-bool DiskImage::Open(const wchar_t* path) {
+bool DiskImage::OpenWide(const wchar_t* path) {
   Close();
   file = _wfopen(path, L"rb");
   return IndexImages();

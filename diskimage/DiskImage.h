@@ -32,8 +32,8 @@ class DiskImage {
   // path: closes the container, returns true.
   bool Open(const char* path);
 #if defined(_WIN32)
-  // Opens the container at a UTF-16 path, as Open(const char*) does.
-  bool Open(const wchar_t* path);
+  // Opens the container at a UTF-16 path, as Open does.
+  bool OpenWide(const wchar_t* path);
 #endif
 
   // Returns the number of images the last Open indexed (0-64).
