@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include "d88/Collection.h"
 #include "d88/EditVerbs.h"
 #include "d88/Options.h"
 #include "d88/WorkDirectory.h"
@@ -88,21 +89,9 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) 
   survey::Tally tally;
   const int images = survey::CountImages(disk);
   for (int k = 0; k < images; ++k) {
-    survey::SurveyDisk(disk, k, &diskSurvey);
+    survey::SurveyDisk(disk, k, &diskSurvey, false);
     tally.Add(diskSurvey);
-    views::PrintMediumWarning(sinks.err, diskSurvey.image);
-    views::PrintSizeWarning(sinks.err, diskSurvey.image);
-    if (options.json) {
-      views::WriteImageJson(json, diskSurvey);
-    } else if (list) {
-      views::PrintImageLine(sinks.out, diskSurvey.image);
-      views::PrintCutShort(sinks.out, diskSurvey.image, false);
-      views::PrintDirectoryDamage(sinks.out, diskSurvey);
-      for (int i = 0; i < diskSurvey.fileCount; ++i)
-        views::PrintListedFile(sinks.out, diskSurvey.files[i]);
-    } else {
-      views::PrintProblems(sinks.out, diskSurvey);
-    }
+    ReportImage(diskSurvey, list, options.json ? &json : nullptr, sinks.out, &sinks.err);
   }
   if (options.json) {
     json.End();
@@ -112,9 +101,7 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) 
     views::PrintSummary(sinks.out, tally);
   }
   // Only test reports damage in its status; list reports it in its lines.
-  const bool sound = tally.damaged == 0 && tally.unknownMedia == 0 &&
-                     tally.damagedDirectories == 0 && tally.cutShort == 0;
-  return CheckJson(json, sinks.err, list || sound ? kExitSuccess : kExitDamaged);
+  return CheckJson(json, sinks.err, list || Sound(tally) ? kExitSuccess : kExitDamaged);
 }
 
 // Surveys the image that -i names into diskSurvey; false after the
@@ -251,6 +238,7 @@ int Run(diskimage::DiskImage& disk, int argc, const char* const* argv, Sinks& si
     case Verb::kRemove:
       return RunEditVerb(disk, options, sinks.err);
     default:
+      if (!NamesOneContainer(options)) return AuditCollection(options, sinks.out, sinks.err);
       return SurveyAll(disk, options, sinks);
   }
 }

@@ -9,8 +9,10 @@ namespace d88 {
 
 const char kHelpText[] =
     "Usage: d88 VERB [options] CONTAINER [FILE... | NAME...]\n"
+    "       d88 list|test [options] PATH...\n"
     "Lists, tests, maps and extracts the disks of a D88 disk-image container, makes\n"
-    "blank disks and puts files on them or takes them off.\n"
+    "blank disks and puts files on them or takes them off; lists and tests many\n"
+    "containers, and the folders that hold them.\n"
     "\n"
     "Verbs:\n"
     "  list      every disk image with its medium and its files, each file's state\n"
@@ -25,7 +27,10 @@ const char kHelpText[] =
     "  -i K        extract, map, add, rm: the image, from 0 (default 0)\n"
     "  -C DIR      extract: the directory to write into, made with its parents if\n"
     "              missing (default: the current one)\n"
-    "  --json      list, test, map: write JSON instead of text\n"
+    "  --json      list, test, map: write JSON instead of text (JSON Lines, one\n"
+    "              line a container, for several paths or a folder)\n"
+    "  -j N        list, test: survey up to N containers at once (default: one\n"
+    "              per processor)\n"
     "  --svg FILE  map: draw the map into FILE as an SVG picture instead\n"
     "  -m MEDIUM   new: 2HD or 2DD\n"
     "  -n NAME     new: the disk's name\n"
@@ -38,7 +43,8 @@ const char kHelpText[] =
     "Exit status: 0 all intact (or the listing or map written); 2 a file or directory\n"
     "damaged, or a disk of unknown medium; 1 a wrong command line, a container that\n"
     "cannot be read, no such image, or a file that cannot be written; new, add and rm\n"
-    "then leave every file as it was.\n";
+    "then leave every file as it was.  Over many containers: 1 when any cannot be\n"
+    "read, else 2 when any is damaged (test).\n";
 
 namespace {
 
@@ -52,6 +58,19 @@ constexpr VerbName kVerbs[] = {{"list", Verb::kList},       {"test", Verb::kTest
                                {"new", Verb::kNew},         {"add", Verb::kAdd},
                                {"rm", Verb::kRemove},       {"-h", Verb::kHelp},
                                {"--help", Verb::kHelp},     {"--version", Verb::kVersion}};
+
+// True for an option followed by its value.
+bool TakesValue(const char* arg) {
+  return std::strcmp(arg, "-i") == 0 || std::strcmp(arg, "-C") == 0 ||
+         std::strcmp(arg, "--svg") == 0 || std::strcmp(arg, "-j") == 0 ||
+         std::strcmp(arg, "-m") == 0 || std::strcmp(arg, "-n") == 0 ||
+         std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--as") == 0;
+}
+
+// True when argument i is a path rather than an option.
+bool IsPath(const char* arg, int i, int optionsEnd) {
+  return i > optionsEnd || arg[0] != '-' || arg[1] == '\0';
+}
 
 bool Fail(output::Sink& err, const char* what, const char* detail) {
   err.Puts("d88: ");
@@ -70,6 +89,15 @@ bool ParseImage(const char* text, int* image) {
   return true;
 }
 
+// Parses a number of jobs 1-kMostJobs; false for anything else.
+bool ParseJobs(const char* text, int* jobs) {
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < 1 || value > kMostJobs) return false;
+  *jobs = static_cast<int>(value);
+  return true;
+}
+
 }  // namespace
 
 bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options* options) {
@@ -83,28 +111,33 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
   const bool map = options->verb == Verb::kMap;
   const bool edits = options->verb == Verb::kAdd || options->verb == Verb::kRemove;
   const bool makes = options->verb == Verb::kNew;
-  bool optionsEnded = false;  // after "--" every argument is a path
+  const bool many = options->verb == Verb::kList || options->verb == Verb::kTest;
+  options->argv = argv;
+  options->argc = argc;
+  options->optionsEnd = argc;  // after "--" every argument is a path
   for (int i = 2; i < argc; ++i) {
     const char* arg = argv[i];
-    if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
+    if (IsPath(arg, i, options->optionsEnd)) {
       if (options->container == nullptr) {
         options->container = arg;
-      } else if (!edits) {
-        return Fail(err, "more than one container given: ", arg);
-      } else if (options->itemCount == kMaxItems) {
-        return Fail(err, "too many files or names, from ", arg);
-      } else {
+      } else if (edits) {
+        if (options->itemCount == kMaxItems)
+          return Fail(err, "too many files or names, from ", arg);
         options->items[options->itemCount++] = arg;
+      } else if (!many) {
+        return Fail(err, "more than one container given: ", arg);
       }
+      ++options->pathCount;
       continue;
     }
-    const bool takesValue = std::strcmp(arg, "-i") == 0 || std::strcmp(arg, "-C") == 0 ||
-                            std::strcmp(arg, "--svg") == 0 || std::strcmp(arg, "-m") == 0 ||
-                            std::strcmp(arg, "-n") == 0 || std::strcmp(arg, "-o") == 0 ||
-                            std::strcmp(arg, "--as") == 0;
-    if (takesValue && i + 1 == argc) return Fail(err, "a value is missing after ", arg);
+    if (TakesValue(arg) && i + 1 == argc) return Fail(err, "a value is missing after ", arg);
     if (std::strcmp(arg, "--") == 0) {
-      optionsEnded = true;
+      options->optionsEnd = i;
+    } else if (std::strncmp(arg, "-j", 2) == 0) {
+      if (!many) return Fail(err, "-j", " applies to list and test only");
+      // -j N or -jN
+      const char* jobs = arg[2] != '\0' ? arg + 2 : argv[++i];
+      if (!ParseJobs(jobs, &options->jobs)) return Fail(err, "not a number of jobs (1-64): ", jobs);
     } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
       options->verb = Verb::kHelp;
       return true;
@@ -150,6 +183,18 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
   if (options->as != nullptr && options->itemCount != 1)
     return Fail(err, "--as names one file only", "");
   return true;
+}
+
+const char* NextPath(const Options& options, int* index) {
+  for (int& i = *index; i < options.argc; ++i) {
+    const char* arg = options.argv[i];
+    if (IsPath(arg, i, options.optionsEnd)) {
+      ++i;
+      return arg;
+    }
+    if (TakesValue(arg)) ++i;
+  }
+  return nullptr;
 }
 
 }  // namespace d88

@@ -1,5 +1,6 @@
-// The command line of d88: d88 VERB [options] CONTAINER; options and the
-// container in any order, "--" ending the options.
+// The command line of d88: d88 VERB [options] CONTAINER, or for list and
+// test any number of containers and folders; options and paths in any
+// order, "--" ending the options.
 #ifndef D88EXTRACT_D88_OPTIONS_H
 #define D88EXTRACT_D88_OPTIONS_H
 
@@ -19,7 +20,12 @@ struct Options {
   const char* directory = nullptr;    // -C DIR: where extract writes; null = here
   bool json = false;                  // --json: JSON instead of text
   const char* svg = nullptr;          // --svg FILE: where map draws its picture
-  const char* container = nullptr;    // the container's path
+  const char* container = nullptr;    // the container's path, the first of them
+  int pathCount = 0;                  // containers and folders named
+  int jobs = 0;                       // -j N: containers surveyed at once; 0 = one a processor
+  const char* const* argv = nullptr;  // the command line, where the paths are
+  int argc = 0;                       // its entries
+  int optionsEnd = 0;                 // the index of "--", or argc
   const char* medium = nullptr;       // -m 2HD|2DD: the medium new formats
   const char* diskName = nullptr;     // -n NAME: the name new gives the disk
   const char* output = nullptr;       // -o OUT: where add and rm write; null = over the container
@@ -27,6 +33,13 @@ struct Options {
   const char* items[kMaxItems] = {};  // add's files, rm's names
   int itemCount = 0;                  // how many
 };
+
+// The most containers surveyed at once.
+constexpr int kMostJobs = 64;
+
+// Returns the first path of options' command line at or after *index, and
+// sets *index past it; null when there is none left.  Start with *index 2.
+const char* NextPath(const Options& options, int* index);
 
 // Parses argv (argc entries, argv[0] the invocation name) into options.
 // Returns false after writing one "d88: ..." line and a pointer to --help

@@ -12,7 +12,7 @@ namespace diskimage {
 
 DiskImage::~DiskImage() { Open(nullptr); }
 
-bool DiskImage::Open(const char* path) {
+void DiskImage::Close() {
   if (file != nullptr) {
     std::fclose(file);
     file = nullptr;
@@ -20,11 +20,27 @@ bool DiskImage::Open(const char* path) {
   window.Reset();
   imageCount = 0;
   fileSize = -1;
+}
+
+bool DiskImage::Open(const char* path) {
+  Close();
   if (path == nullptr) {
     mediaType = -1;
     return true;
   }
   file = std::fopen(path, "rb");
+  return IndexImages();
+}
+
+#if defined(_WIN32)
+bool DiskImage::OpenWide(const wchar_t* path) {
+  Close();
+  file = _wfopen(path, L"rb");
+  return IndexImages();
+}
+#endif
+
+bool DiskImage::IndexImages() {
   if (file == nullptr) return false;
 #if defined(_WIN32)
   struct _stat64 status;

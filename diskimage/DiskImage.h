@@ -31,6 +31,10 @@ class DiskImage {
   // 0 images.  A container that was open is closed first.  With a null
   // path: closes the container, returns true.
   bool Open(const char* path);
+#if defined(_WIN32)
+  // Opens the container at a UTF-16 path, as Open does.
+  bool OpenWide(const wchar_t* path);
+#endif
 
   // Returns the number of images the last Open indexed (0-64).
   int GetImageCount() const { return imageCount; }
@@ -61,6 +65,11 @@ class DiskImage {
   // until the next Select.
   void SetTrackLimit(std::int32_t limit) { trackLimit = limit; }
 
+  // Caches the container in bytes (size bytes) instead of the built-in
+  // window (null: back to it).  One that holds a whole container reads it
+  // from the file once, for a program that reads many.
+  void SetCache(std::uint8_t* bytes, std::int64_t size) { window.Use(bytes, size); }
+
   // Sets the sector numbers that begin and end a track for ReadSectors.
   void SetSectorRange(int first, int last) {
     firstSector = first;
@@ -82,7 +91,8 @@ class DiskImage {
 
   // Answers each of count requests exactly as ReadSector would (result and
   // buffer), but reads each record of the tracks at most once for all the
-  // requests together, instead of walking a track once per sector.  With
+  // requests together, instead of walking a track once per sector.  A
+  // request whose buffer is null gets its result, and no bytes.  With
   // facts (count of them), facts[i] tells of the record that answered
   // request i.
   void ReadSectorBatch(SectorRequest* requests, int count, RecordFacts* facts = nullptr);
@@ -102,6 +112,12 @@ class DiskImage {
   // is unusable (no container, index out of range, table entry 0 or beyond
   // the image, or a position before the start of the file).
   std::int64_t TrackStart(int track) const;
+
+  // Closes the container, if one is open, and forgets its images.
+  void Close();
+
+  // Indexes the images of the file just opened; false when there is none.
+  bool IndexImages();
 
   // Forgets the current image.
   void ClearCurrentImage();

@@ -21,11 +21,18 @@ void ReadWindow::Reset() {
   length_ = 0;
 }
 
+void ReadWindow::Use(std::uint8_t* bytes, std::int64_t size) {
+  const bool own = bytes == nullptr || size < kSectorHeaderSize;
+  bytes_ = own ? own_ : bytes;
+  size_ = own ? kSize : size;
+  Reset();
+}
+
 bool ReadWindow::Fill(std::FILE* file, std::int64_t position) {
   length_ = 0;
   start_ = position;
   if (!SeekAbsolute(file, position)) return false;
-  const std::size_t got = std::fread(bytes_, 1, static_cast<std::size_t>(kSize), file);
+  const std::size_t got = std::fread(bytes_, 1, static_cast<std::size_t>(size_), file);
   std::clearerr(file);
   length_ = static_cast<std::int64_t>(got);
   return got > 0;
@@ -34,6 +41,9 @@ bool ReadWindow::Fill(std::FILE* file, std::int64_t position) {
 std::int64_t ReadWindow::ReadAt(std::FILE* file, std::int64_t position, std::uint8_t* dest,
                                 std::int64_t length) {
   if (file == nullptr || position < 0 || length <= 0) return 0;
+  // A window shorter than its stretch ends at the end of the file: nothing
+  // lies beyond it to read again.
+  if (length_ > 0 && length_ < size_ && position >= start_ + length_) return 0;
   std::int64_t copied = 0;
   while (copied < length) {
     const std::int64_t at = position + copied;
@@ -45,8 +55,8 @@ std::int64_t ReadWindow::ReadAt(std::FILE* file, std::int64_t position, std::uin
     const std::int64_t n = available < wanted ? available : wanted;
     std::memcpy(dest + copied, bytes_ + (at - start_), static_cast<std::size_t>(n));
     copied += n;
-    // A window shorter than kSize ends at the end of the file.
-    if (copied < length && length_ < kSize) break;
+    // A window shorter than its stretch ends at the end of the file.
+    if (copied < length && length_ < size_) break;
   }
   return copied;
 }

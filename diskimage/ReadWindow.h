@@ -23,13 +23,22 @@ namespace diskimage {
 
 class ReadWindow {
  public:
-  // Size of the cached stretch.  Reads longer than it take several fills;
+  // Size of the built-in stretch.  Reads longer than it take several fills;
   // a small window (fuzz builds) makes reads cross its edges often.
   static constexpr std::int64_t kSize = D88_READ_WINDOW_BYTES;
   static_assert(kSize >= kSectorHeaderSize, "the window holds at least one record header");
 
+  ReadWindow() = default;
+  ReadWindow(const ReadWindow&) = delete;
+  ReadWindow& operator=(const ReadWindow&) = delete;
+
   // Forgets the cached bytes; call whenever the file changes.
   void Reset();
+
+  // Caches into bytes (size bytes, at least kSectorHeaderSize) from now on
+  // instead of the built-in stretch, which null brings back; forgets the
+  // cached bytes.  A stretch that holds a whole container reads it once.
+  void Use(std::uint8_t* bytes, std::int64_t size);
 
   // Copies up to length bytes at file position `position` into dest.
   // Returns the number of bytes copied: fewer than length only where the
@@ -42,9 +51,11 @@ class ReadWindow {
   // when nothing could be read there.
   bool Fill(std::FILE* file, std::int64_t position);
 
-  std::uint8_t bytes_[kSize];  // the cached file bytes
-  std::int64_t start_ = 0;     // file position of bytes_[0]
-  std::int64_t length_ = 0;    // how many bytes of bytes_ are valid
+  std::uint8_t own_[kSize];     // the built-in stretch
+  std::uint8_t* bytes_ = own_;  // the cached file bytes
+  std::int64_t size_ = kSize;   // bytes bytes_ holds
+  std::int64_t start_ = 0;      // file position of bytes_[0]
+  std::int64_t length_ = 0;     // how many bytes of bytes_ are valid
 };
 
 // Seeks file to an absolute 64-bit position; false when the seek fails.

@@ -130,7 +130,8 @@ void SectorBatch::AnswerMatches(int b, const RecordHeader& record) {
     const int length =
         record.dataLength < request.maxLength ? record.dataLength : request.maxLength;
     if (length > 0) {
-      window_->ReadAt(file_, record.dataPosition, request.buffer, length);
+      if (request.buffer != nullptr)
+        window_->ReadAt(file_, record.dataPosition, request.buffer, length);
       request.result = length;
     }
     if (--walks_[w].pending == 0) EndWalk(w);

@@ -9,7 +9,7 @@ namespace diskimage {
 struct SectorRequest {
   int track;             // track index, as for ReadSector
   int c, h, r, n;        // the sector ID looked for
-  std::uint8_t* buffer;  // where the data goes; holds maxLength bytes
+  std::uint8_t* buffer;  // where the data goes; holds maxLength bytes; null: not wanted
   int maxLength;         // the most bytes wanted
   int result;            // set by the batch: what ReadSector would return
 };

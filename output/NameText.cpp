@@ -1,5 +1,6 @@
 #include "output/NameText.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -58,18 +59,28 @@ std::size_t DecodeOne(const char* bytes, std::size_t length, char* utf8, std::si
   return DecodeCp932(bytes, length, utf8, utf8Length);
 }
 #else
-// One converter for the process; iconv keeps no state between whole
-// characters of this encoding.
-iconv_t Converter() {
-  static const iconv_t converter = iconv_open("UTF-8", "CP932");
-  return converter;
-}
+// One converter for each thread: iconv keeps no state between whole
+// characters of this encoding, but a converter is not safe to share.
+class Converter {
+ public:
+  Converter() : cd_(iconv_open("UTF-8", "CP932")) {}
+  ~Converter() {
+    if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  iconv_t Get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
 
 // Decodes the character at bytes (one byte, or two after a lead byte) into
 // UTF-8 at utf8 (kCharBytes), its length in *utf8Length; returns the bytes
 // it took, 0 when they are not a character.
 std::size_t DecodeOne(const char* bytes, std::size_t length, char* utf8, std::size_t* utf8Length) {
-  const iconv_t cd = Converter();
+  static thread_local const Converter converter;
+  const iconv_t cd = converter.Get();
   if (cd == reinterpret_cast<iconv_t>(-1)) return 0;
   for (std::size_t take = 1; take <= 2 && take <= length; ++take) {
     char* in = const_cast<char*>(bytes);
@@ -126,6 +137,31 @@ std::size_t ControlBytes(const char* text) {
   if (first < 0x20 || first == 0x7F) return 1;
   const unsigned char second = static_cast<unsigned char>(text[1]);
   return first == 0xC2 && second >= 0x80 && second <= 0x9F ? 2 : 0;
+}
+
+std::size_t Utf8Bytes(const char* text) {
+  const unsigned char first = static_cast<unsigned char>(text[0]);
+  if (first < 0x80) return first == 0 ? 0 : 1;
+  // The lead byte gives the length and the smallest value the character may
+  // have, so that overlong forms and surrogates are refused.
+  std::size_t length = 0;
+  std::uint32_t value = 0, least = 0;
+  if (first >= 0xC2 && first <= 0xDF) {
+    length = 2, value = first & 0x1Fu, least = 0x80;
+  } else if (first >= 0xE0 && first <= 0xEF) {
+    length = 3, value = first & 0x0Fu, least = 0x800;
+  } else if (first >= 0xF0 && first <= 0xF4) {
+    length = 4, value = first & 0x07u, least = 0x10000;
+  } else {
+    return 0;
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    const unsigned char next = static_cast<unsigned char>(text[i]);
+    if ((next & 0xC0u) != 0x80u) return 0;
+    value = value << 6 | (next & 0x3Fu);
+  }
+  const bool surrogate = value >= 0xD800 && value <= 0xDFFF;
+  return value < least || value > 0x10FFFF || surrogate ? 0 : length;
 }
 
 void EscapeControls(const char* text, char* out, std::size_t outSize) {

@@ -33,6 +33,10 @@ void HexName(const char* bytes, std::size_t length, char* out, std::size_t outSi
 // Shift_JIS lead byte, not a control.
 std::size_t ControlBytes(const char* text);
 
+// Returns how many bytes of the NUL-terminated text form one valid UTF-8
+// character (1-4); 0 at the terminator or where they do not.
+std::size_t Utf8Bytes(const char* text);
+
 // Copies the NUL-terminated text into out with each control's bytes as
 // \xNN, NUL-terminated, cut short rather than overrun.
 void EscapeControls(const char* text, char* out, std::size_t outSize);

@@ -15,14 +15,33 @@ void Sink::Check(bool written) {
   error_ = errno != 0 ? errno : EIO;
 }
 
+void Sink::Append(const char* bytes, std::size_t length) {
+  if (used_ + length > size_) Flush();
+  if (length > size_) {
+    drain_.drain(drain_.context, bytes, length);
+    return;
+  }
+  std::memcpy(buffer_ + used_, bytes, length);
+  used_ += length;
+}
+
 void Sink::Puts(const char* text) {
   if (lost_ || *text == '\0') return;
+  if (stream_ == nullptr) return Append(text, std::strlen(text));
   errno = 0;
   Check(std::fputs(text, stream_) != EOF);
 }
 
+void Sink::Write(const char* bytes, std::size_t length) {
+  if (lost_ || length == 0) return;
+  if (stream_ == nullptr) return Append(bytes, length);
+  errno = 0;
+  Check(std::fwrite(bytes, 1, length, stream_) == length);
+}
+
 void Sink::Putc(char c) {
   if (lost_) return;
+  if (stream_ == nullptr) return Append(&c, 1);
   errno = 0;
   Check(std::fputc(static_cast<unsigned char>(c), stream_) != EOF);
 }
@@ -32,7 +51,16 @@ void Sink::Printf(const char* format, ...) {
   errno = 0;
   std::va_list arguments;
   va_start(arguments, format);
-  Check(std::vfprintf(stream_, format, arguments) >= 0);
+  if (stream_ != nullptr) {
+    Check(std::vfprintf(stream_, format, arguments) >= 0);
+  } else {
+    // Every format of this program gives a short line.
+    char text[1024];
+    const int length = std::vsnprintf(text, sizeof text, format, arguments);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof text) errno = EOVERFLOW;
+    Check(length >= 0 && static_cast<std::size_t>(length) < sizeof text);
+    if (!lost_) Append(text, static_cast<std::size_t>(length));
+  }
   va_end(arguments);
 }
 
@@ -53,12 +81,18 @@ void Sink::Escaped(const char* text) {
 
 void Sink::Flush() {
   if (lost_) return;
+  if (stream_ == nullptr) {
+    if (used_ > 0) drain_.drain(drain_.context, buffer_, used_);
+    used_ = 0;
+    return;
+  }
   errno = 0;
   Check(std::fflush(stream_) == 0);
 }
 
 bool Sink::Finish() {
   Flush();
+  if (stream_ == nullptr) return !lost_;
   errno = 0;
   Check(std::ferror(stream_) == 0);
   return !lost_;

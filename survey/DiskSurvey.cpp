@@ -88,7 +88,7 @@ void JudgeFile(int index, const tool::MediaGeometry& g, DiskSurvey* out) {
 
 }  // namespace
 
-bool SurveyDisk(diskimage::DiskImage& disk, int k, DiskSurvey* out) {
+bool SurveyDisk(diskimage::DiskImage& disk, int k, DiskSurvey* out, bool withData) {
   out->slots = 0;
   out->strayRecords = 0;
   out->fileCount = 0;
@@ -99,7 +99,7 @@ bool SurveyDisk(diskimage::DiskImage& disk, int k, DiskSurvey* out) {
   const tool::MediaGeometry& g = *out->image.medium;
   disk.SetSectorRange(1, g.sectorsPerTrack);
   tool::ReadDirectory(disk, g, out->directory);
-  tool::LoadDisk(disk, g, out->data, out->requests, out->facts);
+  tool::LoadDisk(disk, g, withData ? out->data : nullptr, out->requests, out->facts);
 
   out->slots = g.tracks * g.sectorsPerTrack;
   const std::int64_t fileSize = disk.GetFileSize();

@@ -161,10 +161,12 @@ int CountImages(diskimage::DiskImage& disk);
 void SummarizeImage(diskimage::DiskImage& disk, int k, ImageSummary* summary);
 
 // Surveys image k (below CountImages) of disk's open container into out (k
-// made current), loading the disk the way the extraction tool does.
-// Returns false when the reader has no image k; with an unknown medium
-// only out->image is filled (slots and files 0).
-bool SurveyDisk(diskimage::DiskImage& disk, int k, DiskSurvey* out);
+// made current), loading the disk the way the extraction tool does; without
+// withData, out->data is left alone and the rest is the same, for a caller
+// that only tells of the states.  Returns false when the reader has no
+// image k; with an unknown medium only out->image is filled (slots and
+// files 0).
+bool SurveyDisk(diskimage::DiskImage& disk, int k, DiskSurvey* out, bool withData = true);
 
 }  // namespace survey
 

@@ -16,7 +16,7 @@ void ReadDirectory(diskimage::DiskImage& disk, const MediaGeometry& geometry,
 
 void LoadDisk(diskimage::DiskImage& disk, const MediaGeometry& geometry, std::uint8_t* image,
               diskimage::SectorRequest* requests, diskimage::RecordFacts* facts) {
-  std::memset(image, 0, kLargestDiskBytes);
+  if (image != nullptr) std::memset(image, 0, kLargestDiskBytes);
   const int sectors = geometry.tracks * geometry.sectorsPerTrack;
   for (int p = 0; p < sectors; ++p) {
     // Slot p holds sector (p mod spt) + 1 of track index p / spt, whose
@@ -29,7 +29,9 @@ void LoadDisk(diskimage::DiskImage& disk, const MediaGeometry& geometry, std::ui
         t & 1,
         r,
         geometry.sizeCode,
-        image + static_cast<std::size_t>(p) * static_cast<std::size_t>(geometry.sectorBytes),
+        image == nullptr
+            ? nullptr
+            : image + static_cast<std::size_t>(p) * static_cast<std::size_t>(geometry.sectorBytes),
         geometry.sectorBytes,
         0};
   }

@@ -103,6 +103,7 @@ void ReadDirectory(diskimage::DiskImage& disk, const MediaGeometry& geometry,
 // through requests (kMostDiskSectors).  Afterwards requests[p].result is
 // what slot p received, 0 for a missing sector, and facts[p] (when facts,
 // kMostDiskSectors of them, is given) tells of the record it came from.
+// With a null image only the results and facts are made: no data is copied.
 void LoadDisk(diskimage::DiskImage& disk, const MediaGeometry& geometry, std::uint8_t* image,
               diskimage::SectorRequest* requests, diskimage::RecordFacts* facts = nullptr);
 

@@ -7,13 +7,17 @@ namespace views {
 namespace {
 
 // DEL and the C1 controls are escaped too, though JSON allows them, so
-// that the document is safe on a terminal.
+// that the document is safe on a terminal; a byte that is not UTF-8 (a
+// path's) becomes U+FFFD, so that the document stays JSON.
 void WriteQuoted(output::Sink& out, const char* text) {
   out.Putc('"');
   for (const char* p = text; *p != '\0'; ++p) {
     const unsigned char c = static_cast<unsigned char>(*p);
     const std::size_t control = output::ControlBytes(p);
-    if (c == '"' || c == '\\') {
+    const std::size_t character = output::Utf8Bytes(p);
+    if (character == 0) {
+      out.Puts("\\ufffd");
+    } else if (c == '"' || c == '\\') {
       out.Putc('\\');
       out.Putc(*p);
     } else if (control == 2) {
@@ -22,6 +26,7 @@ void WriteQuoted(output::Sink& out, const char* text) {
     } else if (control == 1) {
       out.Printf("\\u%04x", c);
     } else {
+      for (std::size_t i = 1; i < character; ++i) out.Putc(*p++);
       out.Putc(*p);
     }
   }

@@ -377,12 +377,12 @@ TEST(D88, FailuresSayWhy) {
   const Case failures[] = {
       Failure("no image", {"test", "{C}"}, {}, "{C} holds no disk image"),
       Failure("no file", {"list", "{C}.none"}, {}, "cannot open {C}.none: " + noFile),
-      Failure("a directory", {"list", "."}, {}, "cannot open .: Is a directory"),
+      Failure("a directory", {"map", "."}, {}, "cannot open .: Is a directory"),
       Failure("no verb", {}, {}, "no verb given" + more),
       Failure("bad verb", {"lst", "{C}"}, {}, "unknown verb: lst" + more),
       Failure("-C on list", {"list", "-C", "x", "{C}"}, {}, "-C applies to extract only" + more),
       Failure("bad -i", {"extract", "-i", "64", "{C}"}, {}, "not an image index (0-63): 64" + more),
-      Failure("two containers", {"test", "a", "b"}, {}, "more than one container given: b" + more),
+      Failure("two containers", {"map", "a", "b"}, {}, "more than one container given: b" + more),
       Failure("-- ends options", {"test", "--", "-x"}, {}, "cannot open -x: " + noFile),
       Failure("no -i image", {"extract", "-i", "1", "{C}"}, sound,
               "{C} has no image 1 (it holds 1)"),
@@ -680,3 +680,112 @@ TEST(D88, SurveysTheFuzzCorpus) {
 }
 
 }  // namespace
+
+// A collection beside the container {C}, in {C}.d: a sound disk, a damaged
+// one whose name sorts before the folder b, b with two sound disks, a file
+// that is no container, text, and links that are not followed: a loop and
+// a link to a container.  {C}.e holds one damaged disk named with ESC and
+// a byte that is not UTF-8.
+struct Collection {
+  std::string root, odd, oddName;
+  // The path of an entry of root, as the walk joins it.
+  std::string At(const std::string& name) const {
+#if defined(_WIN32)
+    return root + "\\" + name;
+#else
+    return root + "/" + name;
+#endif
+  }
+
+  explicit Collection(const ScratchDir& dir)
+      : root(dir.File("c.d88.d")), odd(dir.File("c.d88.e")), oddName("\x1b\xff.d88") {
+    namespace fs = std::filesystem;
+    fs::create_directories(root + "/b");
+    const Bytes sound = ThreeFiles(k2HD, false).Build();
+    for (const char* name : {"a.d88", "b/C.D77"}) WriteFileBytes(root + "/" + name, sound);
+    WriteFileBytes(root + "/b/d.1dd", ThreeFiles(k2DD, false).Build());
+    WriteFileBytes(root + "/b.88d", ThreeFiles(k2HD, true).Build());
+    WriteFileBytes(root + "/junk.d98", Text("no disk"));
+    WriteFileBytes(root + "/notes.txt", Text("text"));
+#if !defined(_WIN32)
+    fs::create_directory_symlink(root, root + "/b/loop");
+    fs::create_symlink(root + "/a.d88", root + "/link.d88");
+    fs::create_directories(odd);
+    WriteFileBytes(odd + "/" + oddName, ThreeFiles(k2HD, true).Build());
+#endif
+  }
+};
+
+TEST(D88, AuditsACollectionInTheSameOrderWithAnyWorkers) {
+  ScratchDir dir;
+  const Collection c(dir);
+  const std::string damaged =
+      ":\nimage 0: TBL: damaged: TRK=00 SEC=06 missing, TRK=00 SEC=07 short\nimage 0: LONG: "
+      "damaged: TRK=02 SEC=03 data CRC error\n";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+  } rows[] = {
+      {{"test", "{C}.d"},
+       1,
+       c.At("b.88d") + damaged + c.At("junk.d98") +
+           ": holds no disk image\n5 containers: 3 intact, 1 damaged, 1 unreadable; 12 files: "
+           "10 intact, 2 damaged\n"},
+      {{"test", "{C}.d/b", "{C}.d/a.d88"},
+       0,
+       "3 containers: 3 intact, 0 damaged, 0 unreadable; 9 files: 9 intact, 0 damaged\n"},
+      {{"test", "{C}.d/a.d88", "{C}.d/b.88d"},
+       2,
+       c.root + "/b.88d" + damaged +
+           "2 containers: 1 intact, 1 damaged, 0 unreadable; 6 files: 4 intact, 2 damaged\n"},
+      {{"list", "{C}.d/b/C.D77", "{C}.d/none.d88"},
+       1,
+       c.root + "/b/C.D77:\nimage 0 \"DISK \xef\xbd\xb1\": media byte 0x20, medium 2HD, size " +
+           "1281968, 154 tracks recorded\nREAD TRK=00 SEC=04 SIZE=9  intact\nTBL  TRK=00 " +
+           "SEC=05 SIZE=4096  intact\nLONG TRK=01 SEC=01 SIZE=12192  intact\n" + c.root +
+           "/none.d88: cannot open: No such file or directory\n2 containers: 1 intact, 0 " +
+           "damaged, 1 unreadable; 3 files: 3 intact, 0 damaged\n"},
+  };
+  for (const auto& row : rows) {
+    for (const char* jobs : {"-j1", "-j4"}) {
+      std::vector<std::string> args = row.args;
+      args.insert(args.begin() + 1, jobs);
+      SCOPED_TRACE(args[2] + " " + jobs);
+      const D88Run r = RunD88With(args, ThreeFiles(k2HD, false).Build(), dir);
+      EXPECT_EQ(r.status, row.status);
+      EXPECT_EQ(r.out, row.out);
+      EXPECT_EQ(r.err, "");
+    }
+  }
+}
+
+TEST(D88, AuditsACollectionInJsonLines) {
+  ScratchDir dir;
+  const Collection c(dir);
+  const D88Run r = RunD88With({"test", "--json", "-j", "3", "{C}.d"}, {}, dir);
+  EXPECT_EQ(r.status, 1);
+  WriteFileBytes(dir.File("lines.json"), Text(r.out));
+  ExpectParses("python3 -c 'import json,sys; [json.loads(l) for l in open(sys.argv[1])]'",
+               dir.File("lines.json"));
+  std::size_t at = 0;
+  for (const char* status : {"intact", "damaged", "intact", "intact", "unreadable"}) {
+    const std::size_t end = r.out.find('\n', at);
+    const std::string line = r.out.substr(at, end - at);
+    EXPECT_EQ(line.rfind("{\"path\": \"", 0), 0u) << line;
+    EXPECT_NE(line.find(std::string("\"status\": \"") + status + "\""), std::string::npos) << line;
+    at = end + 1;
+  }
+  EXPECT_EQ(r.out.substr(at),
+            "{\"summary\": {\"containers\": 5, \"intact\": 3, \"damaged\": 1, \"unreadable\": 1, "
+            "\"images\": 4, \"files\": 12, \"intactFiles\": 10, \"damagedFiles\": 2}}\n");
+#if !defined(_WIN32)
+  // A path's controls escaped, and a byte that is not UTF-8 replaced and
+  // kept in hex.
+  const D88Run text = RunD88With({"test", "{C}.e"}, {}, dir);
+  EXPECT_EQ(text.out.rfind(c.odd + "/\\x1b\xff.d88:\nimage 0: TBL", 0), 0u) << text.out;
+  const D88Run json = RunD88With({"test", "--json", "{C}.e"}, {}, dir);
+  EXPECT_NE(json.out.find("\\u001b\\ufffd.d88\", \"pathHex\": \""), std::string::npos);
+  EXPECT_NE(json.out.find("1bff2e643838\", \"images\""), std::string::npos);
+#endif
+}

@@ -1,0 +1,611 @@
+// A collection, surveyed by workers and reported by one writer, in order.
+//
+// The walker hands out the containers one at a time, in a fixed order, each
+// with its sequence number.  Each worker surveys one container into its own
+// report buffer; a full buffer, and the report's end, is handed to the
+// writer (the calling thread), and the worker waits until it is written.
+// The writer takes only the hand-over of the container whose turn it is
+// (sequence number `written`), so the output is the same for any number of
+// workers, and a worker ahead of its turn merely waits: the one whose turn
+// it is can always go on.  A report whose text is all handed over is marked
+// done in a ring of kAhead flags and the worker goes on at once; the walker
+// gives no container kAhead or more ahead of the turn, so no flag is reused
+// before the writer has passed it.
+#include "d88/Collection.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <io.h>
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "d88/D88.h"
+#include "diskimage/DiskImage.h"
+#include "output/NameText.h"
+#include "views/SurveyJson.h"
+#include "views/SurveyText.h"
+
+namespace d88 {
+
+namespace {
+
+#if defined(_WIN32)
+using PathChar = wchar_t;
+constexpr PathChar kSeparator = L'\\';
+#else
+using PathChar = char;
+constexpr PathChar kSeparator = '/';
+#endif
+using PathString = std::basic_string<PathChar>;
+
+// A container to survey, or a folder that could not be read.
+struct Item {
+  PathString path;   // as the file system has it, to open
+  std::string text;  // as printed: the bytes on POSIX, UTF-8 on Windows
+  std::string hex;   // text's bytes in hex when they are not all UTF-8; else empty
+  int folderError;   // errno when the folder at path could not be read; else 0
+};
+
+// One entry of a folder worth keeping.
+struct Entry {
+  PathString name;
+  bool folder;  // a folder (never a link to one); else a container's file
+};
+
+// True when name ends in the extension of a D88 container, in any case.
+bool IsContainerName(const PathString& name) {
+  static constexpr const char* kExtensions[] = {".d88", ".d77", ".88d", ".d98", ".d68", ".1dd"};
+  if (name.size() < 4) return false;
+  const PathChar* end = name.c_str() + name.size() - 4;
+  for (const char* extension : kExtensions) {
+    bool same = true;
+    for (int i = 0; i < 4 && same; ++i) {
+      const PathChar c = end[i] >= 'A' && end[i] <= 'Z' ? end[i] - 'A' + 'a' : end[i];
+      same = c == static_cast<PathChar>(extension[i]);
+    }
+    if (same) return true;
+  }
+  return false;
+}
+
+PathString Join(const PathString& folder, const PathString& name) {
+  if (!folder.empty() && folder.back() == kSeparator) return folder + name;
+  return folder + kSeparator + name;
+}
+
+#if defined(_WIN32)
+PathString FromArgument(const char* arg) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, arg, -1, nullptr, 0);
+  if (length <= 0) return PathString();
+  PathString wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, arg, -1, &wide[0], length);
+  wide.resize(static_cast<std::size_t>(length - 1));
+  return wide;
+}
+
+// The path as UTF-8, the way d88 writes every name.
+std::string Printable(const PathString& path) {
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, path.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string text(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, path.c_str(), -1, &text[0], length, nullptr, nullptr);
+  text.resize(static_cast<std::size_t>(length - 1));
+  return text;
+}
+
+bool IsFolder(const PathString& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Lists folder's subfolders and containers into entries; returns 0, or an
+// errno when the folder cannot be read.  Reparse points (links,
+// junctions) are left alone.
+int ListFolder(const PathString& folder, std::vector<Entry>* entries) {
+  WIN32_FIND_DATAW found;
+  const HANDLE find = FindFirstFileW(Join(folder, L"*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
+  do {
+    const PathString name = found.cFileName;
+    const DWORD attributes = found.dwFileAttributes;
+    if (name == L"." || name == L".." || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
+    const bool subfolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (subfolder || IsContainerName(name)) entries->push_back(Entry{name, subfolder});
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  return 0;
+}
+
+bool OpenContainer(diskimage::DiskImage& disk, const PathString& path) {
+  return disk.OpenWide(path.c_str());
+}
+#else
+PathString FromArgument(const char* arg) { return arg; }
+
+std::string Printable(const PathString& path) { return path; }
+
+bool IsFolder(const PathString& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// Lists folder's subfolders and containers into entries; returns 0, or an
+// errno when the folder cannot be read.  Symbolic links are left alone.
+int ListFolder(const PathString& folder, std::vector<Entry>* entries) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return errno;
+  while (const dirent* found = readdir(dir)) {
+    const PathString name = found->d_name;
+    if (name == "." || name == "..") continue;
+    bool folderEntry = found->d_type == DT_DIR;
+    bool file = found->d_type == DT_REG;
+    struct stat status;
+    if (found->d_type == DT_UNKNOWN && lstat(Join(folder, name).c_str(), &status) == 0) {
+      folderEntry = S_ISDIR(status.st_mode);
+      file = S_ISREG(status.st_mode);
+    }
+    if (folderEntry || (file && IsContainerName(name)))
+      entries->push_back(Entry{name, folderEntry});
+  }
+  closedir(dir);
+  return 0;
+}
+
+bool OpenContainer(diskimage::DiskImage& disk, const PathString& path) {
+  return disk.Open(path.c_str());
+}
+#endif
+
+// The containers of the command line's paths, one at a time: a path that
+// is not a folder as it stands, a folder's containers sorted by path.
+// Holds the entries of the folders being walked, one folder a level.
+class Walker {
+ public:
+  explicit Walker(const Options& options) : options_(options) {}
+
+  // Gives the next container (or unreadable folder) in *item; false when
+  // every path is walked.
+  bool Next(Item* item) {
+    for (;;) {
+      if (!folders_.empty()) {
+        Folder& top = folders_.back();
+        if (top.next == top.entries.size()) {
+          folders_.pop_back();
+          continue;
+        }
+        const Entry entry = top.entries[top.next++];
+        if (Give(Join(top.path, entry.name), entry.folder, item)) return true;
+        continue;
+      }
+      const char* arg = NextPath(options_, &argument_);
+      if (arg == nullptr) return false;
+      const PathString path = FromArgument(arg);
+      if (Give(path, IsFolder(path), item)) return true;
+    }
+  }
+
+ private:
+  struct Folder {
+    PathString path;
+    std::vector<Entry> entries;  // sorted by the paths they make
+    std::size_t next;            // the entry to look at next
+  };
+
+  // Fills item with a container, or enters a folder; true when item is
+  // filled (a container, or a folder that cannot be read).
+  bool Give(const PathString& path, bool folder, Item* item) {
+    item->path = path;
+    item->text = Printable(path);
+    item->hex.clear();
+    for (const char* p = item->text.c_str(); *p != '\0'; p += output::Utf8Bytes(p)) {
+      if (output::Utf8Bytes(p) > 0) continue;
+      item->hex.resize(item->text.size() * 2 + 1);
+      output::HexName(item->text.c_str(), item->text.size(), &item->hex[0], item->hex.size());
+      item->hex.pop_back();
+      break;
+    }
+    item->folderError = 0;
+    if (!folder) return true;
+    std::vector<Entry> entries;
+    item->folderError = ListFolder(path, &entries);
+    if (item->folderError != 0) return true;
+    // By path: a folder's name sorts as if its separator followed it.
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+      return (a.folder ? a.name + kSeparator : a.name) < (b.folder ? b.name + kSeparator : b.name);
+    });
+    folders_.push_back(Folder{path, std::move(entries), 0});
+    return false;
+  }
+
+  const Options& options_;
+  int argument_ = 2;             // where the command line's next path is looked for
+  std::vector<Folder> folders_;  // the folders being walked, outermost first
+};
+
+// What became of the containers a worker surveyed.
+struct Counts {
+  long containers = 0;   // reported
+  long intact = 0;       // of them, sound
+  long damaged = 0;      // of them, with damage test reports
+  long unreadable = 0;   // of them, not opened or without an image
+  long images = 0;       // disks surveyed
+  long files = 0;        // files of known disks
+  long intactFiles = 0;  // of them, intact
+  bool jsonBroken = false;
+
+  void Add(const Counts& other) {
+    containers += other.containers;
+    intact += other.intact;
+    damaged += other.damaged;
+    unreadable += other.unreadable;
+    images += other.images;
+    files += other.files;
+    intactFiles += other.intactFiles;
+    jsonBroken = jsonBroken || other.jsonBroken;
+  }
+};
+
+// Room for one report before it is handed to the writer.
+constexpr std::size_t kReportBytes = 64 * 1024;
+
+// A reader's cache that holds a whole disk, so that each is read once.
+constexpr std::size_t kCacheBytes = 2 * 1024 * 1024;
+
+struct Shared;
+
+// One worker: its reader, its survey and its report, all its own.
+struct Worker {
+  std::uint8_t cache[kCacheBytes];  // disk's cache
+  diskimage::DiskImage disk;
+  survey::DiskSurvey survey;  // one disk at a time
+  char report[kReportBytes];
+  Counts counts;
+  Shared* shared = nullptr;
+  // Handed to the writer, under the shared mutex:
+  long container = -1;          // sequence number of the container surveyed
+  const char* chunk = nullptr;  // report text waiting to be written
+  std::size_t chunkLength = 0;
+  bool pending = false;  // chunk is waiting; the worker waits too
+};
+
+// How far the survey may run ahead of the writer, in containers.
+constexpr long kAhead = 1024;
+
+// What the workers and the writer share.
+struct Shared {
+  const Options& options;
+  std::mutex mutex;
+  std::condition_variable changed;
+  Walker walker;           // under mutex
+  long issued = 0;         // containers handed to workers
+  bool walked = false;     // the walker has no more
+  long written = 0;        // reports written whole: the turn of container `written`
+  bool done[kAhead] = {};  // container s's report is all handed over: done[s % kAhead]
+  std::string walking;     // the path the walker gave last, for the progress line
+
+  explicit Shared(const Options& o) : options(o), walker(o) {}
+};
+
+// Hands length bytes of w's report to the writer and waits until written.
+void Hand(Worker& w, const char* bytes, std::size_t length) {
+  std::unique_lock<std::mutex> lock(w.shared->mutex);
+  w.chunk = bytes;
+  w.chunkLength = length;
+  w.pending = true;
+  w.shared->changed.notify_all();
+  w.shared->changed.wait(lock, [&w] { return !w.pending; });
+}
+
+void Drain(void* worker, const char* bytes, std::size_t length) {
+  Hand(*static_cast<Worker*>(worker), bytes, length);
+}
+
+// Writes the path of item as JSON members: "path", and "pathHex" when its
+// bytes are not all UTF-8.
+void WritePath(views::JsonWriter& json, const Item& item) {
+  json.String("path", item.text.c_str());
+  if (!item.hex.empty()) json.String("pathHex", item.hex.c_str());
+}
+
+// Writes item's one line as a container that could not be read.
+void ReportUnreadable(const Item& item, const char* what, int error, bool json,
+                      output::Sink& report) {
+  if (json) {
+    views::JsonWriter line(report);
+    line.Begin(nullptr, '{', true);
+    WritePath(line, item);
+    line.String("status", "unreadable");
+    char reason[256];
+    std::snprintf(reason, sizeof reason, "%s%s%s", what, error != 0 ? ": " : "",
+                  error != 0 ? std::strerror(error) : "");
+    line.String("error", reason);
+    line.End();
+    return;
+  }
+  report.Escaped(item.text.c_str());
+  report.Printf(": %s", what);
+  if (error != 0) report.Printf(": %s", std::strerror(error));
+  report.Putc('\n');
+}
+
+// Surveys item's container into report, and counts it.
+void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
+  const Options& options = w.shared->options;
+  const bool list = options.verb == Verb::kList;
+  ++w.counts.containers;
+  if (item.folderError != 0) {
+    ++w.counts.unreadable;
+    return ReportUnreadable(item, "cannot read the folder", item.folderError, options.json, report);
+  }
+  errno = 0;
+  if (!OpenContainer(w.disk, item.path)) {
+    ++w.counts.unreadable;
+    return ReportUnreadable(item, "cannot open", errno != 0 ? errno : EIO, options.json, report);
+  }
+  if (w.disk.GetImageCount() == 0) {
+    ++w.counts.unreadable;
+    w.disk.Open(nullptr);
+    return ReportUnreadable(item, "holds no disk image", 0, options.json, report);
+  }
+  views::JsonWriter json(report);
+  if (options.json) {
+    json.Begin(nullptr, '{', true);
+    WritePath(json, item);
+    json.Begin("images", '[');
+  }
+  survey::Tally tally;
+  bool titled = options.json;  // test names a container only when it has something to say
+  const int images = survey::CountImages(w.disk);
+  for (int k = 0; k < images; ++k) {
+    survey::SurveyDisk(w.disk, k, &w.survey, false);
+    survey::Tally disk;
+    disk.Add(w.survey);
+    tally.Add(w.survey);
+    const survey::ImageSummary& image = w.survey.image;
+    if (!titled && (list || !Sound(disk) || image.mediumFromRecords || image.sizeFieldBroken)) {
+      report.Escaped(item.text.c_str());
+      report.Puts(":\n");
+      titled = true;
+    }
+    // JSON tells of what the warnings say in its own fields.
+    ReportImage(w.survey, list, options.json ? &json : nullptr, report,
+                options.json ? nullptr : &report);
+  }
+  w.disk.Open(nullptr);
+  const bool sound = Sound(tally);
+  if (options.json) {
+    json.End();
+    views::WriteSummaryJson(json, tally);
+    json.String("status", sound ? "intact" : "damaged");
+    json.End();
+    w.counts.jsonBroken = w.counts.jsonBroken || json.Broken();
+  }
+  ++(sound ? w.counts.intact : w.counts.damaged);
+  w.counts.images += tally.images;
+  w.counts.files += tally.files;
+  w.counts.intactFiles += tally.intact;
+}
+
+// A worker's life: containers from the walker until there are none.
+void Work(Worker* w) {
+  Shared& shared = *w->shared;
+  w->disk.SetCache(w->cache, sizeof w->cache);
+  for (;;) {
+    Item item;
+    {
+      std::unique_lock<std::mutex> lock(shared.mutex);
+      shared.changed.wait(lock, [&shared] { return shared.issued - shared.written < kAhead; });
+      if (shared.walked || !shared.walker.Next(&item)) {
+        shared.walked = true;
+        shared.changed.notify_all();
+        return;
+      }
+      w->container = shared.issued++;
+      shared.walking = item.text;
+    }
+    output::Sink report(w->report, sizeof w->report, output::Drain{Drain, w});
+    SurveyContainer(*w, item, report);
+    report.Flush();
+    std::lock_guard<std::mutex> lock(shared.mutex);
+    shared.done[w->container % kAhead] = true;
+    if (w->container == shared.written) shared.changed.notify_all();
+  }
+}
+
+// Containers after which a run shows its progress, and how often.
+constexpr long kProgressAfter = 300;
+constexpr auto kProgressEvery = std::chrono::milliseconds(100);
+constexpr int kProgressColumns = 79;
+
+// The progress line on standard error, when it is a terminal.
+class Progress {
+ public:
+  explicit Progress(output::Sink& err) : err_(err) {
+#if defined(_WIN32)
+    wanted_ = _isatty(_fileno(err.Stream())) != 0;
+#else
+    wanted_ = isatty(fileno(err.Stream())) != 0;
+#endif
+  }
+
+  // Shows count containers done, the last at path.
+  void Show(long count, const std::string& path) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!wanted_ || count <= kProgressAfter || now - shown_ < kProgressEvery) return;
+    shown_ = now;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    char line[kProgressColumns * 4 + 1];
+    int used = std::snprintf(line, sizeof line, "%ld containers, %.0f/s: ", count,
+                             seconds > 0 ? static_cast<double>(count) / seconds : 0.0);
+    // The end of the path, its controls escaped, as far as the line goes.
+    char shownPath[kProgressColumns * 4 + 1];
+    const std::size_t room = static_cast<std::size_t>(kProgressColumns - used);
+    const std::size_t from = path.size() > room ? path.size() - room : 0;
+    output::EscapeControls(path.c_str() + from, shownPath, room + 1);
+    used +=
+        std::snprintf(line + used, sizeof line - static_cast<std::size_t>(used), "%s", shownPath);
+    err_.Printf("\r%-*s", kProgressColumns, line);
+    err_.Flush();
+    visible_ = true;
+  }
+
+  // Clears the line, so that other text starts on an empty one.
+  void Clear() {
+    if (!visible_) return;
+    err_.Printf("\r%*s\r", kProgressColumns, "");
+    err_.Flush();
+    visible_ = false;
+  }
+
+ private:
+  output::Sink& err_;
+  bool wanted_;
+  bool visible_ = false;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point shown_;
+};
+
+// The writer: every container's report, in turn, until the walk is done.
+void WriteInOrder(Shared& shared, Worker* workers, int count, output::Sink& out,
+                  output::Sink& err) {
+  Progress progress(err);
+  std::unique_lock<std::mutex> lock(shared.mutex);
+  for (;;) {
+    bool& done = shared.done[shared.written % kAhead];
+    if (done) {
+      done = false;
+      ++shared.written;
+      progress.Show(shared.written, shared.walking);
+      shared.changed.notify_all();
+      continue;
+    }
+    Worker* turn = nullptr;
+    for (int i = 0; i < count; ++i) {
+      if (workers[i].pending && workers[i].container == shared.written) turn = &workers[i];
+    }
+    if (turn == nullptr) {
+      if (shared.walked && shared.written == shared.issued) break;
+      shared.changed.wait(lock);
+      continue;
+    }
+    lock.unlock();
+    if (turn->chunkLength > 0) {
+      progress.Clear();
+      out.Write(turn->chunk, turn->chunkLength);
+      out.Flush();
+    }
+    lock.lock();
+    turn->pending = false;
+    shared.changed.notify_all();
+  }
+  progress.Clear();
+}
+
+const char* Plural(long count) { return count == 1 ? "" : "s"; }
+
+void WriteSummary(const Counts& counts, bool json, output::Sink& out) {
+  const long damagedFiles = counts.files - counts.intactFiles;
+  if (!json) {
+    out.Printf("%ld container%s: %ld intact, %ld damaged, %ld unreadable; ", counts.containers,
+               Plural(counts.containers), counts.intact, counts.damaged, counts.unreadable);
+    out.Printf("%ld file%s: %ld intact, %ld damaged\n", counts.files, Plural(counts.files),
+               counts.intactFiles, damagedFiles);
+    return;
+  }
+  views::JsonWriter line(out);
+  line.Begin(nullptr, '{', true);
+  line.Begin("summary", '{');
+  line.Int("containers", counts.containers);
+  line.Int("intact", counts.intact);
+  line.Int("damaged", counts.damaged);
+  line.Int("unreadable", counts.unreadable);
+  line.Int("images", counts.images);
+  line.Int("files", counts.files);
+  line.Int("intactFiles", counts.intactFiles);
+  line.Int("damagedFiles", damagedFiles);
+  line.End();
+  line.End();
+}
+
+}  // namespace
+
+bool Sound(const survey::Tally& tally) {
+  return tally.damaged == 0 && tally.unknownMedia == 0 && tally.damagedDirectories == 0 &&
+         tally.cutShort == 0;
+}
+
+void ReportImage(const survey::DiskSurvey& disk, bool list, views::JsonWriter* json,
+                 output::Sink& out, output::Sink* warnings) {
+  if (warnings != nullptr) {
+    views::PrintMediumWarning(*warnings, disk.image);
+    views::PrintSizeWarning(*warnings, disk.image);
+  }
+  if (json != nullptr) {
+    views::WriteImageJson(*json, disk);
+  } else if (list) {
+    views::PrintImageLine(out, disk.image);
+    views::PrintCutShort(out, disk.image, false);
+    views::PrintDirectoryDamage(out, disk);
+    for (int i = 0; i < disk.fileCount; ++i) views::PrintListedFile(out, disk.files[i]);
+  } else {
+    views::PrintProblems(out, disk);
+  }
+}
+
+bool NamesOneContainer(const Options& options) {
+  return options.pathCount == 1 && !IsFolder(FromArgument(options.container));
+}
+
+int AuditCollection(const Options& options, output::Sink& out, output::Sink& err) {
+  int jobs = options.jobs;
+  if (jobs == 0) {
+    const unsigned processors = std::thread::hardware_concurrency();
+    jobs = processors == 0 ? 1 : processors > kMostJobs ? kMostJobs : static_cast<int>(processors);
+  }
+  // Each worker holds a loaded disk: made once for the run, never more.
+  std::unique_ptr<Worker[]> made(new (std::nothrow) Worker[static_cast<std::size_t>(jobs)]);
+  Worker* workers = made.get();
+  if (workers == nullptr) {
+    err.Printf("d88: no memory for %d workers; try -j 1\n", jobs);
+    return kExitFailure;
+  }
+  Shared shared(options);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < jobs; ++i) {
+    workers[i].shared = &shared;
+    threads.emplace_back(Work, &workers[i]);
+  }
+  WriteInOrder(shared, workers, jobs, out, err);
+  Counts counts;
+  for (int i = 0; i < jobs; ++i) {
+    threads[static_cast<std::size_t>(i)].join();
+    counts.Add(workers[i].counts);
+  }
+  WriteSummary(counts, options.json, out);
+  if (counts.jsonBroken) {
+    err.Puts("d88: a JSON document nests deeper than its writer allows\n");
+    return kExitFailure;
+  }
+  if (counts.unreadable > 0) return kExitFailure;
+  return options.verb == Verb::kTest && counts.damaged > 0 ? kExitDamaged : kExitSuccess;
+}
+
+}  // namespace d88
