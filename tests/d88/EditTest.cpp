@@ -66,6 +66,14 @@ std::string HostFile(const d88check::Sandbox& dir, const std::string& name, cons
   return path;
 }
 
+// A disk name, and its bytes in Shift_JIS (the Windows tests' command
+// line is in the ANSI code page).
+#if defined(_WIN32)
+const char kDiskName[] = "NEW DISK", kDiskNameBytes[] = "NEW DISK";
+#else
+const char kDiskName[] = "\u30c6\u30b9\u30c8", kDiskNameBytes[] = "\x83\x65\x83\x58\x83\x67";
+#endif
+
 // A blank disk takes one file as large as its free sectors and not a
 // byte more; a full one not even an empty file.
 void ExpectFillsExactly(const d88check::Sandbox& dir, const std::string& disk, const Medium& m) {
@@ -95,7 +103,13 @@ TEST(Edit, RoundTripsThroughTheExtractionTool) {
       SCOPED_TRACE(std::to_string(sector) + " round " + std::to_string(round));
       d88check::Sandbox dir;
       const std::string disk = dir.WorkDir() + "/disk.d88";
-      ASSERT_EQ(D88({"new", "-m", medium == &k2HD ? "2HD" : "2dd", disk}).status, 0);
+      ASSERT_EQ(
+          D88({"new", "-m", medium == &k2HD ? "2HD" : "2dd", "-n", "\u30c6\u30b9\u30c8", disk})
+              .status,
+          0);
+      Image blank = DiskBuilder(*medium).Build();
+      blank.name = "\x83\x65\x83\x58\x83\x67";  // the name in Shift_JIS
+      EXPECT_EQ(ReadFileBytes(disk), blank.Build());
       if (round == 0) ExpectFillsExactly(dir, disk, *medium);
       const int sizes[] = {0, 1, sector - 1, sector, sector + 1, 40000, 150000};
       std::vector<std::pair<std::string, Bytes>> expected;
