@@ -9,7 +9,9 @@
 // is gone.  The copy differs from the original only inside the data areas
 // of the directory's sectors and of the sectors written.
 //
-// Everything lives in fixed static storage; nothing is allocated.
+// Everything lives in fixed static storage; nothing is allocated here (the
+// system's name converters, iconv and the Windows command line, keep
+// their own).
 #ifndef D88EXTRACT_EDIT_EDIT_H
 #define D88EXTRACT_EDIT_EDIT_H
 

@@ -103,6 +103,19 @@ bool IsLink(const char* path) {
   const DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
+
+// Returns the number of names the file at path has (1 when unknown).
+int LinkCount(const char* path) {
+  const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 1;
+  BY_HANDLE_FILE_INFORMATION information;
+  const int links = GetFileInformationByHandle(file, &information)
+                        ? static_cast<int>(information.nNumberOfLinks)
+                        : 1;
+  CloseHandle(file);
+  return links;
+}
 #else
 // With exact, the umask does not narrow mode's bits: a copy keeps the
 // original's.
@@ -139,6 +152,11 @@ bool Move(const char* from, const char* to, bool replace) {
 bool IsLink(const char* path) {
   struct stat status;
   return lstat(path, &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+int LinkCount(const char* path) {
+  struct stat status;
+  return stat(path, &status) == 0 ? static_cast<int>(status.st_nlink) : 1;
 }
 #endif
 
@@ -245,11 +263,12 @@ bool WriteChanged(diskimage::DiskImage& original, diskimage::DiskImage& check,
                 "%s is a symbolic link, which replacing would cut; write the result with -o OUT; "
                 "nothing written",
                 Shown(request.container));
-  if (request.output == nullptr && status.st_nlink > 1)
+  const int links = LinkCount(request.container);
+  if (request.output == nullptr && links > 1)
     return Fail(outcome,
                 "%s has %d hard links, which replacing would part; write the result with -o OUT; "
                 "nothing written",
-                Shown(request.container), static_cast<int>(status.st_nlink));
+                Shown(request.container), links);
   struct stat existing;
   if (request.output != nullptr) {
     const int error = stat(request.output, &existing) == 0 ? EEXIST : errno;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Line and branch coverage of the product (diskimage/, tool/, and d88's
-# survey/, views/, output/ and d88/) by the whole test suite: builds and runs the
+# survey/, views/, output/, edit/ and d88/) by the whole test suite: builds and runs the
 # tests of the coverage preset into build-coverage/ and prints gcovr's
 # summary.
 set -euo pipefail
@@ -11,4 +11,4 @@ command -v gcovr >/dev/null || { echo "coverage.sh: gcovr is missing (apt-get in
 if [ -d build-coverage ]; then find build-coverage -name '*.gcda' -delete; fi
 cmake --workflow --preset coverage
 gcovr --root . --object-directory build-coverage --filter 'diskimage/' --filter 'tool/' \
-  --filter 'survey/' --filter 'views/' --filter 'output/' --filter 'd88/' --exclude-unreachable-branches --print-summary "$@"
+  --filter 'survey/' --filter 'views/' --filter 'output/' --filter 'edit/' --filter 'd88/' --exclude-unreachable-branches --print-summary "$@"
