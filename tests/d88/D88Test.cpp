@@ -681,12 +681,12 @@ TEST(D88, SurveysTheFuzzCorpus) {
 
 }  // namespace
 
-// Two 2DD disks of 150 files each: a report longer than a worker's buffer.
+// Three 2HD disks of 200 files each: a report longer than a worker's buffer.
 Bytes ManyFiles() {
-  DiskBuilder disk(k2DD);
-  for (int i = 0; i < 150; ++i) disk.AddFile("F" + std::to_string(i), Bytes(512));
+  DiskBuilder disk(k2HD);
+  for (int i = 0; i < 200; ++i) disk.AddFile("F" + std::to_string(i), Bytes(1024));
   const Bytes one = disk.Build().Build();
-  return Concat({one, one});
+  return Concat({one, one, one});
 }
 
 // A collection beside the container {C}, in {C}.d: a sound disk, a damaged
@@ -738,11 +738,11 @@ TEST(D88, AuditsACollectionInTheSameOrderWithAnyWorkers) {
       {{"test", "{C}.d"},
        1,
        c.At("b.88d") + damaged + c.At("junk.d98") +
-           ": holds no disk image\n5 containers: 3 intact, 1 damaged, 1 unreadable; 309 files: "
-           "307 intact, 2 damaged\n"},
+           ": holds no disk image\n5 containers: 3 intact, 1 damaged, 1 unreadable; 609 files: "
+           "607 intact, 2 damaged\n"},
       {{"test", "{C}.d/b", "{C}.d/a.d88"},
        0,
-       "3 containers: 3 intact, 0 damaged, 0 unreadable; 306 files: 306 intact, 0 damaged\n"},
+       "3 containers: 3 intact, 0 damaged, 0 unreadable; 606 files: 606 intact, 0 damaged\n"},
       {{"test", "{C}.d/a.d88", "{C}.d/b.88d"},
        2,
        c.root + "/b.88d" + damaged +
@@ -786,8 +786,12 @@ TEST(D88, AuditsACollectionInJsonLines) {
   }
   EXPECT_EQ(r.out.substr(at),
             "{\"summary\": {\"containers\": 5, \"intact\": 3, \"damaged\": 1, \"unreadable\": 1, "
-            "\"images\": 5, \"files\": 309, \"intactFiles\": 307, \"damagedFiles\": 2}}\n");
+            "\"images\": 6, \"files\": 609, \"intactFiles\": 607, \"damagedFiles\": 2}}\n");
   EXPECT_EQ(RunD88With({"test", "--json", "-j1", "{C}.d"}, {}, dir).out, r.out);
+  // list finds no fault in damage.
+  const D88Run list = RunD88With({"list", "--json", "{C}.d/b.88d", "{C}.d/a.d88"}, {}, dir);
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(Count(list.out, "\n"), 3u);
 #if !defined(_WIN32)
   // A path's controls escaped, and a byte that is not UTF-8 replaced and
   // kept in hex.
