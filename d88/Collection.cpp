@@ -65,8 +65,8 @@ struct Item {
 
 // One entry of a folder worth keeping.
 struct Entry {
-  PathString name;
-  bool folder;  // a folder (never a link to one); else a container's file
+  PathString name;  // a folder's with the separator after it, so that names sort as paths
+  bool folder;      // a folder (never a link to one); else a container's file
 };
 
 // True when name ends in the extension of a D88 container, in any case.
@@ -86,8 +86,8 @@ bool IsContainerName(const PathString& name) {
 }
 
 PathString Join(const PathString& folder, const PathString& name) {
-  if (!folder.empty() && folder.back() == kSeparator) return folder + name;
-  return folder + kSeparator + name;
+  const bool ended = !folder.empty() && (folder.back() == kSeparator || folder.back() == '/');
+  return ended ? folder + name : folder + kSeparator + name;
 }
 
 #if defined(_WIN32)
@@ -128,7 +128,8 @@ int ListFolder(const PathString& folder, std::vector<Entry>* entries) {
     const DWORD attributes = found.dwFileAttributes;
     if (name == L"." || name == L".." || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
     const bool subfolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (subfolder || IsContainerName(name)) entries->push_back(Entry{name, subfolder});
+    if (subfolder) entries->push_back(Entry{name + kSeparator, true});
+    if (!subfolder && IsContainerName(name)) entries->push_back(Entry{name, false});
   } while (FindNextFileW(find, &found));
   FindClose(find);
   return 0;
@@ -163,7 +164,7 @@ int ListFolder(const PathString& folder, std::vector<Entry>* entries) {
       file = S_ISREG(status.st_mode);
     }
     if (folderEntry || (file && IsContainerName(name)))
-      entries->push_back(Entry{name, folderEntry});
+      entries->push_back(Entry{folderEntry ? name + kSeparator : name, folderEntry});
   }
   closedir(dir);
   return 0;
@@ -227,10 +228,8 @@ class Walker {
     std::vector<Entry> entries;
     item->folderError = ListFolder(path, &entries);
     if (item->folderError != 0) return true;
-    // By path: a folder's name sorts as if its separator followed it.
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-      return (a.folder ? a.name + kSeparator : a.name) < (b.folder ? b.name + kSeparator : b.name);
-    });
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.name < b.name; });
     folders_.push_back(Folder{path, std::move(entries), 0});
     return false;
   }
@@ -242,14 +241,14 @@ class Walker {
 
 // What became of the containers a worker surveyed.
 struct Counts {
-  long containers = 0;   // reported
-  long intact = 0;       // of them, sound
-  long damaged = 0;      // of them, with damage test reports
-  long unreadable = 0;   // of them, not opened or without an image
-  long images = 0;       // disks surveyed
-  long files = 0;        // files of known disks
-  long intactFiles = 0;  // of them, intact
-  bool jsonBroken = false;
+  long containers = 0;      // reported
+  long intact = 0;          // of them, sound
+  long damaged = 0;         // of them, with damage test reports
+  long unreadable = 0;      // of them, not opened or without an image
+  long images = 0;          // disks surveyed
+  long files = 0;           // files of known disks
+  long intactFiles = 0;     // of them, intact
+  bool jsonBroken = false;  // a report's JSON nested too deep: the run fails
 
   void Add(const Counts& other) {
     containers += other.containers;
@@ -457,7 +456,8 @@ class Progress {
                              seconds > 0 ? static_cast<double>(count) / seconds : 0.0);
     // The end of the path, its controls escaped, as far as the line goes.
     char shownPath[kProgressColumns * 4 + 1];
-    const std::size_t room = static_cast<std::size_t>(kProgressColumns - used);
+    const std::size_t room =
+        static_cast<std::size_t>(used < kProgressColumns ? kProgressColumns - used : 0);
     const std::size_t from = path.size() > room ? path.size() - room : 0;
     output::EscapeControls(path.c_str() + from, shownPath, room + 1);
     used +=
