@@ -100,15 +100,25 @@ PathString FromArgument(const char* arg) {
   return wide;
 }
 
-// The path as UTF-8, the way d88 writes every name.
-std::string Printable(const PathString& path) {
+// The path in codePage; a character it lacks shows as '?'.
+std::string Printable(const PathString& path, unsigned codePage) {
+  const char* fallback = codePage == CP_UTF8 ? nullptr : "?";
   const int length =
-      WideCharToMultiByte(CP_UTF8, 0, path.c_str(), -1, nullptr, 0, nullptr, nullptr);
+      WideCharToMultiByte(codePage, 0, path.c_str(), -1, nullptr, 0, fallback, nullptr);
   if (length <= 0) return std::string();
   std::string text(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, path.c_str(), -1, &text[0], length, nullptr, nullptr);
+  WideCharToMultiByte(codePage, 0, path.c_str(), -1, &text[0], length, fallback, nullptr);
   text.resize(static_cast<std::size_t>(length - 1));
   return text;
+}
+
+// The code page of paths in a report to out: the console's, when out is
+// one, so that it shows them; else UTF-8, as JSON must be.
+unsigned PathCodePage(const output::Sink& out, bool json) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out.Stream())));
+  DWORD mode = 0;
+  if (json || !GetConsoleMode(handle, &mode)) return CP_UTF8;
+  return GetConsoleOutputCP();
 }
 
 bool IsFolder(const PathString& path) {
@@ -141,7 +151,10 @@ bool OpenContainer(diskimage::DiskImage& disk, const PathString& path) {
 #else
 PathString FromArgument(const char* arg) { return arg; }
 
-std::string Printable(const PathString& path) { return path; }
+// The path's bytes, as the file system has them.
+std::string Printable(const PathString& path, unsigned) { return path; }
+
+unsigned PathCodePage(const output::Sink&, bool) { return 0; }
 
 bool IsFolder(const PathString& path) {
   struct stat status;
@@ -180,7 +193,8 @@ bool OpenContainer(diskimage::DiskImage& disk, const PathString& path) {
 // Holds the entries of the folders being walked, one folder a level.
 class Walker {
  public:
-  explicit Walker(const Options& options) : options_(options) {}
+  // Walks options' paths, printed in codePage (Windows).
+  Walker(const Options& options, unsigned codePage) : options_(options), codePage_(codePage) {}
 
   // Gives the next container (or unreadable folder) in *item; false when
   // every path is walked.
@@ -214,7 +228,7 @@ class Walker {
   // filled (a container, or a folder that cannot be read).
   bool Give(const PathString& path, bool folder, Item* item) {
     item->path = path;
-    item->text = Printable(path);
+    item->text = Printable(path, codePage_);
     item->hex.clear();
     for (const char* p = item->text.c_str(); *p != '\0'; p += output::Utf8Bytes(p)) {
       if (output::Utf8Bytes(p) > 0) continue;
@@ -235,6 +249,7 @@ class Walker {
   }
 
   const Options& options_;
+  unsigned codePage_;
   int argument_ = 2;             // where the command line's next path is looked for
   std::vector<Folder> folders_;  // the folders being walked, outermost first
 };
@@ -300,7 +315,7 @@ struct Shared {
   bool done[kAhead] = {};  // container s's report is all handed over: done[s % kAhead]
   std::string walking;     // the path the walker gave last, for the progress line
 
-  explicit Shared(const Options& o) : options(o), walker(o) {}
+  Shared(const Options& o, unsigned codePage) : options(o), walker(o, codePage) {}
 };
 
 // Hands length bytes of w's report to the writer and waits until written.
@@ -587,7 +602,7 @@ int AuditCollection(const Options& options, output::Sink& out, output::Sink& err
     err.Printf("d88: no memory for %d workers; try -j 1\n", jobs);
     return kExitFailure;
   }
-  Shared shared(options);
+  Shared shared(options, PathCodePage(out, options.json));
   std::vector<std::thread> threads;
   for (int i = 0; i < jobs; ++i) {
     workers[i].shared = &shared;
