@@ -65,8 +65,8 @@ struct Item {
 
 // One entry of a folder worth keeping.
 struct Entry {
-  PathString name;
-  bool folder;  // a folder (never a link to one); else a container's file
+  PathString name;  // a folder's with the separator after it, so that names sort as paths
+  bool folder;      // a folder (never a link to one); else a container's file
 };
 
 // True when name ends in the extension of a D88 container, in any case.
@@ -86,8 +86,8 @@ bool IsContainerName(const PathString& name) {
 }
 
 PathString Join(const PathString& folder, const PathString& name) {
-  if (!folder.empty() && folder.back() == kSeparator) return folder + name;
-  return folder + kSeparator + name;
+  const bool ended = !folder.empty() && (folder.back() == kSeparator || folder.back() == '/');
+  return ended ? folder + name : folder + kSeparator + name;
 }
 
 #if defined(_WIN32)
@@ -100,15 +100,25 @@ PathString FromArgument(const char* arg) {
   return wide;
 }
 
-// The path as UTF-8, the way d88 writes every name.
-std::string Printable(const PathString& path) {
+// The path in codePage; a character it lacks shows as '?'.
+std::string Printable(const PathString& path, unsigned codePage) {
+  const char* fallback = codePage == CP_UTF8 ? nullptr : "?";
   const int length =
-      WideCharToMultiByte(CP_UTF8, 0, path.c_str(), -1, nullptr, 0, nullptr, nullptr);
+      WideCharToMultiByte(codePage, 0, path.c_str(), -1, nullptr, 0, fallback, nullptr);
   if (length <= 0) return std::string();
   std::string text(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, path.c_str(), -1, &text[0], length, nullptr, nullptr);
+  WideCharToMultiByte(codePage, 0, path.c_str(), -1, &text[0], length, fallback, nullptr);
   text.resize(static_cast<std::size_t>(length - 1));
   return text;
+}
+
+// The code page of paths in a report to out: the console's, when out is
+// one, so that it shows them; else UTF-8, as JSON must be.
+unsigned PathCodePage(const output::Sink& out, bool json) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out.Stream())));
+  DWORD mode = 0;
+  if (json || !GetConsoleMode(handle, &mode)) return CP_UTF8;
+  return GetConsoleOutputCP();
 }
 
 bool IsFolder(const PathString& path) {
@@ -128,7 +138,8 @@ int ListFolder(const PathString& folder, std::vector<Entry>* entries) {
     const DWORD attributes = found.dwFileAttributes;
     if (name == L"." || name == L".." || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
     const bool subfolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (subfolder || IsContainerName(name)) entries->push_back(Entry{name, subfolder});
+    if (subfolder) entries->push_back(Entry{name + kSeparator, true});
+    if (!subfolder && IsContainerName(name)) entries->push_back(Entry{name, false});
   } while (FindNextFileW(find, &found));
   FindClose(find);
   return 0;
@@ -140,7 +151,10 @@ bool OpenContainer(diskimage::DiskImage& disk, const PathString& path) {
 #else
 PathString FromArgument(const char* arg) { return arg; }
 
-std::string Printable(const PathString& path) { return path; }
+// The path's bytes, as the file system has them.
+std::string Printable(const PathString& path, unsigned) { return path; }
+
+unsigned PathCodePage(const output::Sink&, bool) { return 0; }
 
 bool IsFolder(const PathString& path) {
   struct stat status;
@@ -163,7 +177,7 @@ int ListFolder(const PathString& folder, std::vector<Entry>* entries) {
       file = S_ISREG(status.st_mode);
     }
     if (folderEntry || (file && IsContainerName(name)))
-      entries->push_back(Entry{name, folderEntry});
+      entries->push_back(Entry{folderEntry ? name + kSeparator : name, folderEntry});
   }
   closedir(dir);
   return 0;
@@ -179,7 +193,8 @@ bool OpenContainer(diskimage::DiskImage& disk, const PathString& path) {
 // Holds the entries of the folders being walked, one folder a level.
 class Walker {
  public:
-  explicit Walker(const Options& options) : options_(options) {}
+  // Walks options' paths, printed in codePage (Windows).
+  Walker(const Options& options, unsigned codePage) : options_(options), codePage_(codePage) {}
 
   // Gives the next container (or unreadable folder) in *item; false when
   // every path is walked.
@@ -213,7 +228,7 @@ class Walker {
   // filled (a container, or a folder that cannot be read).
   bool Give(const PathString& path, bool folder, Item* item) {
     item->path = path;
-    item->text = Printable(path);
+    item->text = Printable(path, codePage_);
     item->hex.clear();
     for (const char* p = item->text.c_str(); *p != '\0'; p += output::Utf8Bytes(p)) {
       if (output::Utf8Bytes(p) > 0) continue;
@@ -227,29 +242,28 @@ class Walker {
     std::vector<Entry> entries;
     item->folderError = ListFolder(path, &entries);
     if (item->folderError != 0) return true;
-    // By path: a folder's name sorts as if its separator followed it.
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-      return (a.folder ? a.name + kSeparator : a.name) < (b.folder ? b.name + kSeparator : b.name);
-    });
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.name < b.name; });
     folders_.push_back(Folder{path, std::move(entries), 0});
     return false;
   }
 
   const Options& options_;
+  unsigned codePage_;
   int argument_ = 2;             // where the command line's next path is looked for
   std::vector<Folder> folders_;  // the folders being walked, outermost first
 };
 
 // What became of the containers a worker surveyed.
 struct Counts {
-  long containers = 0;   // reported
-  long intact = 0;       // of them, sound
-  long damaged = 0;      // of them, with damage test reports
-  long unreadable = 0;   // of them, not opened or without an image
-  long images = 0;       // disks surveyed
-  long files = 0;        // files of known disks
-  long intactFiles = 0;  // of them, intact
-  bool jsonBroken = false;
+  long containers = 0;      // reported
+  long intact = 0;          // of them, sound
+  long damaged = 0;         // of them, with damage test reports
+  long unreadable = 0;      // of them, not opened or without an image
+  long images = 0;          // disks surveyed
+  long files = 0;           // files of known disks
+  long intactFiles = 0;     // of them, intact
+  bool jsonBroken = false;  // a report's JSON nested too deep: the run fails
 
   void Add(const Counts& other) {
     containers += other.containers;
@@ -301,7 +315,7 @@ struct Shared {
   bool done[kAhead] = {};  // container s's report is all handed over: done[s % kAhead]
   std::string walking;     // the path the walker gave last, for the progress line
 
-  explicit Shared(const Options& o) : options(o), walker(o) {}
+  Shared(const Options& o, unsigned codePage) : options(o), walker(o, codePage) {}
 };
 
 // Hands length bytes of w's report to the writer and waits until written.
@@ -457,7 +471,8 @@ class Progress {
                              seconds > 0 ? static_cast<double>(count) / seconds : 0.0);
     // The end of the path, its controls escaped, as far as the line goes.
     char shownPath[kProgressColumns * 4 + 1];
-    const std::size_t room = static_cast<std::size_t>(kProgressColumns - used);
+    const std::size_t room =
+        static_cast<std::size_t>(used < kProgressColumns ? kProgressColumns - used : 0);
     const std::size_t from = path.size() > room ? path.size() - room : 0;
     output::EscapeControls(path.c_str() + from, shownPath, room + 1);
     used +=
@@ -587,7 +602,7 @@ int AuditCollection(const Options& options, output::Sink& out, output::Sink& err
     err.Printf("d88: no memory for %d workers; try -j 1\n", jobs);
     return kExitFailure;
   }
-  Shared shared(options);
+  Shared shared(options, PathCodePage(out, options.json));
   std::vector<std::thread> threads;
   for (int i = 0; i < jobs; ++i) {
     workers[i].shared = &shared;

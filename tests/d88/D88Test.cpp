@@ -681,11 +681,19 @@ TEST(D88, SurveysTheFuzzCorpus) {
 
 }  // namespace
 
+// Three 2HD disks of 200 files each: a report longer than a worker's buffer.
+Bytes ManyFiles() {
+  DiskBuilder disk(k2HD);
+  for (int i = 0; i < 200; ++i) disk.AddFile("F" + std::to_string(i), Bytes(1024));
+  const Bytes one = disk.Build().Build();
+  return Concat({one, one, one});
+}
+
 // A collection beside the container {C}, in {C}.d: a sound disk, a damaged
-// one whose name sorts before the folder b, b with two sound disks, a file
-// that is no container, text, and links that are not followed: a loop and
-// a link to a container.  {C}.e holds one damaged disk named with ESC and
-// a byte that is not UTF-8.
+// one whose name sorts before the folder b, b with two sound containers
+// (one of many files), a file that is no container, text, and links that
+// are not followed: a loop and a link to a container.  {C}.e holds one damaged disk named with ESC
+// and a byte that is not UTF-8.
 struct Collection {
   std::string root, odd, oddName;
   // The path of an entry of root, as the walk joins it.
@@ -703,7 +711,7 @@ struct Collection {
     fs::create_directories(root + "/b");
     const Bytes sound = ThreeFiles(k2HD, false).Build();
     for (const char* name : {"a.d88", "b/C.D77"}) WriteFileBytes(root + "/" + name, sound);
-    WriteFileBytes(root + "/b/d.1dd", ThreeFiles(k2DD, false).Build());
+    WriteFileBytes(root + "/b/d.1dd", ManyFiles());
     WriteFileBytes(root + "/b.88d", ThreeFiles(k2HD, true).Build());
     WriteFileBytes(root + "/junk.d98", Text("no disk"));
     WriteFileBytes(root + "/notes.txt", Text("text"));
@@ -730,11 +738,11 @@ TEST(D88, AuditsACollectionInTheSameOrderWithAnyWorkers) {
       {{"test", "{C}.d"},
        1,
        c.At("b.88d") + damaged + c.At("junk.d98") +
-           ": holds no disk image\n5 containers: 3 intact, 1 damaged, 1 unreadable; 12 files: "
-           "10 intact, 2 damaged\n"},
+           ": holds no disk image\n5 containers: 3 intact, 1 damaged, 1 unreadable; 609 files: "
+           "607 intact, 2 damaged\n"},
       {{"test", "{C}.d/b", "{C}.d/a.d88"},
        0,
-       "3 containers: 3 intact, 0 damaged, 0 unreadable; 9 files: 9 intact, 0 damaged\n"},
+       "3 containers: 3 intact, 0 damaged, 0 unreadable; 606 files: 606 intact, 0 damaged\n"},
       {{"test", "{C}.d/a.d88", "{C}.d/b.88d"},
        2,
        c.root + "/b.88d" + damaged +
@@ -778,7 +786,12 @@ TEST(D88, AuditsACollectionInJsonLines) {
   }
   EXPECT_EQ(r.out.substr(at),
             "{\"summary\": {\"containers\": 5, \"intact\": 3, \"damaged\": 1, \"unreadable\": 1, "
-            "\"images\": 4, \"files\": 12, \"intactFiles\": 10, \"damagedFiles\": 2}}\n");
+            "\"images\": 6, \"files\": 609, \"intactFiles\": 607, \"damagedFiles\": 2}}\n");
+  EXPECT_EQ(RunD88With({"test", "--json", "-j1", "{C}.d"}, {}, dir).out, r.out);
+  // list finds no fault in damage.
+  const D88Run list = RunD88With({"list", "--json", "{C}.d/b.88d", "{C}.d/a.d88"}, {}, dir);
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(Count(list.out, "\n"), 3u);
 #if !defined(_WIN32)
   // A path's controls escaped, and a byte that is not UTF-8 replaced and
   // kept in hex.
