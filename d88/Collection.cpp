@@ -10,7 +10,9 @@
 // it is can always go on.  A report whose text is all handed over is marked
 // done in a ring of kAhead flags and the worker goes on at once; the walker
 // gives no container kAhead or more ahead of the turn, so no flag is reused
-// before the writer has passed it.
+// before the writer has passed it.  Nothing is shared but the walker and
+// the hand-over: each worker has its own reader, survey and report buffer,
+// and names are decoded by a converter of each thread's own.
 #include "d88/Collection.h"
 
 #include <algorithm>
@@ -249,7 +251,7 @@ class Walker {
   }
 
   const Options& options_;
-  unsigned codePage_;
+  unsigned codePage_;            // paths are printed in it (Windows)
   int argument_ = 2;             // where the command line's next path is looked for
   std::vector<Folder> folders_;  // the folders being walked, outermost first
 };
