@@ -345,8 +345,8 @@ void WritePath(views::JsonWriter& json, const Item& item) {
 void ReportUnreadable(const Item& item, const char* what, int error, bool json,
                       output::Sink& report) {
   if (json) {
-    views::JsonWriter line(report);
-    line.Begin(nullptr, '{', true);
+    views::JsonWriter line(report, true);
+    line.Begin(nullptr, '{');
     WritePath(line, item);
     line.String("status", "unreadable");
     char reason[256];
@@ -381,9 +381,9 @@ void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
     w.disk.Open(nullptr);
     return ReportUnreadable(item, "holds no disk image", 0, options.json, report);
   }
-  views::JsonWriter json(report);
+  views::JsonWriter json(report, true);
   if (options.json) {
-    json.Begin(nullptr, '{', true);
+    json.Begin(nullptr, '{');
     WritePath(json, item);
     json.Begin("images", '[');
   }
@@ -547,8 +547,8 @@ void WriteSummary(const Counts& counts, bool json, output::Sink& out) {
                counts.intactFiles, damagedFiles);
     return;
   }
-  views::JsonWriter line(out);
-  line.Begin(nullptr, '{', true);
+  views::JsonWriter line(out, true);
+  line.Begin(nullptr, '{');
   line.Begin("summary", '{');
   line.Int("containers", counts.containers);
   line.Int("intact", counts.intact);
