@@ -61,7 +61,7 @@ using PathString = std::basic_string<PathChar>;
 // A container to survey, or a folder that could not be read.
 struct Item {
   PathString path;   // as the file system has it, to open
-  std::string text;  // as printed: the bytes on POSIX, UTF-8 on Windows
+  std::string text;  // as printed: the bytes on POSIX, the report's code page on Windows
   std::string hex;   // text's bytes in hex when they are not all UTF-8; else empty
   int folderError;   // errno when the folder at path could not be read; else 0
 };
@@ -88,6 +88,7 @@ bool IsContainerName(const PathString& name) {
   return false;
 }
 
+// Returns folder/name, with one separator between them.
 PathString Join(const PathString& folder, const PathString& name) {
   const bool ended = !folder.empty() && (folder.back() == kSeparator || folder.back() == '/');
   return ended ? folder + name : folder + kSeparator + name;
@@ -317,7 +318,7 @@ struct Shared {
   Walker walker;           // under mutex
   long issued = 0;         // containers handed to workers
   bool walked = false;     // the walker has no more
-  long written = 0;        // reports written whole: the turn of container `written`
+  long written = 0;        // reports passed: it is the turn of container `written`
   bool done[kAhead] = {};  // container s's report is all handed over: done[s % kAhead]
   std::string walking;     // the path the walker gave last, for the progress line
 
