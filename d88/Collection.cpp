@@ -2,15 +2,18 @@
 //
 // The walker hands out the containers one at a time, in a fixed order, each
 // with its sequence number.  Each worker surveys one container into its own
-// report buffer; a full buffer, and the report's end, is handed to the
-// writer (the calling thread), and the worker waits until it is written.
-// The writer takes only the hand-over of the container whose turn it is
-// (sequence number `written`), so the output is the same for any number of
-// workers, and a worker ahead of its turn merely waits: the one whose turn
-// it is can always go on.  A report whose text is all handed over is marked
-// done in a ring of kAhead flags and the worker goes on at once; the walker
-// gives no container kAhead or more ahead of the turn, so no flag is reused
-// before the writer has passed it.
+// report buffer; a full buffer, and what is left at the report's end, is
+// handed to the writer (the calling thread), and the worker waits until it
+// is written.  The writer takes only the hand-over of the container whose
+// turn it is (sequence number `written`), so the output is the same for any
+// number of workers, and a worker ahead of its turn merely waits: the one
+// whose turn it is can always go on.  A report all handed over is marked
+// done in a ring of kAhead flags and its worker goes on at once; whoever
+// marks the flag in turn passes the turn over every done report.  The
+// walker gives no container kAhead or more ahead of the turn, so no flag is
+// reused before the turn has passed it.  Nothing is shared but the walker
+// and the hand-over: each worker has its own reader, survey and report
+// buffer, and names are decoded by a converter of each thread's own.
 #include "d88/Collection.h"
 
 #include <algorithm>
@@ -58,7 +61,7 @@ using PathString = std::basic_string<PathChar>;
 // A container to survey, or a folder that could not be read.
 struct Item {
   PathString path;   // as the file system has it, to open
-  std::string text;  // as printed: the bytes on POSIX, UTF-8 on Windows
+  std::string text;  // as printed: the bytes on POSIX, the report's code page on Windows
   std::string hex;   // text's bytes in hex when they are not all UTF-8; else empty
   int folderError;   // errno when the folder at path could not be read; else 0
 };
@@ -85,6 +88,7 @@ bool IsContainerName(const PathString& name) {
   return false;
 }
 
+// Returns folder/name, with one separator between them.
 PathString Join(const PathString& folder, const PathString& name) {
   const bool ended = !folder.empty() && (folder.back() == kSeparator || folder.back() == '/');
   return ended ? folder + name : folder + kSeparator + name;
@@ -249,7 +253,7 @@ class Walker {
   }
 
   const Options& options_;
-  unsigned codePage_;
+  unsigned codePage_;            // paths are printed in it (Windows)
   int argument_ = 2;             // where the command line's next path is looked for
   std::vector<Folder> folders_;  // the folders being walked, outermost first
 };
@@ -307,15 +311,42 @@ constexpr long kAhead = 1024;
 struct Shared {
   const Options& options;
   std::mutex mutex;
-  std::condition_variable changed;
+  std::condition_variable changed;  // for workers: a chunk written, room ahead
+  std::condition_variable writer;   // for the writer: a chunk in turn, the end
+  Worker* workers = nullptr;        // workers[0 .. workerCount)
+  int workerCount = 0;
   Walker walker;           // under mutex
   long issued = 0;         // containers handed to workers
   bool walked = false;     // the walker has no more
-  long written = 0;        // reports written whole: the turn of container `written`
+  long written = 0;        // reports passed: it is the turn of container `written`
   bool done[kAhead] = {};  // container s's report is all handed over: done[s % kAhead]
   std::string walking;     // the path the walker gave last, for the progress line
 
   Shared(const Options& o, unsigned codePage) : options(o), walker(o, codePage) {}
+
+  // The worker whose chunk is in turn, or null.  Under mutex, as all below.
+  Worker* InTurn() const {
+    for (int i = 0; i < workerCount; ++i) {
+      if (workers[i].pending && workers[i].container == written) return &workers[i];
+    }
+    return nullptr;
+  }
+
+  // True when the writer has something to do: a chunk, or the end.
+  bool WriterCalled() const { return InTurn() != nullptr || (walked && written == issued); }
+
+  // Passes the turn over the reports that are done; the writer is woken
+  // only when it is called, so that reports with nothing left to write
+  // cost no switch of threads.
+  void Advance() {
+    if (!done[written % kAhead]) return;
+    while (done[written % kAhead]) {
+      done[written % kAhead] = false;
+      ++written;
+    }
+    changed.notify_all();
+    if (WriterCalled()) writer.notify_one();
+  }
 };
 
 // Hands length bytes of w's report to the writer and waits until written.
@@ -324,7 +355,7 @@ void Hand(Worker& w, const char* bytes, std::size_t length) {
   w.chunk = bytes;
   w.chunkLength = length;
   w.pending = true;
-  w.shared->changed.notify_all();
+  if (w.container == w.shared->written) w.shared->writer.notify_one();
   w.shared->changed.wait(lock, [&w] { return !w.pending; });
 }
 
@@ -343,8 +374,8 @@ void WritePath(views::JsonWriter& json, const Item& item) {
 void ReportUnreadable(const Item& item, const char* what, int error, bool json,
                       output::Sink& report) {
   if (json) {
-    views::JsonWriter line(report);
-    line.Begin(nullptr, '{', true);
+    views::JsonWriter line(report, true);
+    line.Begin(nullptr, '{');
     WritePath(line, item);
     line.String("status", "unreadable");
     char reason[256];
@@ -379,9 +410,9 @@ void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
     w.disk.Open(nullptr);
     return ReportUnreadable(item, "holds no disk image", 0, options.json, report);
   }
-  views::JsonWriter json(report);
+  views::JsonWriter json(report, true);
   if (options.json) {
-    json.Begin(nullptr, '{', true);
+    json.Begin(nullptr, '{');
     WritePath(json, item);
     json.Begin("images", '[');
   }
@@ -429,7 +460,7 @@ void Work(Worker* w) {
       shared.changed.wait(lock, [&shared] { return shared.issued - shared.written < kAhead; });
       if (shared.walked || !shared.walker.Next(&item)) {
         shared.walked = true;
-        shared.changed.notify_all();
+        if (shared.WriterCalled()) shared.writer.notify_one();
         return;
       }
       w->container = shared.issued++;
@@ -440,7 +471,7 @@ void Work(Worker* w) {
     report.Flush();
     std::lock_guard<std::mutex> lock(shared.mutex);
     shared.done[w->container % kAhead] = true;
-    if (w->container == shared.written) shared.changed.notify_all();
+    shared.Advance();
   }
 }
 
@@ -459,6 +490,8 @@ class Progress {
     wanted_ = isatty(fileno(err.Stream())) != 0;
 #endif
   }
+
+  bool Wanted() const { return wanted_; }
 
   // Shows count containers done, the last at path.
   void Show(long count, const std::string& path) {
@@ -499,26 +532,19 @@ class Progress {
 };
 
 // The writer: every container's report, in turn, until the walk is done.
-void WriteInOrder(Shared& shared, Worker* workers, int count, output::Sink& out,
-                  output::Sink& err) {
+void WriteInOrder(Shared& shared, output::Sink& out, output::Sink& err) {
   Progress progress(err);
   std::unique_lock<std::mutex> lock(shared.mutex);
   for (;;) {
-    bool& done = shared.done[shared.written % kAhead];
-    if (done) {
-      done = false;
-      ++shared.written;
-      progress.Show(shared.written, shared.walking);
-      shared.changed.notify_all();
-      continue;
-    }
-    Worker* turn = nullptr;
-    for (int i = 0; i < count; ++i) {
-      if (workers[i].pending && workers[i].container == shared.written) turn = &workers[i];
-    }
+    progress.Show(shared.written, shared.walking);
+    Worker* turn = shared.InTurn();
     if (turn == nullptr) {
       if (shared.walked && shared.written == shared.issued) break;
-      shared.changed.wait(lock);
+      if (progress.Wanted()) {
+        shared.writer.wait_for(lock, kProgressEvery);
+      } else {
+        shared.writer.wait(lock);
+      }
       continue;
     }
     lock.unlock();
@@ -545,8 +571,8 @@ void WriteSummary(const Counts& counts, bool json, output::Sink& out) {
                counts.intactFiles, damagedFiles);
     return;
   }
-  views::JsonWriter line(out);
-  line.Begin(nullptr, '{', true);
+  views::JsonWriter line(out, true);
+  line.Begin(nullptr, '{');
   line.Begin("summary", '{');
   line.Int("containers", counts.containers);
   line.Int("intact", counts.intact);
@@ -603,12 +629,14 @@ int AuditCollection(const Options& options, output::Sink& out, output::Sink& err
     return kExitFailure;
   }
   Shared shared(options, PathCodePage(out, options.json));
+  shared.workers = workers;
+  shared.workerCount = jobs;
   std::vector<std::thread> threads;
   for (int i = 0; i < jobs; ++i) {
     workers[i].shared = &shared;
     threads.emplace_back(Work, &workers[i]);
   }
-  WriteInOrder(shared, workers, jobs, out, err);
+  WriteInOrder(shared, out, err);
   Counts counts;
   for (int i = 0; i < jobs; ++i) {
     threads[static_cast<std::size_t>(i)].join();

@@ -36,16 +36,16 @@ void WriteQuoted(output::Sink& out, const char* text) {
 }  // namespace
 
 void JsonWriter::Next(const char* key) {
-  const bool flat = depth_ > 0 && inline_[depth_ - 1];
+  const bool flat = compact_ || (depth_ > 0 && inline_[depth_ - 1]);
   if (depth_ > 0) {
     if (!empty_[depth_ - 1]) out_.Putc(',');
-    out_.Puts(flat ? (empty_[depth_ - 1] ? "" : " ") : "\n");
+    if (!compact_) out_.Puts(flat ? (empty_[depth_ - 1] ? "" : " ") : "\n");
     empty_[depth_ - 1] = false;
   }
   for (int i = 0; i < depth_ && !flat; ++i) out_.Puts("  ");
   if (key != nullptr) {
     WriteQuoted(out_, key);
-    out_.Puts(": ");
+    out_.Puts(compact_ ? ":" : ": ");
   }
 }
 
@@ -64,7 +64,7 @@ void JsonWriter::End() {
   if (depth_ == 0) broken_ = true;
   if (broken_) return;
   --depth_;
-  if (!empty_[depth_] && !inline_[depth_]) {
+  if (!empty_[depth_] && !inline_[depth_] && !compact_) {
     out_.Putc('\n');
     for (int i = 0; i < depth_; ++i) out_.Puts("  ");
   }

@@ -12,7 +12,8 @@ namespace views {
 
 class JsonWriter {
  public:
-  explicit JsonWriter(output::Sink& out) : out_(out) {}
+  // With compact, every document is one line without spaces: JSON Lines.
+  explicit JsonWriter(output::Sink& out, bool compact = false) : out_(out), compact_(compact) {}
 
   // Each call writes one member (key given) or one array element (key
   // null).  Begin opens '{' or '[', End closes the innermost one; closing
@@ -38,6 +39,7 @@ class JsonWriter {
   void Next(const char* key);
 
   output::Sink& out_;            // where the document goes
+  bool compact_;                 // one line, no spaces
   int depth_ = 0;                // open objects and arrays
   char closer_[kMaxDepth] = {};  // '}' or ']' for each open level
   bool empty_[kMaxDepth] = {};   // no value written yet at that level

@@ -383,6 +383,8 @@ TEST(D88, FailuresSayWhy) {
       Failure("-C on list", {"list", "-C", "x", "{C}"}, {}, "-C applies to extract only" + more),
       Failure("bad -i", {"extract", "-i", "64", "{C}"}, {}, "not an image index (0-63): 64" + more),
       Failure("two containers", {"map", "a", "b"}, {}, "more than one container given: b" + more),
+      Failure("-j on map", {"map", "-j2", "{C}"}, {}, "-j applies to list and test only" + more),
+      Failure("bad -j", {"test", "-j", "65", "{C}"}, {}, "not a number of jobs (1-64): 65" + more),
       Failure("-- ends options", {"test", "--", "-x"}, {}, "cannot open -x: " + noFile),
       Failure("no -i image", {"extract", "-i", "1", "{C}"}, sound,
               "{C} has no image 1 (it holds 1)"),
@@ -780,13 +782,13 @@ TEST(D88, AuditsACollectionInJsonLines) {
   for (const char* status : {"intact", "damaged", "intact", "intact", "unreadable"}) {
     const std::size_t end = r.out.find('\n', at);
     const std::string line = r.out.substr(at, end - at);
-    EXPECT_EQ(line.rfind("{\"path\": \"", 0), 0u) << line;
-    EXPECT_NE(line.find(std::string("\"status\": \"") + status + "\""), std::string::npos) << line;
+    EXPECT_EQ(line.rfind("{\"path\":\"", 0), 0u) << line;
+    EXPECT_NE(line.find(std::string("\"status\":\"") + status + "\""), std::string::npos) << line;
     at = end + 1;
   }
   EXPECT_EQ(r.out.substr(at),
-            "{\"summary\": {\"containers\": 5, \"intact\": 3, \"damaged\": 1, \"unreadable\": 1, "
-            "\"images\": 6, \"files\": 609, \"intactFiles\": 607, \"damagedFiles\": 2}}\n");
+            "{\"summary\":{\"containers\":5,\"intact\":3,\"damaged\":1,\"unreadable\":1,"
+            "\"images\":6,\"files\":609,\"intactFiles\":607,\"damagedFiles\":2}}\n");
   EXPECT_EQ(RunD88With({"test", "--json", "-j1", "{C}.d"}, {}, dir).out, r.out);
   // list finds no fault in damage.
   const D88Run list = RunD88With({"list", "--json", "{C}.d/b.88d", "{C}.d/a.d88"}, {}, dir);
@@ -798,7 +800,7 @@ TEST(D88, AuditsACollectionInJsonLines) {
   const D88Run text = RunD88With({"test", "{C}.e"}, {}, dir);
   EXPECT_EQ(text.out.rfind(c.odd + "/\\x1b\xff.d88:\nimage 0: TBL", 0), 0u) << text.out;
   const D88Run json = RunD88With({"test", "--json", "{C}.e"}, {}, dir);
-  EXPECT_NE(json.out.find("\\u001b\\ufffd.d88\", \"pathHex\": \""), std::string::npos);
-  EXPECT_NE(json.out.find("1bff2e643838\", \"images\""), std::string::npos);
+  EXPECT_NE(json.out.find("\\u001b\\ufffd.d88\",\"pathHex\":\""), std::string::npos);
+  EXPECT_NE(json.out.find("1bff2e643838\",\"images\""), std::string::npos);
 #endif
 }
