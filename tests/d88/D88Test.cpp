@@ -716,7 +716,8 @@ struct Collection {
     WriteFileBytes(root + "/b/d.1dd", ManyFiles());
     WriteFileBytes(root + "/b.88d", ThreeFiles(k2HD, true).Build());
     WriteFileBytes(root + "/junk.d98", Text("no disk"));
-    WriteFileBytes(root + "/notes.txt", Text("text"));
+    for (const char* name : {"notes.txt", "notes.d8x"})
+      WriteFileBytes(root + "/" + name, Text("text"));
 #if !defined(_WIN32)
     fs::create_directory_symlink(root, root + "/b/loop");
     fs::create_symlink(root + "/a.d88", root + "/link.d88");
