@@ -224,9 +224,6 @@ TEST(Edit, ChangesOnlyTheBytesOfTheFileAndTheDirectory) {
   HostFile(dir, "A", Text("new!"));
   HostFile(dir, "D", Text("D"));
   HostFile(dir, "BIG", PatternBytes(31 * 1024, 7));
-  DiskBuilder stop(k2HD);
-  stop.AddEntry(EntryBytes(" X", 0x20, 1));
-  stop.AddFile("B", Text("B"));
   std::string last152 = "MEDIA TYPE=2DD\n";
   for (int i = 1; i < 153; ++i) last152 += "E    TRK=03 SEC=01 SIZE=1\n";
   const std::string twiceListing =
@@ -266,7 +263,7 @@ TEST(Edit, ChangesOnlyTheBytesOfTheFileAndTheDirectory) {
        "rm|{C}|#3|B",
        "",
        "MEDIA TYPE=2HD\nA    TRK=00 SEC=04 SIZE=1\nA    TRK=00 SEC=06 SIZE=1\n"},
-      {stop.Build().Build(), {}, "rm|{C}|#0", "", "MEDIA TYPE=2HD\nB    TRK=00 SEC=04 SIZE=1\n"},
+      {Entries2DD(2, " X"), {}, "rm|{C}|#0", "", "MEDIA TYPE=2DD\nE    TRK=03 SEC=01 SIZE=1\n"},
       {Entries2DD(154, "F"), {}, "rm|{C}|F", "", last152 + "E    TRK=03 SEC=01 SIZE=0\n"},
   };
   for (const auto& row : rows) {
@@ -303,9 +300,7 @@ TEST(Edit, ChangesOnlyTheBytesOfTheFileAndTheDirectory) {
 // directory, where a 100-byte host file of each name given waits.
 TEST(Edit, RefusalsChangeNothing) {
   const std::string nothing = "; nothing written\n";
-  Image unknown = DiskBuilder(k2HD).Build(), badDirectory = unknown;
-  unknown.mediaType = 0;
-  for (auto& track : unknown.tracks) track.second.clear();
+  Image badDirectory = DiskBuilder(k2HD).Build();
   badDirectory.tracks[0][1].status = 0xB0;
   const std::string notOne =
       "is not one every system can extract (empty, a space, a control "
@@ -330,7 +325,8 @@ TEST(Edit, RefusalsChangeNothing) {
        "with rm '#0'" +
            nothing},
       {"add|{C}|{D}/x", badDirectory.Build(), "image 0: the directory is damaged" + nothing},
-      {"add|{C}|{D}/x", unknown.Build(), "image 0: medium unknown (media byte 0x00)" + nothing},
+      {"add|{C}|{D}/x", Image{"", 0, {}, {}}.Build(),
+       "image 0: medium unknown (media byte 0x00)" + nothing},
       {"add|-o|{C}|{C}|{D}/x", OneFile(), "cannot write {C}: File exists" + nothing},
       {"add|-o|{C}/x.d88|{C}|{D}/x", OneFile(), "cannot write {C}/x.d88: Not a directory"},
       {"rm|{C}|NOPE", OneFile(), "image 0 holds no file \"NOPE\"" + nothing},
