@@ -1,4 +1,4 @@
-// d88: lists, tests and extracts the disks of a D88 container.
+// d88: lists, tests, extracts and writes the disks of a D88 container.
 #include <cstdio>
 
 #include "d88/D88.h"

@@ -160,6 +160,25 @@ int LinkCount(const char* path) {
 }
 #endif
 
+// Flushes the directory that holds path, so that a rename into it
+// outlasts a crash; Windows moves with write-through instead.
+void FlushDirectoryOf([[maybe_unused]] const char* path) {
+#if !defined(_WIN32)
+  char directory[sizeof tempPath];
+  std::snprintf(directory, sizeof directory, "%s", path);
+  char* slash = std::strrchr(directory, '/');
+  if (slash == nullptr) {
+    std::snprintf(directory, sizeof directory, ".");
+  } else {
+    slash[slash == directory ? 1 : 0] = '\0';
+  }
+  const int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+#endif
+}
+
 // A file-size limit then fails a write instead of ending the process with
 // a partial file left behind.
 void IgnoreFileSizeSignal() {
@@ -308,7 +327,10 @@ bool WriteChanged(diskimage::DiskImage& original, diskimage::DiskImage& check,
   } else if (!Move(tempPath, target, request.output == nullptr)) {
     problem = std::strerror(errno);
   }
-  if (problem == nullptr) return true;
+  if (problem == nullptr) {
+    FlushDirectoryOf(target);
+    return true;
+  }
   std::remove(tempPath);
   return Fail(outcome, "cannot write %s: %s; nothing written", Shown(target), problem);
 }

@@ -66,12 +66,13 @@ std::string HostFile(const d88check::Sandbox& dir, const std::string& name, cons
   return path;
 }
 
-// A disk name, and its bytes in Shift_JIS (the Windows tests' command
-// line is in the ANSI code page).
+// A disk name of the 16 bytes a header holds, and its bytes in Shift_JIS (the Windows tests'
+// command line is in the ANSI code page).
 #if defined(_WIN32)
-const char kDiskName[] = "NEW DISK", kDiskNameBytes[] = "NEW DISK";
+const char kDiskName[] = "TEST DISK 000001", kDiskNameBytes[] = "TEST DISK 000001";
 #else
-const char kDiskName[] = "\u30c6\u30b9\u30c8", kDiskNameBytes[] = "\x83\x65\x83\x58\x83\x67";
+const char kDiskName[] = "\u30c6\u30b9\u30c8 DISK 0001",
+           kDiskNameBytes[] = "\x83\x65\x83\x58\x83\x67 DISK 0001";
 #endif
 
 // A blank disk takes one file as large as its free sectors and not a
@@ -103,12 +104,10 @@ TEST(Edit, RoundTripsThroughTheExtractionTool) {
       SCOPED_TRACE(std::to_string(sector) + " round " + std::to_string(round));
       d88check::Sandbox dir;
       const std::string disk = dir.WorkDir() + "/disk.d88";
-      ASSERT_EQ(
-          D88({"new", "-m", medium == &k2HD ? "2HD" : "2dd", "-n", "\u30c6\u30b9\u30c8", disk})
-              .status,
-          0);
+      ASSERT_EQ(D88({"new", "-m", medium == &k2HD ? "2HD" : "2dd", "-n", kDiskName, disk}).status,
+                0);
       Image blank = DiskBuilder(*medium).Build();
-      blank.name = "\x83\x65\x83\x58\x83\x67";  // the name in Shift_JIS
+      blank.name = kDiskNameBytes;
       EXPECT_EQ(ReadFileBytes(disk), blank.Build());
       if (round == 0) ExpectFillsExactly(dir, disk, *medium);
       const int sizes[] = {0, 1, sector - 1, sector, sector + 1, 40000, 150000};
@@ -157,6 +156,17 @@ std::vector<std::string> Args(const std::string& line, const std::string& c, con
     args.push_back(
         Fill(Fill(line.substr(from, (to = line.find('|', from)) - from), "{C}", c), "{D}", d));
   return args;
+}
+
+// False on Windows for arguments with UTF-8 bytes (its command line is in
+// the ANSI code page) or a parent that is a file (reported not found).
+bool RunsHere([[maybe_unused]] const std::string& args) {
+#if defined(_WIN32)
+  return std::none_of(args.begin(), args.end(), [](char c) { return c & 0x80; }) &&
+         args.find("x.d88") == std::string::npos;
+#else
+  return true;
+#endif
 }
 
 // A 2HD disk of one file, READ; a 2DD one with entries bytes of directory.
@@ -214,9 +224,6 @@ TEST(Edit, ChangesOnlyTheBytesOfTheFileAndTheDirectory) {
   HostFile(dir, "A", Text("new!"));
   HostFile(dir, "D", Text("D"));
   HostFile(dir, "BIG", PatternBytes(31 * 1024, 7));
-  DiskBuilder stop(k2HD);
-  stop.AddEntry(EntryBytes(" X", 0x20, 1));
-  stop.AddFile("B", Text("B"));
   std::string last152 = "MEDIA TYPE=2DD\n";
   for (int i = 1; i < 153; ++i) last152 += "E    TRK=03 SEC=01 SIZE=1\n";
   const std::string twiceListing =
@@ -241,6 +248,11 @@ TEST(Edit, ChangesOnlyTheBytesOfTheFileAndTheDirectory) {
        "add|{C}|{D}/BIG",
        "",
        "MEDIA TYPE=2HD\nBIG  TRK=06 SEC=01 SIZE=31744\n"},
+      {OneFile(),
+       {},
+       "add|{C}|{D}/ONE|--as|\u8868",
+       "",
+       "MEDIA TYPE=2HD\nREAD TRK=00 SEC=04 SIZE=7\n\x95\x5c   TRK=00 SEC=05 SIZE=7\n"},
       {Twice(),
        {},
        "rm|{C}|A",
@@ -251,10 +263,11 @@ TEST(Edit, ChangesOnlyTheBytesOfTheFileAndTheDirectory) {
        "rm|{C}|#3|B",
        "",
        "MEDIA TYPE=2HD\nA    TRK=00 SEC=04 SIZE=1\nA    TRK=00 SEC=06 SIZE=1\n"},
-      {stop.Build().Build(), {}, "rm|{C}|#0", "", "MEDIA TYPE=2HD\nB    TRK=00 SEC=04 SIZE=1\n"},
+      {Entries2DD(2, " X"), {}, "rm|{C}|#0", "", "MEDIA TYPE=2DD\nE    TRK=03 SEC=01 SIZE=1\n"},
       {Entries2DD(154, "F"), {}, "rm|{C}|F", "", last152 + "E    TRK=03 SEC=01 SIZE=0\n"},
   };
   for (const auto& row : rows) {
+    if (!RunsHere(row.args)) continue;
     WriteFileBytes(path, row.container);
     const Ran ran = D88(Args(row.args, path, dir.WorkDir()));
     EXPECT_EQ(ran.status, 0);
@@ -287,9 +300,7 @@ TEST(Edit, ChangesOnlyTheBytesOfTheFileAndTheDirectory) {
 // directory, where a 100-byte host file of each name given waits.
 TEST(Edit, RefusalsChangeNothing) {
   const std::string nothing = "; nothing written\n";
-  Image unknown = DiskBuilder(k2HD).Build(), badDirectory = unknown;
-  unknown.mediaType = 0;
-  for (auto& track : unknown.tracks) track.second.clear();
+  Image badDirectory = DiskBuilder(k2HD).Build();
   badDirectory.tracks[0][1].status = 0xB0;
   const std::string notOne =
       "is not one every system can extract (empty, a space, a control "
@@ -314,24 +325,20 @@ TEST(Edit, RefusalsChangeNothing) {
        "with rm '#0'" +
            nothing},
       {"add|{C}|{D}/x", badDirectory.Build(), "image 0: the directory is damaged" + nothing},
-      {"add|{C}|{D}/x", unknown.Build(), "image 0: medium unknown (media byte 0x00)" + nothing},
+      {"add|{C}|{D}/x", Image{"", 0, {}, {}}.Build(),
+       "image 0: medium unknown (media byte 0x00)" + nothing},
       {"add|-o|{C}|{C}|{D}/x", OneFile(), "cannot write {C}: File exists" + nothing},
       {"add|-o|{C}/x.d88|{C}|{D}/x", OneFile(), "cannot write {C}/x.d88: Not a directory"},
       {"rm|{C}|NOPE", OneFile(), "image 0 holds no file \"NOPE\"" + nothing},
       {"rm|{C}|#1", OneFile(), "image 0 has no entry #1 (it holds 1)" + nothing},
+      {"rm|{C}|#0x", OneFile(), "image 0 holds no file \"#0x\"" + nothing},
       {"new|-m|2HD|{C}", OneFile(), "cannot make {C}: File exists\n"},
   };
   for (const auto& row : rows) {
     d88check::Sandbox dir;
     const std::string container = dir.WorkDir() + "/c.d88";
     WriteFileBytes(container, row.container);
-#if defined(_WIN32)
-    // The command line there is in the ANSI code page, not UTF-8, and a
-    // file's parent is "not found" rather than "not a directory".
-    if (std::any_of(row.args.begin(), row.args.end(), [](char c) { return c & 0x80; }) ||
-        row.args.find("x.d88") != std::string::npos)
-      continue;
-#endif
+    if (!RunsHere(row.args)) continue;
     for (const char* name : {"hello", "x"}) HostFile(dir, name, PatternBytes(100, 1));
     const Ran ran = D88(Args(row.args, container, dir.WorkDir()));
     SCOPED_TRACE(ran.err);
