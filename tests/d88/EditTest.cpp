@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "d88/D88.h"
@@ -379,6 +381,23 @@ TEST(Edit, LinksAndAFullFileSystemChangeNothing) {
   EXPECT_EQ(D88({"rm", "-o", at + "o.d88", at + "s.d88", "READ"}).status, 0);
   EXPECT_EQ(Extract(ReadFileBytes(at + "o.d88")).listing, "MEDIA TYPE=2HD\n");
   for (const char* gone : {"h.d88", "o.d88"}) fs::remove(at + gone);
+  // A container that grows while add copies it is left to whoever writes it.
+  std::atomic<bool> done{false};
+  std::thread appender([&] {
+    std::FILE* tail = std::fopen(container.c_str(), "ab");
+    while (!done && std::fputc(0, tail) != EOF && std::fflush(tail) == 0) {
+    }
+    std::fclose(tail);
+  });
+  const Ran grown = D88({"add", container, at + "x"});
+  done = true;
+  appender.join();
+  EXPECT_EQ(grown.status, 1);
+  EXPECT_NE(grown.err.find("changed"), std::string::npos) << grown.err;
+  const Bytes now = ReadFileBytes(container);
+  EXPECT_EQ(Bytes(now.begin(), now.begin() + OneFile().size()), OneFile());
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.WorkDir()), {}), 3);  // c, s, x
+  WriteFileBytes(container, OneFile());
 #if defined(D88_COVERAGE_BUILD)
   return;  // its counts, written at exit, would break the limit
 #endif
