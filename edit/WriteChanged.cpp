@@ -269,6 +269,16 @@ bool Verify(diskimage::DiskImage& original, diskimage::DiskImage& check, int k, 
   return same;
 }
 
+// True when then and now show the same size and modification time, to
+// the nanosecond where the system keeps it: a change within the same second
+// is a change too.
+bool Unchanged(const struct stat& then, const struct stat& now) {
+#if defined(__linux__)
+  if (then.st_mtim.tv_nsec != now.st_mtim.tv_nsec) return false;
+#endif
+  return then.st_size == now.st_size && then.st_mtime == now.st_mtime;
+}
+
 }  // namespace
 
 bool WriteChanged(diskimage::DiskImage& original, diskimage::DiskImage& check,
@@ -319,8 +329,7 @@ bool WriteChanged(diskimage::DiskImage& original, diskimage::DiskImage& check,
     problem = "the container changed size during the run";
   } else if (!Verify(original, check, request.image, plan)) {
     problem = "the copy does not read back as planned";
-  } else if (stat(request.container, &existing) != 0 || existing.st_size != status.st_size ||
-             existing.st_mtime != status.st_mtime) {
+  } else if (stat(request.container, &existing) != 0 || !Unchanged(status, existing)) {
     problem = "the container changed during the run";
   } else if (!original.Open(nullptr)) {  // Windows replaces no file still open
     problem = "the container cannot be closed";
