@@ -407,7 +407,7 @@ TEST(D88, JsonNamesTheFieldsAndDecodesNames) {
   for (const char* line :
        {"\"mediaByte\": 16,", "\"medium\": \"2DD\",", "\"mediumFromRecords\": false,",
         "\"text\": \"\xe3\x83\x86\\\\xff\",", "\"hex\": \"8365ff\"", "\"cutOff\": true,",
-        "\"beyondDisk\": true", "\"damaged\": 5"}) {
+        "\"beyondDisk\": true", "\"damaged\": 5", "\"damagedSectorCount\": 9,"}) {
     EXPECT_NE(r.out.find(line), std::string::npos) << line;
   }
   EXPECT_EQ(Count(r.out, "{\"track\": "), 8u);  // GONE's first 8 of 9 lost sectors
