@@ -33,6 +33,8 @@
 #define WIN32_LEAN_AND_MEAN
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 #else
 #include <dirent.h>
 #include <sys/stat.h>
@@ -95,10 +97,31 @@ PathString Join(const PathString& folder, const PathString& name) {
 }
 
 #if defined(_WIN32)
+// The ANSI form of wide, as the narrow command line carries it.
+std::string Ansi(const wchar_t* wide) {
+  const int length = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string text(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide, -1, &text[0], length, nullptr, nullptr);
+  text.resize(static_cast<std::size_t>(length - 1));
+  return text;
+}
+
+// The path arg names, wide.  The narrow arguments lost every character
+// outside the ANSI code page, so the process's wide argument that reads as
+// arg in that code page is taken where there is one.
 PathString FromArgument(const char* arg) {
+  int count = 0;
+  wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  PathString wide;
+  for (int i = 1; arguments != nullptr && i < count && wide.empty(); ++i) {
+    if (Ansi(arguments[i]) == arg) wide = arguments[i];
+  }
+  if (arguments != nullptr) LocalFree(arguments);
+  if (!wide.empty()) return wide;
   const int length = MultiByteToWideChar(CP_ACP, 0, arg, -1, nullptr, 0);
   if (length <= 0) return PathString();
-  PathString wide(static_cast<std::size_t>(length), L'\0');
+  wide.assign(static_cast<std::size_t>(length), L'\0');
   MultiByteToWideChar(CP_ACP, 0, arg, -1, &wide[0], length);
   wide.resize(static_cast<std::size_t>(length - 1));
   return wide;
