@@ -597,6 +597,14 @@ Bytes Oddities() {
   return image.Build();
 }
 
+// Three 2HD disks of 200 files each: a report longer than a worker's buffer.
+Bytes ManyFiles() {
+  DiskBuilder disk(k2HD);
+  for (int i = 0; i < 200; ++i) disk.AddFile("F" + std::to_string(i), Bytes(1024));
+  const Bytes one = disk.Build().Build();
+  return Concat({one, one, one});
+}
+
 TEST(D88, MapShowsOwnersAndStates) {
   ScratchDir dir;
   const D88Run r = RunD88With({"map", "{C}"}, Oddities(), dir);
@@ -640,6 +648,11 @@ TEST(D88, MapShowsOwnersAndStates) {
                          " 02 C  C  C  Cc .c .c .c .c\n 03 .c"),
             std::string::npos);
   EXPECT_EQ(cut.err, "d88: image 0: cut short: the file holds 20964 of its 1281968 bytes\n");
+  // Files 27 to 52 in small letters, the rest as '*'.
+  const D88Run many = RunD88With({"map", "{C}"}, ManyFiles(), dir);
+  EXPECT_NE(many.out.find(" 03 V  W  X  Y  Z  a  b  c\n 04 d  e  f  g  h  i  j  k\n 05 l  m  n  o  "
+                          "p  q  r  s\n 06 t  u  v  w  x  y  z  *\n 07 *  *  *"),
+            std::string::npos);
 }
 
 // The picture is well-formed XML with one cell per sector of the medium
@@ -682,14 +695,6 @@ TEST(D88, SurveysTheFuzzCorpus) {
 }
 
 }  // namespace
-
-// Three 2HD disks of 200 files each: a report longer than a worker's buffer.
-Bytes ManyFiles() {
-  DiskBuilder disk(k2HD);
-  for (int i = 0; i < 200; ++i) disk.AddFile("F" + std::to_string(i), Bytes(1024));
-  const Bytes one = disk.Build().Build();
-  return Concat({one, one, one});
-}
 
 // A collection beside the container {C}, in {C}.d: a sound disk, a damaged
 // one whose name sorts before the folder b, b with two sound containers
