@@ -520,6 +520,8 @@ TEST(D88, LostOutputFails) {
       {{"list", "--json", "{C}"}, warning + lost + full},
       {{"test", "{C}"}, warning + lost + full},
       {{"test", "--json", "{C}"}, warning + lost + full},
+      {{"list", "{C}", "{C}"}, lost + full},
+      {{"test", "--json", "{C}", "{C}"}, lost + full},
       {{"map", "{C}"}, warning + lost + full},
       {{"map", "--json", "{C}"}, warning + lost + full},
       {{"map", "--svg", "/dev/full", "{C}"}, warning + "d88: cannot write /dev/full" + full},
@@ -800,6 +802,8 @@ TEST(D88, AuditsACollectionInJsonLines) {
   const D88Run list = RunD88With({"list", "--json", "{C}.d/b.88d", "{C}.d/a.d88"}, {}, dir);
   EXPECT_EQ(list.status, 0);
   EXPECT_EQ(Count(list.out, "\n"), 3u);
+  EXPECT_NE(list.out.substr(0, list.out.find('\n')).find("\"status\":\"damaged\""),
+            std::string::npos);
 #if !defined(_WIN32)
   // A path's controls escaped, and a byte that is not UTF-8 replaced and
   // kept in hex.
