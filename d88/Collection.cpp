@@ -448,7 +448,7 @@ void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
     disk.Add(w.survey);
     tally.Add(w.survey);
     const survey::ImageSummary& image = w.survey.image;
-    if (!titled && (list || !Sound(disk) || image.mediumFromRecords || image.sizeFieldBroken)) {
+    if (!titled && (list || !disk.Sound() || image.mediumFromRecords || image.sizeFieldBroken)) {
       report.Escaped(item.text.c_str());
       report.Puts(":\n");
       titled = true;
@@ -458,7 +458,7 @@ void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
                 options.json ? nullptr : &report);
   }
   w.disk.Open(nullptr);
-  const bool sound = Sound(tally);
+  const bool sound = tally.Sound();
   if (options.json) {
     json.End();
     views::WriteSummaryJson(json, tally);
@@ -610,11 +610,6 @@ void WriteSummary(const Counts& counts, bool json, output::Sink& out) {
 }
 
 }  // namespace
-
-bool Sound(const survey::Tally& tally) {
-  return tally.damaged == 0 && tally.unknownMedia == 0 && tally.damagedDirectories == 0 &&
-         tally.cutShort == 0;
-}
 
 void ReportImage(const survey::DiskSurvey& disk, bool list, views::JsonWriter* json,
                  output::Sink& out, output::Sink* warnings) {

@@ -10,10 +10,6 @@
 
 namespace d88 {
 
-// True when tally has no damaged file or directory, no unknown medium and
-// no image cut short.
-bool Sound(const survey::Tally& tally);
-
 // Writes one surveyed disk's part of list (list true) or test: as an
 // element of json's "images" when json is given, else as text on out; its
 // warnings go to warnings, when given.

@@ -101,7 +101,7 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) 
     views::PrintSummary(sinks.out, tally);
   }
   // Only test reports damage in its status; list reports it in its lines.
-  return CheckJson(json, sinks.err, list || Sound(tally) ? kExitSuccess : kExitDamaged);
+  return CheckJson(json, sinks.err, list || tally.Sound() ? kExitSuccess : kExitDamaged);
 }
 
 // Surveys the image that -i names into diskSurvey; false after the

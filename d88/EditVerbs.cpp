@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "d88/D88.h"
 #include "edit/Edit.h"
 #include "views/SurveyText.h"
 
@@ -36,7 +37,7 @@ int RunEditVerb(diskimage::DiskImage& disk, const Options& options, output::Sink
       err.Puts("d88: not a medium (2HD or 2DD): ");
       err.Escaped(options.medium);
       err.Puts("\n");
-      return 1;
+      return kExitFailure;
     }
     done = edit::MakeBlankDisk(options.container, *medium, options.diskName, &outcome);
   } else {
@@ -50,9 +51,9 @@ int RunEditVerb(diskimage::DiskImage& disk, const Options& options, output::Sink
       views::PrintCutShort(err, outcome.image, true);
     }
   }
-  if (done) return 0;
+  if (done) return kExitSuccess;
   err.Printf("d88: %s\n", outcome.message);
-  return 1;
+  return kExitFailure;
 }
 
 }  // namespace d88

@@ -148,6 +148,12 @@ struct Tally {
 
   // Counts disk in.
   void Add(const DiskSurvey& disk);
+
+  // True when no file or directory is damaged, no medium unknown and no
+  // image cut short: what test calls sound.
+  bool Sound() const {
+    return damaged == 0 && unknownMedia == 0 && damagedDirectories == 0 && cutShort == 0;
+  }
 };
 
 // Returns the number of images of disk's open container: those the reader
