@@ -331,10 +331,10 @@ const char* Shown(const char* text) {
   return out;
 }
 
-bool EditContainer(diskimage::DiskImage& original, diskimage::DiskImage& check,
-                   const EditRequest& request, Outcome* outcome) {
-  outcome->surveyed = false;
-  outcome->message[0] = '\0';
+namespace {
+
+bool EditLocked(diskimage::DiskImage& original, diskimage::DiskImage& check,
+                const EditRequest& request, Outcome* outcome) {
   const int k = request.image;
   if (!original.Open(request.container))
     return Fail(outcome, "cannot open %s: %s", Shown(request.container), std::strerror(errno));
@@ -369,6 +369,21 @@ bool EditContainer(diskimage::DiskImage& original, diskimage::DiskImage& check,
     }
   }
   return WriteChanged(original, check, request, plan, outcome);
+}
+
+}  // namespace
+
+bool EditContainer(diskimage::DiskImage& original, diskimage::DiskImage& check,
+                   const EditRequest& request, Outcome* outcome) {
+  outcome->surveyed = false;
+  outcome->changed = false;
+  outcome->message[0] = '\0';
+  outcome->leftover[0] = '\0';
+  if (!LockContainer(request.container, outcome)) return false;
+  const bool done = EditLocked(original, check, request, outcome);
+  original.Open(nullptr);
+  UnlockContainer();
+  return done;
 }
 
 }  // namespace edit

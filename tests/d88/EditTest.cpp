@@ -384,14 +384,16 @@ TEST(Edit, LinksAndAFullFileSystemChangeNothing) {
   // A container that changes while add copies it, growing or in place, is
   // left as its other writer makes it.
   for (const char* mode : {"ab", "r+b"}) {
-    std::atomic<bool> done{false};
+    std::atomic<bool> done{false}, started{false};
     std::thread writer([&] {
       std::FILE* other = std::fopen(container.c_str(), mode);
       for (int b = 0; !done && std::fseek(other, -1, SEEK_END) == 0; ++b) {
         if (std::fputc(b & 1, other) == EOF || std::fflush(other) != 0) break;
+        started = true;
       }
       std::fclose(other);
     });
+    while (!started) std::this_thread::yield();
     const Ran changed = D88({"add", container, at + "x"});
     done = true;
     writer.join();
