@@ -72,10 +72,18 @@ bool IsTempName(const char* name);
 // that was stopped left it.
 bool IsAbandoned(const char* path);
 
+// What became of a name converted to Shift_JIS.
+enum class Conversion {
+  kDone,         // converted (or taken as it stands: not text of the locale)
+  kNoForm,       // a character has no Shift_JIS form, or the result does not fit
+  kNoConverter,  // the system has no converter between the two
+};
+
 // Converts text from the locale's encoding into Shift_JIS (code page 932)
-// at out (outSize bytes with the terminator).  False when a character has
-// no Shift_JIS form or the result does not fit.
-bool ToShiftJis(const char* text, char* out, int outSize);
+// at out (outSize bytes with the terminator).  Text that is no text in the
+// locale's encoding is taken as Shift_JIS bytes as they stand (a name
+// written by the extraction tool as it was on the disk).
+Conversion ToShiftJis(const char* text, char* out, int outSize);
 
 // True when every system extracts a file of this disk name (Shift_JIS
 // bytes): one to four bytes, no space, no control byte, and neither the

@@ -165,7 +165,11 @@ const char* HostName(const char* path) {
 
 // Converts text into a disk name at name; false after the message.
 bool DiskName(const char* text, char (&name)[kConvertedBytes], Outcome* outcome) {
-  if (!ToShiftJis(text, name, kConvertedBytes))
+  const Conversion conversion = ToShiftJis(text, name, kConvertedBytes);
+  if (conversion == Conversion::kNoConverter)
+    return Fail(outcome,
+                "cannot convert names to Shift_JIS: the system has no converter; nothing written");
+  if (conversion == Conversion::kNoForm)
     return Fail(outcome, "the name \"%s\" has no Shift_JIS form; nothing written", Shown(text));
   if (std::strlen(name) > static_cast<std::size_t>(tool::kEntryNameBytes))
     return Fail(outcome, "the name \"%s\" is longer than 4 bytes in Shift_JIS; nothing written",

@@ -428,7 +428,11 @@ bool MakeBlankDisk(const char* path, const tool::MediaGeometry& medium, const ch
   outcome->leftover[0] = '\0';
   std::uint8_t header[diskimage::kImageHeaderSize] = {};
   char converted[diskimage::kNameSize + 1] = {};
-  if (name != nullptr && !ToShiftJis(name, converted, sizeof converted))
+  const Conversion conversion =
+      name != nullptr ? ToShiftJis(name, converted, sizeof converted) : Conversion::kDone;
+  if (conversion == Conversion::kNoConverter)
+    return Fail(outcome, "cannot convert names to Shift_JIS: the system has no converter");
+  if (conversion == Conversion::kNoForm)
     return Fail(outcome, "the disk name \"%s\" has no Shift_JIS form of at most 16 bytes",
                 Shown(name));
   std::memcpy(header + diskimage::kNameOffset, converted, std::strlen(converted));
