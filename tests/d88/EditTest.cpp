@@ -443,7 +443,8 @@ std::string Names(const std::string& dir) {
 }
 
 // Another editor's lock, a FIFO, a container replaced by an identical copy
-// while add waits in its flush, and a -o whose file system knows neither
+// while add waits in its flush, its directory changed in place (its time
+// put back) before the copy, and a -o whose file system knows neither
 // renameat2 nor links: each refused with the container as it was and
 // nothing beside it, or done with exactly the names expected.  {B} is the
 // d88 binary, {S} "strace -f -o /dev/null".
@@ -463,6 +464,12 @@ TEST(Edit, OneEditorOnTheSameFileThroughout) {
       {"&& cp -p c.d88 r",
        "{S} -e inject=fsync:delay_enter=400000:when=1 {B} add c.d88 x & sleep 0.2; mv r c.d88; "
        "wait $!",
+       1, "d88: cannot write c.d88: the container changed during the run; nothing written\n",
+       "c.d88 x "},
+      {"&& cp -p c.d88 r",
+       "{S} -e inject=fcntl:delay_enter=400000:when=1 {B} add c.d88 x & sleep 0.2; printf Z | dd "
+       "of=c.d88 bs=1 seek=1744 conv=notrunc 2>/dev/null; touch -r r c.d88; wait $!; s=$?; mv r "
+       "c.d88; exit $s",
        1, "d88: cannot write c.d88: the container changed during the run; nothing written\n",
        "c.d88 x "},
       {"",
