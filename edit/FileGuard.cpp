@@ -309,7 +309,7 @@ bool IsAbandoned(const char* path) {
 #endif
 }
 
-bool FindLeftover(const char* target, char (&found)[kPathBytes]) {
+bool FindLeftover([[maybe_unused]] const char* target, char (&found)[kPathBytes]) {
   found[0] = '\0';
 #if !defined(_WIN32)
   char mine[kPathBytes];
