@@ -43,6 +43,7 @@
 
 #include "d88/D88.h"
 #include "diskimage/DiskImage.h"
+#include "edit/Edit.h"
 #include "output/NameText.h"
 #include "views/SurveyJson.h"
 #include "views/SurveyText.h"
@@ -66,12 +67,14 @@ struct Item {
   std::string text;  // as printed: the bytes on POSIX, the report's code page on Windows
   std::string hex;   // text's bytes in hex when they are not all UTF-8; else empty
   int folderError;   // errno when the folder at path could not be read; else 0
+  bool leftover;     // a temporary file an interrupted edit left, not a container
 };
 
 // One entry of a folder worth keeping.
 struct Entry {
   PathString name;  // a folder's with the separator after it, so that names sort as paths
   bool folder;      // a folder (never a link to one); else a container's file
+  bool leftover;    // a temporary file an interrupted edit left
 };
 
 // True when name ends in the extension of a D88 container, in any case.
@@ -165,8 +168,8 @@ int ListFolder(const PathString& folder, std::vector<Entry>* entries) {
     const DWORD attributes = found.dwFileAttributes;
     if (name == L"." || name == L".." || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
     const bool subfolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (subfolder) entries->push_back(Entry{name + kSeparator, true});
-    if (!subfolder && IsContainerName(name)) entries->push_back(Entry{name, false});
+    if (subfolder) entries->push_back(Entry{name + kSeparator, true, false});
+    if (!subfolder && IsContainerName(name)) entries->push_back(Entry{name, false, false});
   } while (FindNextFileW(find, &found));
   FindClose(find);
   return 0;
@@ -204,7 +207,10 @@ int ListFolder(const PathString& folder, std::vector<Entry>* entries) {
       file = S_ISREG(status.st_mode);
     }
     if (folderEntry || (file && IsContainerName(name)))
-      entries->push_back(Entry{folderEntry ? name + kSeparator : name, folderEntry});
+      entries->push_back(Entry{folderEntry ? name + kSeparator : name, folderEntry, false});
+    // A running edit holds its temporary file's lock.
+    if (file && edit::IsTempName(name.c_str()) && edit::IsAbandoned(Join(folder, name).c_str()))
+      entries->push_back(Entry{name, false, true});
   }
   closedir(dir);
   return 0;
@@ -234,7 +240,10 @@ class Walker {
           continue;
         }
         const Entry entry = top.entries[top.next++];
-        if (Give(Join(top.path, entry.name), entry.folder, item)) return true;
+        if (Give(Join(top.path, entry.name), entry.folder, item)) {
+          item->leftover = entry.leftover;
+          return true;
+        }
         continue;
       }
       const char* arg = NextPath(options_, &argument_);
@@ -265,6 +274,7 @@ class Walker {
       break;
     }
     item->folderError = 0;
+    item->leftover = false;
     if (!folder) return true;
     std::vector<Entry> entries;
     item->folderError = ListFolder(path, &entries);
@@ -414,10 +424,28 @@ void ReportUnreadable(const Item& item, const char* what, int error, bool json,
   report.Putc('\n');
 }
 
+// Writes item's one line as a temporary file an interrupted edit left.
+void ReportLeftover(const Item& item, bool json, output::Sink& report) {
+  static constexpr char kNote[] = "left by an interrupted edit; remove it";
+  if (json) {
+    views::JsonWriter line(report, true);
+    line.Begin(nullptr, '{');
+    WritePath(line, item);
+    line.String("status", "leftover");
+    line.String("error", kNote);
+    line.End();
+    return;
+  }
+  report.Escaped(item.text.c_str());
+  report.Printf(": %s\n", kNote);
+}
+
 // Surveys item's container into report, and counts it.
 void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
   const Options& options = w.shared->options;
   const bool list = options.verb == Verb::kList;
+  // Named so that it is removed; no container, and no failure of the run.
+  if (item.leftover) return ReportLeftover(item, options.json, report);
   ++w.counts.containers;
   if (item.folderError != 0) {
     ++w.counts.unreadable;

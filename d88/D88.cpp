@@ -252,8 +252,9 @@ int RunD88(diskimage::DiskImage& disk, int argc, const char* const* argv, const 
     sinks.err.Printf("d88: cannot write standard output: %s\n", std::strerror(sinks.out.Error()));
     status = kExitFailure;
   }
-  // Standard error lost can only show in the status.
-  return sinks.err.Finish() ? status : kExitFailure;
+  // Standard error lost can only show in the status, which after a change
+  // must not say that nothing changed.
+  return sinks.err.Finish() || status == kExitIncomplete ? status : kExitFailure;
 }
 
 }  // namespace d88

@@ -50,10 +50,17 @@ int RunEditVerb(diskimage::DiskImage& disk, const Options& options, output::Sink
       views::PrintSizeWarning(err, outcome.image);
       views::PrintCutShort(err, outcome.image, true);
     }
+    if (outcome.leftover[0] != '\0') {
+      err.Puts("d88: ");
+      err.Escaped(outcome.leftover);
+      err.Puts(": left by an interrupted edit; remove it\n");
+    }
   }
-  if (done) return kExitSuccess;
-  err.Printf("d88: %s\n", outcome.message);
-  return kExitFailure;
+  if (!done) err.Printf("d88: %s\n", outcome.message);
+  // Once the container is changed, a failure to tell of everything is
+  // not one of the edit.
+  if (outcome.changed) return done && err.Finish() ? kExitSuccess : kExitIncomplete;
+  return done ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace d88

@@ -165,7 +165,11 @@ const char* HostName(const char* path) {
 
 // Converts text into a disk name at name; false after the message.
 bool DiskName(const char* text, char (&name)[kConvertedBytes], Outcome* outcome) {
-  if (!ToShiftJis(text, name, kConvertedBytes))
+  const Conversion conversion = ToShiftJis(text, name, kConvertedBytes);
+  if (conversion == Conversion::kNoConverter)
+    return Fail(outcome,
+                "cannot convert names to Shift_JIS: the system has no converter; nothing written");
+  if (conversion == Conversion::kNoForm)
     return Fail(outcome, "the name \"%s\" has no Shift_JIS form; nothing written", Shown(text));
   if (std::strlen(name) > static_cast<std::size_t>(tool::kEntryNameBytes))
     return Fail(outcome, "the name \"%s\" is longer than 4 bytes in Shift_JIS; nothing written",
@@ -331,10 +335,10 @@ const char* Shown(const char* text) {
   return out;
 }
 
-bool EditContainer(diskimage::DiskImage& original, diskimage::DiskImage& check,
-                   const EditRequest& request, Outcome* outcome) {
-  outcome->surveyed = false;
-  outcome->message[0] = '\0';
+namespace {
+
+bool EditLocked(diskimage::DiskImage& original, diskimage::DiskImage& check,
+                const EditRequest& request, Outcome* outcome) {
   const int k = request.image;
   if (!original.Open(request.container))
     return Fail(outcome, "cannot open %s: %s", Shown(request.container), std::strerror(errno));
@@ -369,6 +373,21 @@ bool EditContainer(diskimage::DiskImage& original, diskimage::DiskImage& check,
     }
   }
   return WriteChanged(original, check, request, plan, outcome);
+}
+
+}  // namespace
+
+bool EditContainer(diskimage::DiskImage& original, diskimage::DiskImage& check,
+                   const EditRequest& request, Outcome* outcome) {
+  outcome->surveyed = false;
+  outcome->changed = false;
+  outcome->message[0] = '\0';
+  outcome->leftover[0] = '\0';
+  if (!LockContainer(request.container, outcome)) return false;
+  const bool done = EditLocked(original, check, request, outcome);
+  original.Open(nullptr);
+  UnlockContainer();
+  return done;
 }
 
 }  // namespace edit

@@ -73,35 +73,53 @@ bool WidenUtf8(const char* text, wchar_t* wide, std::size_t size) {
   wide[used] = L'\0';
   return true;
 }
+
+// True when text is characters of the locale's encoding.
+bool IsLocaleText(const char* text) {
+  std::mbstate_t state{};
+  for (std::size_t left = std::strlen(text); left > 0;) {
+    const std::size_t used = std::mbrtowc(nullptr, text, left, &state);
+    if (used == static_cast<std::size_t>(-1) || used == static_cast<std::size_t>(-2)) return false;
+    text += used;
+    left -= used;
+  }
+  return true;
+}
 #endif
 
 }  // namespace
 
-bool ToShiftJis(const char* text, char* out, int outSize) {
+Conversion ToShiftJis(const char* text, char* out, int outSize) {
 #if defined(_WIN32)
   wchar_t wide[kWideNameChars];
   if (!FindWideArgument(text, wide) &&
       MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, wide, kWideNameChars) == 0)
-    return false;
+    return Conversion::kNoForm;
   // No best fit: a character without a Shift_JIS form is refused, not
   // replaced by a look-alike.
   BOOL usedDefault = FALSE;
   const int written =
       WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide, -1, out, outSize, nullptr, &usedDefault);
-  return written > 0 && !usedDefault;
+  return written > 0 && !usedDefault ? Conversion::kDone : Conversion::kNoForm;
 #else
   static const bool localeSet = std::setlocale(LC_CTYPE, "") != nullptr;
   (void)localeSet;
+  const std::size_t length = std::strlen(text);
+  if (!IsLocaleText(text)) {
+    if (length >= static_cast<std::size_t>(outSize)) return Conversion::kNoForm;
+    std::memcpy(out, text, length + 1);
+    return Conversion::kDone;
+  }
   const iconv_t cd = iconv_open("CP932", nl_langinfo(CODESET));
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  if (cd == reinterpret_cast<iconv_t>(-1)) return Conversion::kNoConverter;
   char* in = const_cast<char*>(text);
-  std::size_t inLeft = std::strlen(text);
+  std::size_t inLeft = length;
   char* dest = out;
   std::size_t destLeft = static_cast<std::size_t>(outSize - 1);
   const bool converted = iconv(cd, &in, &inLeft, &dest, &destLeft) != static_cast<std::size_t>(-1);
   iconv_close(cd);
   *dest = '\0';
-  return converted && inLeft == 0;
+  return converted && inLeft == 0 ? Conversion::kDone : Conversion::kNoForm;
 #endif
 }
 

@@ -21,6 +21,52 @@ struct Plan {
   std::uint8_t directory[tool::kDirectoryBufferBytes];  // the new directory
 };
 
+// Which file a path or descriptor reaches, and its size and time: a file
+// replaced, or changed in place, is another.
+struct FileIdentity {
+  unsigned long long device, inode;  // the volume and the file on it
+  long long size;
+  long long modifiedSeconds, modifiedNanoseconds;  // Windows: the time's high and low words
+  bool regular;                                    // a plain file
+  int links;                                       // how many names it has
+};
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b);
+// Each false with errno set when the system cannot tell.
+bool IdentityOfDescriptor(int fd, FileIdentity* identity);
+bool IdentityOfPath(const char* path, FileIdentity* identity);
+
+// Locks the container at path for this editor, without blocking (a FIFO
+// is refused, not waited on), and records its identity.  False after the
+// message when it is not a plain file, another editor holds it, or it
+// cannot be opened.
+bool LockContainer(const char* path, Outcome* outcome);
+// The container's identity when it was locked.
+const FileIdentity& LockedIdentity();
+// Releases the lock (Windows: before the container is replaced, which an
+// open handle would stop).
+void UnlockContainer();
+
+// Makes the n-th temporary path beside target: its base name, shortened
+// so that the whole stays within the folder's name limit, and the mark.
+// False when no such name fits.
+bool MakeTempPath(const char* target, int n, char (&path)[kPathBytes]);
+// Locks a temporary file being written, so that it is told from a
+// leftover; true when it is locked.
+bool LockTemp(int fd);
+// Finds a temporary file left beside target by an edit that was stopped
+// (its lock free); its path into found.
+bool FindLeftover(const char* target, char (&found)[kPathBytes]);
+
+// What became of publishing a file under a new name.
+enum class Published {
+  kDone,      // the file is under its new name only
+  kFailed,    // it is not; errno says why
+  kTwoNames,  // it is under both names, and the old one could not go
+};
+// Moves from to to, never replacing a file there, even one made meanwhile.
+Published PublishNew(const char* from, const char* to);
+
 // Writes the formatted message into outcome->message; returns false.
 bool Fail(Outcome* outcome, const char* format, ...)
 #if defined(__GNUC__)

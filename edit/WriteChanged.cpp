@@ -34,14 +34,18 @@ struct Patch {
   std::int64_t position;      // file position of the first byte
   int length;                 // bytes
   const std::uint8_t* bytes;  // what they become
+  const std::uint8_t* was;    // a directory sector's bytes as surveyed; null for data
 };
 Patch patches[survey::kSlots];
 int patchCount;
 
 std::uint8_t buffer[1 << 16];  // the stream's window on the container
 
-// Room for the copy's path: a long target path with the suffix.
-char tempPath[4096 + 64];
+// The copy's path beside its target.
+char tempPath[kPathBytes];
+
+// The stream's directory bytes differ from those surveyed.
+bool sourceDiffers;
 
 // Collects the data areas of the directory's sectors and the written
 // ones, in file order.
@@ -56,22 +60,28 @@ void CollectPatches(const Plan& plan) {
     const std::uint8_t* bytes = directory
                                     ? plan.directory + (p - firstDirectory) * g.sectorBytes
                                     : plan.data + static_cast<std::int64_t>(p) * g.sectorBytes;
-    patches[patchCount++] = Patch{plan.dataPosition[p], g.sectorBytes, bytes};
+    const std::uint8_t* was =
+        directory ? plan.before->directory + (p - firstDirectory) * g.sectorBytes : nullptr;
+    patches[patchCount++] = Patch{plan.dataPosition[p], g.sectorBytes, bytes, was};
   }
   std::sort(patches, patches + patchCount,
             [](const Patch& a, const Patch& b) { return a.position < b.position; });
 }
 
 // Lays the patches over the length bytes of chunk, which start at file
-// position at.
+// position at, noting a directory byte that is not as surveyed.
 void ApplyPatches(std::int64_t at, std::uint8_t* chunk, std::int64_t length) {
   for (int i = 0; i < patchCount; ++i) {
     const Patch& patch = patches[i];
     const std::int64_t from = std::max(at, patch.position);
     const std::int64_t to = std::min(at + length, patch.position + patch.length);
-    if (from < to)
-      std::memcpy(chunk + (from - at), patch.bytes + (from - patch.position),
-                  static_cast<std::size_t>(to - from));
+    if (from >= to) continue;
+    if (patch.was != nullptr &&
+        std::memcmp(chunk + (from - at), patch.was + (from - patch.position),
+                    static_cast<std::size_t>(to - from)) != 0)
+      sourceDiffers = true;
+    std::memcpy(chunk + (from - at), patch.bytes + (from - patch.position),
+                static_cast<std::size_t>(to - from));
   }
 }
 
@@ -84,17 +94,16 @@ bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t length) {
 }
 bool Flush(int fd) { return _commit(fd) == 0; }
 bool CloseFile(int fd) { return _close(fd) == 0; }
-int ProcessId() { return _getpid(); }
 
-// Moves from onto to (replacing it when replace), flushed to the disk.
-bool Move(const char* from, const char* to, bool replace) {
-  wchar_t wideFrom[sizeof tempPath], wideTo[sizeof tempPath];
-  if (MultiByteToWideChar(CP_ACP, 0, from, -1, wideFrom, sizeof tempPath) == 0 ||
-      MultiByteToWideChar(CP_ACP, 0, to, -1, wideTo, sizeof tempPath) == 0)
+// Moves from over to, flushed to the disk.
+bool Replace(const char* from, const char* to) {
+  wchar_t wideFrom[kPathBytes], wideTo[kPathBytes];
+  if (MultiByteToWideChar(CP_ACP, 0, from, -1, wideFrom, kPathBytes) == 0 ||
+      MultiByteToWideChar(CP_ACP, 0, to, -1, wideTo, kPathBytes) == 0)
     return false;
-  const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-  if (MoveFileExW(wideFrom, wideTo, flags)) return true;
-  errno = GetLastError() == ERROR_ALREADY_EXISTS ? EEXIST : EACCES;
+  if (MoveFileExW(wideFrom, wideTo, MOVEFILE_WRITE_THROUGH | MOVEFILE_REPLACE_EXISTING))
+    return true;
+  errno = EACCES;
   return false;
 }
 
@@ -104,25 +113,11 @@ bool IsLink(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// Returns the number of names the file at path has (1 when unknown).
-int LinkCount(const char* path) {
-  const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 1;
-  BY_HANDLE_FILE_INFORMATION information;
-  const int links = GetFileInformationByHandle(file, &information)
-                        ? static_cast<int>(information.nNumberOfLinks)
-                        : 1;
-  CloseHandle(file);
-  return links;
-}
+int DuplicateLock(int) { return -1; }
+void TakeOwnerAndMode(int, const struct stat&, bool) {}
 #else
-// With exact, the umask does not narrow mode's bits: a copy keeps the
-// original's.
-int OpenExclusive(const char* path, int mode, bool exact) {
-  const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777);
-  if (fd >= 0 && exact) fchmod(fd, static_cast<mode_t>(mode & 07777));
-  return fd;
+int OpenExclusive(const char* path, int mode, bool) {
+  return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777);
 }
 bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t length) {
   while (length > 0) {
@@ -139,32 +134,38 @@ bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t length) {
 }
 bool Flush(int fd) { return fsync(fd) == 0; }
 bool CloseFile(int fd) { return close(fd) == 0; }
-int ProcessId() { return static_cast<int>(getpid()); }
+bool Replace(const char* from, const char* to) { return rename(from, to) == 0; }
 
-bool Move(const char* from, const char* to, bool replace) {
-  if (replace) return rename(from, to) == 0;
-  // A link never replaces a file that appeared meanwhile.
-  if (link(from, to) != 0) return false;
-  unlink(from);
-  return true;
+// A second descriptor of fd's open file, which keeps its lock after fd
+// is closed; -1 when none.
+int DuplicateLock(int fd) { return fcntl(fd, F_DUPFD_CLOEXEC, 0); }
+
+// The copy takes the container's owner where this editor may set it
+// (before the mode: a change of owner clears the set-ID bits); a set-ID
+// bit whose owner or group the copy does not have is dropped.
+void TakeOwnerAndMode(int fd, const struct stat& original, bool sameOwner) {
+  mode_t mode = original.st_mode & 07777;
+  if (sameOwner && fchown(fd, original.st_uid, original.st_gid) != 0)
+    fchown(fd, static_cast<uid_t>(-1), original.st_gid);
+  struct stat copy;
+  const bool known = fstat(fd, &copy) == 0;
+  if (!known || copy.st_uid != original.st_uid) mode &= ~static_cast<mode_t>(S_ISUID);
+  if (!known || copy.st_gid != original.st_gid) mode &= ~static_cast<mode_t>(S_ISGID);
+  fchmod(fd, mode);
 }
 
 bool IsLink(const char* path) {
   struct stat status;
   return lstat(path, &status) == 0 && S_ISLNK(status.st_mode);
 }
-
-int LinkCount(const char* path) {
-  struct stat status;
-  return stat(path, &status) == 0 ? static_cast<int>(status.st_nlink) : 1;
-}
 #endif
 
 // Flushes the directory that holds path, so that a rename into it
-// outlasts a crash; Windows moves with write-through instead.
-void FlushDirectoryOf([[maybe_unused]] const char* path) {
+// outlasts a crash; Windows moves with write-through instead.  False with
+// errno when it fails.
+bool FlushDirectoryOf([[maybe_unused]] const char* path) {
 #if !defined(_WIN32)
-  char directory[sizeof tempPath];
+  char directory[kPathBytes];
   std::snprintf(directory, sizeof directory, "%s", path);
   char* slash = std::strrchr(directory, '/');
   if (slash == nullptr) {
@@ -173,9 +174,15 @@ void FlushDirectoryOf([[maybe_unused]] const char* path) {
     slash[slash == directory ? 1 : 0] = '\0';
   }
   const int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
+  if (fd < 0) return false;
+  // Some file systems cannot flush a directory, and need not.
+  const bool flushed = fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+  const int error = errno;
   close(fd);
+  errno = error;
+  return flushed;
+#else
+  return true;
 #endif
 }
 
@@ -187,19 +194,36 @@ void IgnoreFileSizeSignal() {
 #endif
 }
 
-// Creates the copy's file beside target, exclusively, with mode's bits.
+// The temporary file's lock, held until it is published or removed.
+int tempLock = -1;
+
+void ReleaseTemp() {
+#if !defined(_WIN32)
+  if (tempLock >= 0) close(tempLock);
+#endif
+  tempLock = -1;
+}
+
+// Creates the temporary file beside target, exclusively, with mode's
+// permission bits, and locks it.
 int CreateTemp(const char* target, int mode) {
   for (int n = 0; n < 100; ++n) {
-    const int length =
-        std::snprintf(tempPath, sizeof tempPath, "%s.d88-%d-%d.tmp", target, ProcessId(), n);
-    if (length < 0 || static_cast<std::size_t>(length) >= sizeof tempPath) {
+    if (!MakeTempPath(target, n, tempPath)) {
       errno = ENAMETOOLONG;
       return -1;
     }
     const int fd = OpenExclusive(tempPath, mode, true);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd >= 0 && LockTemp(fd)) tempLock = DuplicateLock(fd);
+    return fd;
   }
   return -1;
+}
+
+// Removes the temporary file after a failure.
+void DropTemp() {
+  std::remove(tempPath);
+  ReleaseTemp();
 }
 
 // Streams the container from source into fd with the patches laid over
@@ -269,38 +293,63 @@ bool Verify(diskimage::DiskImage& original, diskimage::DiskImage& check, int k, 
   return same;
 }
 
-// True when then and now show the same size and modification time, to
-// the nanosecond where the system keeps it: a change within the same second
-// is a change too.
-bool Unchanged(const struct stat& then, const struct stat& now) {
-#if defined(__linux__)
-  if (then.st_mtim.tv_nsec != now.st_mtim.tv_nsec) return false;
+// Returns EEXIST when path names anything (a dangling link too), ENOENT
+// when it names nothing, or why that cannot be told.
+int LookAt(const char* path) {
+  struct stat status;
+#if defined(_WIN32)
+  return stat(path, &status) == 0 ? EEXIST : errno;
+#else
+  return lstat(path, &status) == 0 ? EEXIST : errno;
 #endif
-  return then.st_size == now.st_size && then.st_mtime == now.st_mtime;
+}
+
+// Says in outcome that target was changed, but its folder could not be
+// flushed; false when it could.
+bool FlushFailed(const char* target, Outcome* outcome) {
+  if (FlushDirectoryOf(target)) return false;
+  Fail(outcome, "%s was written, but its folder could not be flushed: %s; a crash may undo it",
+       Shown(target), std::strerror(errno));
+  return true;
+}
+
+// Publishes the temporary file as target, which must not exist; true when
+// it is there.  Its failure after the file came to stand under two names
+// leaves outcome->changed set.
+bool PublishTemp(const char* target, Outcome* outcome, const char* verb) {
+  const Published published = PublishNew(tempPath, target);
+  if (published == Published::kDone) return true;
+  const int error = errno;
+  if (published == Published::kTwoNames) {
+    outcome->changed = true;
+    ReleaseTemp();
+    return Fail(outcome, "%s was written, but is also named %s, which could not be removed: %s",
+                Shown(target), Shown(tempPath), std::strerror(error));
+  }
+  DropTemp();
+  return Fail(outcome, "cannot %s %s: %s%s", verb, Shown(target), std::strerror(error),
+              verb[0] == 'w' ? "; nothing written" : "");
 }
 
 }  // namespace
 
 bool WriteChanged(diskimage::DiskImage& original, diskimage::DiskImage& check,
                   const EditRequest& request, const Plan& plan, Outcome* outcome) {
-  const char* target = request.output != nullptr ? request.output : request.container;
-  struct stat status;
-  if (stat(request.container, &status) != 0)
-    return Fail(outcome, "cannot open %s: %s", Shown(request.container), std::strerror(errno));
-  if (request.output == nullptr && IsLink(request.container))
+  const bool inPlace = request.output == nullptr;
+  const char* target = inPlace ? request.container : request.output;
+  const FileIdentity& locked = LockedIdentity();
+  if (inPlace && IsLink(request.container))
     return Fail(outcome,
                 "%s is a symbolic link, which replacing would cut; write the result with -o OUT; "
                 "nothing written",
                 Shown(request.container));
-  const int links = LinkCount(request.container);
-  if (request.output == nullptr && links > 1)
+  if (inPlace && locked.links > 1)
     return Fail(outcome,
                 "%s has %d hard links, which replacing would part; write the result with -o OUT; "
                 "nothing written",
-                Shown(request.container), links);
-  struct stat existing;
-  if (request.output != nullptr) {
-    const int error = stat(request.output, &existing) == 0 ? EEXIST : errno;
+                Shown(request.container), locked.links);
+  if (!inPlace) {
+    const int error = LookAt(request.output);
     if (error != ENOENT)
       return Fail(outcome, "cannot write %s: %s; nothing written", Shown(request.output),
                   std::strerror(error));
@@ -309,7 +358,16 @@ bool WriteChanged(diskimage::DiskImage& original, diskimage::DiskImage& check,
   std::FILE* source = std::fopen(request.container, "rb");
   if (source == nullptr)
     return Fail(outcome, "cannot open %s: %s", Shown(request.container), std::strerror(errno));
+  FileIdentity streamed;
+  struct stat status;
+  if (fstat(fileno(source), &status) != 0 || !IdentityOfDescriptor(fileno(source), &streamed) ||
+      !SameFile(streamed, locked) || plan.fileSize != locked.size) {
+    std::fclose(source);
+    return Fail(outcome, "cannot write %s: the container changed during the run; nothing written",
+                Shown(target));
+  }
   IgnoreFileSizeSignal();
+  FindLeftover(target, outcome->leftover);
   const int fd = CreateTemp(target, static_cast<int>(status.st_mode));
   if (fd < 0) {
     const int error = errno;
@@ -317,40 +375,64 @@ bool WriteChanged(diskimage::DiskImage& original, diskimage::DiskImage& check,
     return Fail(outcome, "cannot write %s: %s; nothing written", Shown(target),
                 std::strerror(error));
   }
+  TakeOwnerAndMode(fd, status, inPlace);
+  sourceDiffers = false;
   const std::int64_t copied = StreamCopy(source, fd);
   int error = copied < 0 ? errno : 0;
   std::fclose(source);
   if (copied >= 0 && !Flush(fd)) error = errno;
   if (!CloseFile(fd) && error == 0) error = errno;
+  FileIdentity now;
   const char* problem = nullptr;
   if (error != 0) {
     problem = std::strerror(error);
   } else if (copied != plan.fileSize) {
     problem = "the container changed size during the run";
+  } else if (sourceDiffers) {
+    problem = "the container changed during the run";
   } else if (!Verify(original, check, request.image, plan)) {
     problem = "the copy does not read back as planned";
-  } else if (stat(request.container, &existing) != 0 || !Unchanged(status, existing)) {
+  } else if (!IdentityOfPath(request.container, &now) || !SameFile(now, locked)) {
     problem = "the container changed during the run";
   } else if (!original.Open(nullptr)) {  // Windows replaces no file still open
     problem = "the container cannot be closed";
-  } else if (!Move(tempPath, target, request.output == nullptr)) {
-    problem = std::strerror(errno);
   }
-  if (problem == nullptr) {
-    FlushDirectoryOf(target);
-    return true;
+  if (problem != nullptr) {
+    DropTemp();
+    return Fail(outcome, "cannot write %s: %s; nothing written", Shown(target), problem);
   }
-  std::remove(tempPath);
-  return Fail(outcome, "cannot write %s: %s; nothing written", Shown(target), problem);
+  if (!inPlace) {
+    if (!PublishTemp(target, outcome, "write")) return false;
+  } else {
+#if defined(_WIN32)
+    // The last check of the file is done; its open lock would stop the move.
+    UnlockContainer();
+#endif
+    if (!Replace(tempPath, target)) {
+      const int failure = errno;
+      DropTemp();
+      return Fail(outcome, "cannot write %s: %s; nothing written", Shown(target),
+                  std::strerror(failure));
+    }
+  }
+  outcome->changed = true;
+  ReleaseTemp();
+  return !FlushFailed(target, outcome);
 }
 
 bool MakeBlankDisk(const char* path, const tool::MediaGeometry& medium, const char* name,
                    Outcome* outcome) {
   outcome->surveyed = false;
+  outcome->changed = false;
   outcome->message[0] = '\0';
+  outcome->leftover[0] = '\0';
   std::uint8_t header[diskimage::kImageHeaderSize] = {};
   char converted[diskimage::kNameSize + 1] = {};
-  if (name != nullptr && !ToShiftJis(name, converted, sizeof converted))
+  const Conversion conversion =
+      name != nullptr ? ToShiftJis(name, converted, sizeof converted) : Conversion::kDone;
+  if (conversion == Conversion::kNoConverter)
+    return Fail(outcome, "cannot convert names to Shift_JIS: the system has no converter");
+  if (conversion == Conversion::kNoForm)
     return Fail(outcome, "the disk name \"%s\" has no Shift_JIS form of at most 16 bytes",
                 Shown(name));
   std::memcpy(header + diskimage::kNameOffset, converted, std::strlen(converted));
@@ -368,8 +450,13 @@ bool MakeBlankDisk(const char* path, const tool::MediaGeometry& medium, const ch
       header[diskimage::kTrackTableOffset + diskimage::kTrackEntrySize * t + b] =
           static_cast<std::uint8_t>(offset >> (8 * b));
   }
+  // The blank disk is written beside path and moved there when whole, so
+  // that a stopped run leaves no disk cut short under that name.
+  const int existing = LookAt(path);
+  if (existing != ENOENT)
+    return Fail(outcome, "cannot make %s: %s", Shown(path), std::strerror(existing));
   IgnoreFileSizeSignal();
-  const int fd = OpenExclusive(path, 0666, false);
+  const int fd = CreateTemp(path, 0666);
   if (fd < 0) return Fail(outcome, "cannot make %s: %s", Shown(path), std::strerror(errno));
   bool written = WriteAll(fd, header, sizeof header);
   std::memset(buffer, 0, static_cast<std::size_t>(trackBytes));
@@ -389,9 +476,14 @@ bool MakeBlankDisk(const char* path, const tool::MediaGeometry& medium, const ch
   int error = written ? 0 : errno;
   if (written && !Flush(fd)) error = errno;
   if (!CloseFile(fd) && error == 0) error = errno;
-  if (error == 0) return true;
-  std::remove(path);
-  return Fail(outcome, "cannot write %s: %s", Shown(path), std::strerror(error));
+  if (error != 0) {
+    DropTemp();
+    return Fail(outcome, "cannot write %s: %s", Shown(path), std::strerror(error));
+  }
+  if (!PublishTemp(path, outcome, "make")) return false;
+  outcome->changed = true;
+  ReleaseTemp();
+  return !FlushFailed(path, outcome);
 }
 
 }  // namespace edit

@@ -31,7 +31,8 @@ bool HoldsAdded(const std::string& path, int k, const d88test::Bytes& bytes) {
     const survey::FileSurvey& file = result.files[i];
     if (std::strcmp(file.entry.name, "X") != 0) continue;
     return file.Intact() && file.range.length == static_cast<std::int32_t>(bytes.size()) &&
-           std::memcmp(result.data + file.range.offset, bytes.data(), bytes.size()) == 0;
+           (bytes.empty() ||  // data() may then be null, which memcmp must not get
+            std::memcmp(result.data + file.range.offset, bytes.data(), bytes.size()) == 0);
   }
   return false;
 }
