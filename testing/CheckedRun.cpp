@@ -183,6 +183,9 @@ std::string CheckReader(const std::string& path) {
       fault = "a name of more than 16 bytes";
     if (fault.empty() && selected && (k == 0 || k == images - 1)) fault = CheckTracks();
   }
+  // A plain file ends; it does not fail.
+  if (fault.empty() && disk.GetReadError() != 0)
+    fault = std::string("a read error: ") + std::strerror(disk.GetReadError());
   disk.Open(nullptr);
   return fault;
 }

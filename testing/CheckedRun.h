@@ -72,8 +72,8 @@ class Sandbox {
 // Opens the container at path with a reader, selects every image and, on
 // the first and the last, lists the IDs of every track, reads sectors
 // listed there, on the next track and nowhere one by one, then all of them as one batch, which must
-// give the same results and bytes.  Returns the first promise broken, or
-// empty.
+// give the same results and bytes; no read of the file may fail.  Returns
+// the first promise broken, or empty.
 std::string CheckReader(const std::string& path);
 
 }  // namespace d88check
