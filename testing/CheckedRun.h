@@ -10,7 +10,8 @@
 //   - status 0 leaves the error stream empty; status 1 leaves exactly one
 //     of the tool's failure messages there;
 //   - standard output is empty when the run failed before it knew the
-//     medium, and otherwise starts with a media line;
+//     medium, and otherwise starts with a media line; a read that failed
+//     leaves no more than the media line;
 //   - every file in out/ is a plain file, no larger than the largest disk,
 //     whose name begins a listing line.
 #ifndef D88EXTRACT_TESTING_CHECKEDRUN_H
