@@ -403,25 +403,23 @@ void WritePath(views::JsonWriter& json, const Item& item) {
   if (!item.hex.empty()) json.String("pathHex", item.hex.c_str());
 }
 
-// Writes item's one line as a container that could not be read.
-void ReportUnreadable(const Item& item, const char* what, int error, bool json,
-                      output::Sink& report) {
-  if (json) {
-    views::JsonWriter line(report, true);
-    line.Begin(nullptr, '{');
-    WritePath(line, item);
-    line.String("status", "unreadable");
-    char reason[256];
-    std::snprintf(reason, sizeof reason, "%s%s%s", what, error != 0 ? ": " : "",
-                  error != 0 ? std::strerror(error) : "");
-    line.String("error", reason);
-    line.End();
+// Ends item's report as that of a container that could not be read: the
+// "status" and "error" members of json's object, or one line when json is
+// null.  Counts it.
+void ReportUnreadable(Worker& w, const Item& item, const char* what, int error,
+                      views::JsonWriter* json, output::Sink& report) {
+  ++w.counts.unreadable;
+  char reason[256];
+  std::snprintf(reason, sizeof reason, "%s%s%s", what, error != 0 ? ": " : "",
+                error != 0 ? std::strerror(error) : "");
+  if (json == nullptr) {
+    report.Escaped(item.text.c_str());
+    report.Printf(": %s\n", reason);
     return;
   }
-  report.Escaped(item.text.c_str());
-  report.Printf(": %s", what);
-  if (error != 0) report.Printf(": %s", std::strerror(error));
-  report.Putc('\n');
+  json->String("status", "unreadable");
+  json->String("error", reason);
+  json->End();
 }
 
 // Writes item's one line as a temporary file an interrupted edit left.
@@ -447,31 +445,31 @@ void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
   // Named so that it is removed; no container, and no failure of the run.
   if (item.leftover) return ReportLeftover(item, options.json, report);
   ++w.counts.containers;
-  if (item.folderError != 0) {
-    ++w.counts.unreadable;
-    return ReportUnreadable(item, "cannot read the folder", item.folderError, options.json, report);
-  }
-  errno = 0;
-  if (!OpenContainer(w.disk, item.path)) {
-    ++w.counts.unreadable;
-    return ReportUnreadable(item, "cannot open", errno != 0 ? errno : EIO, options.json, report);
-  }
-  if (w.disk.GetImageCount() == 0) {
-    ++w.counts.unreadable;
-    w.disk.Open(nullptr);
-    return ReportUnreadable(item, "holds no disk image", 0, options.json, report);
-  }
   views::JsonWriter json(report, true);
+  views::JsonWriter* lines = options.json ? &json : nullptr;
   if (options.json) {
     json.Begin(nullptr, '{');
     WritePath(json, item);
-    json.Begin("images", '[');
   }
+  if (item.folderError != 0)
+    return ReportUnreadable(w, item, "cannot read the folder", item.folderError, lines, report);
+  errno = 0;
+  if (!OpenContainer(w.disk, item.path))
+    return ReportUnreadable(w, item, "cannot open", errno != 0 ? errno : EIO, lines, report);
+  if (w.disk.GetImageCount() == 0) {
+    const int error = w.disk.GetReadError();
+    w.disk.Open(nullptr);
+    return ReportUnreadable(w, item, error != 0 ? "cannot read" : "holds no disk image", error,
+                            lines, report);
+  }
+  if (options.json) json.Begin("images", '[');
   survey::Tally tally;
   bool titled = options.json;  // test names a container only when it has something to say
   const int images = survey::CountImages(w.disk);
   for (int k = 0; k < images; ++k) {
     survey::SurveyDisk(w.disk, k, &w.survey, false);
+    // Only a disk read in full is reported.
+    if (w.disk.GetReadError() != 0) break;
     survey::Tally disk;
     disk.Add(w.survey);
     tally.Add(w.survey);
@@ -482,13 +480,15 @@ void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
       titled = true;
     }
     // JSON tells of what the warnings say in its own fields.
-    ReportImage(w.survey, list, options.json ? &json : nullptr, report,
-                options.json ? nullptr : &report);
+    ReportImage(w.survey, list, lines, report, options.json ? nullptr : &report);
   }
+  const int readError = w.disk.GetReadError();
   w.disk.Open(nullptr);
+  if (options.json) json.End();
+  // The disks before a failed read are told of, but not counted.
+  if (readError != 0) return ReportUnreadable(w, item, "cannot read", readError, lines, report);
   const bool sound = tally.Sound();
   if (options.json) {
-    json.End();
     views::WriteSummaryJson(json, tally);
     json.String("status", sound ? "intact" : "damaged");
     json.End();

@@ -61,13 +61,22 @@ int CheckJson(const views::JsonWriter& json, output::Sink& err, int status) {
   return kExitFailure;
 }
 
-// Opens the container; false after the message when it cannot be read or
-// holds no image at all.
+// False after the message when a read of the container at path failed:
+// what the reader gave since is not the container's.
+bool ReadWell(const diskimage::DiskImage& disk, const char* path, Sinks& sinks) {
+  if (disk.GetReadError() == 0) return true;
+  PrintFailure(sinks.err, "cannot read ", path, disk.GetReadError());
+  return false;
+}
+
+// Opens the container; false after the message when it cannot be opened
+// or read, or holds no image at all.
 bool OpenContainer(diskimage::DiskImage& disk, const char* path, Sinks& sinks) {
   if (!disk.Open(path)) {
     PrintFailure(sinks.err, "cannot open ", path, errno);
     return false;
   }
+  if (!ReadWell(disk, path, sinks)) return false;
   if (disk.GetImageCount() == 0) {
     sinks.err.Puts("d88: ");
     sinks.err.Escaped(path);
@@ -88,10 +97,20 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) 
   }
   survey::Tally tally;
   const int images = survey::CountImages(disk);
+  // Only a disk read in full is reported.
   for (int k = 0; k < images; ++k) {
     survey::SurveyDisk(disk, k, &diskSurvey, false);
+    if (disk.GetReadError() != 0) break;
     tally.Add(diskSurvey);
     ReportImage(diskSurvey, list, options.json ? &json : nullptr, sinks.out, &sinks.err);
+  }
+  if (!ReadWell(disk, options.container, sinks)) {
+    // The document stays whole, without a verdict.
+    if (options.json) {
+      json.End();
+      json.End();
+    }
+    return kExitFailure;
   }
   if (options.json) {
     json.End();
@@ -105,11 +124,15 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) 
 }
 
 // Surveys the image that -i names into diskSurvey; false after the
-// message when there is none or its medium is unknown.
+// message when there is none, the container failed to read or the
+// image's medium is unknown.
 bool SurveyChosenImage(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) {
   if (!OpenContainer(disk, options.container, sinks)) return false;
   const int images = survey::CountImages(disk);
-  if (options.image >= images || !survey::SurveyDisk(disk, options.image, &diskSurvey)) {
+  const bool surveyed =
+      options.image < images && survey::SurveyDisk(disk, options.image, &diskSurvey);
+  if (!ReadWell(disk, options.container, sinks)) return false;
+  if (!surveyed) {
     sinks.err.Puts("d88: ");
     sinks.err.Escaped(options.container);
     sinks.err.Printf(" has no image %d (it holds %d)\n", options.image, images);

@@ -36,6 +36,12 @@ class DiskImage {
   bool OpenWide(const wchar_t* path);
 #endif
 
+  // Returns the errno of the first read of the container that failed since
+  // Open, or 0 (the end of the file is no failure).  Once one failed, every
+  // later read finds nothing: what the reader gave since Open is not the
+  // container's, and a caller must not take it for it.
+  int GetReadError() const { return window.Error(); }
+
   // Returns the number of images the last Open indexed (0-64).
   int GetImageCount() const { return imageCount; }
 

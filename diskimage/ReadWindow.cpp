@@ -1,5 +1,6 @@
 #include "diskimage/ReadWindow.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace diskimage {
@@ -19,21 +20,36 @@ bool SeekAbsolute(std::FILE* file, std::int64_t position) {
 void ReadWindow::Reset() {
   start_ = 0;
   length_ = 0;
+  error_ = 0;
 }
 
 void ReadWindow::Use(std::uint8_t* bytes, std::int64_t size) {
   const bool own = bytes == nullptr || size < kSectorHeaderSize;
   bytes_ = own ? own_ : bytes;
   size_ = own ? kSize : size;
-  Reset();
+  start_ = 0;
+  length_ = 0;
 }
 
 bool ReadWindow::Fill(std::FILE* file, std::int64_t position) {
   length_ = 0;
   start_ = position;
-  if (!SeekAbsolute(file, position)) return false;
+  // After a failed read the file's bytes are unknown: a later read that
+  // worked would pair them with bytes that were never read.
+  if (error_ != 0) return false;
+  errno = 0;
+  if (!SeekAbsolute(file, position)) {
+    // A position the file system cannot reach holds nothing, as one past
+    // the end does; any other failed seek is the file failing.
+    if (errno != 0 && errno != EINVAL && errno != EOVERFLOW) error_ = errno;
+    return false;
+  }
+  std::clearerr(file);  // the stream's mark of a failure before a Reset
   const std::size_t got = std::fread(bytes_, 1, static_cast<std::size_t>(size_), file);
-  std::clearerr(file);
+  if (std::ferror(file) != 0) {
+    error_ = errno != 0 ? errno : EIO;
+    return false;
+  }
   length_ = static_cast<std::int64_t>(got);
   return got > 0;
 }

@@ -32,7 +32,8 @@ class ReadWindow {
   ReadWindow(const ReadWindow&) = delete;
   ReadWindow& operator=(const ReadWindow&) = delete;
 
-  // Forgets the cached bytes; call whenever the file changes.
+  // Forgets the cached bytes and the read error; call whenever the file
+  // changes.
   void Reset();
 
   // Caches into bytes (size bytes, at least kSectorHeaderSize) from now on
@@ -42,9 +43,14 @@ class ReadWindow {
 
   // Copies up to length bytes at file position `position` into dest.
   // Returns the number of bytes copied: fewer than length only where the
-  // file ends (or cannot be read) first; 0 for a negative position.
+  // file ends or a read fails first; 0 for a negative position.  Once a
+  // read has failed, every later one copies nothing until Reset.
   std::int64_t ReadAt(std::FILE* file, std::int64_t position, std::uint8_t* dest,
                       std::int64_t length);
+
+  // Returns the errno of the first read or seek that failed since Reset,
+  // or 0.  The end of the file is no failure.
+  int Error() const { return error_; }
 
  private:
   // Refills the window with the file's bytes from position on; false
@@ -56,9 +62,12 @@ class ReadWindow {
   std::int64_t size_ = kSize;   // bytes bytes_ holds
   std::int64_t start_ = 0;      // file position of bytes_[0]
   std::int64_t length_ = 0;     // how many bytes of bytes_ are valid
+  int error_ = 0;               // errno of the first failed read; 0 when none failed
 };
 
-// Seeks file to an absolute 64-bit position; false when the seek fails.
+// Seeks file to an absolute 64-bit position; false when the seek fails.  A
+// position beyond what the platform's offsets hold fails without a call,
+// errno untouched.
 bool SeekAbsolute(std::FILE* file, std::int64_t position);
 
 }  // namespace diskimage

@@ -186,6 +186,11 @@ int LastNamed(const char* name, int entries) {
   return found;
 }
 
+// Fails the edit for a read of the file at path that failed with error.
+bool CannotRead(const char* path, int error, Outcome* outcome) {
+  return Fail(outcome, "cannot read %s: %s; nothing written", Shown(path), std::strerror(error));
+}
+
 // Reads the host file at path, size bytes long, into the slots from
 // start; false after the message when it is not what it was.
 bool ReadHostFile(std::FILE* file, const char* path, long long size, int start, Outcome* outcome) {
@@ -194,6 +199,7 @@ bool ReadHostFile(std::FILE* file, const char* path, long long size, int start, 
   const long long sectors = (size + g.sectorBytes - 1) / g.sectorBytes;
   std::memset(to, 0, static_cast<std::size_t>(sectors * g.sectorBytes));
   const std::size_t read = std::fread(to, 1, static_cast<std::size_t>(size), file);
+  if (std::ferror(file) != 0) return CannotRead(path, errno, outcome);
   if (read != static_cast<std::size_t>(size) || std::fgetc(file) != EOF)
     return Fail(outcome, "%s changed while it was read; nothing written", Shown(path));
   for (long long p = start; p < start + sectors; ++p) {
@@ -343,7 +349,10 @@ bool EditLocked(diskimage::DiskImage& original, diskimage::DiskImage& check,
   if (!original.Open(request.container))
     return Fail(outcome, "cannot open %s: %s", Shown(request.container), std::strerror(errno));
   const int images = survey::CountImages(original);
-  if (k >= images || !survey::SurveyDisk(original, k, &before))
+  const bool surveyed = k < images && survey::SurveyDisk(original, k, &before);
+  if (original.GetReadError() != 0)
+    return CannotRead(request.container, original.GetReadError(), outcome);
+  if (!surveyed)
     return Fail(outcome, "%s has no image %d (it holds %d)", Shown(request.container), k, images);
   outcome->surveyed = true;
   outcome->image = before.image;
@@ -355,7 +364,11 @@ bool EditLocked(diskimage::DiskImage& original, diskimage::DiskImage& check,
   plan.before = &before;
   plan.fileSize = original.GetFileSize();
   const std::int64_t imageStart = original.GetImageOffset();
-  if (!FindUsableSlots(original, k, images, imageStart, imageStart + before.image.bytesInFile))
+  const bool apart =
+      FindUsableSlots(original, k, images, imageStart, imageStart + before.image.bytesInFile);
+  if (original.GetReadError() != 0)
+    return CannotRead(request.container, original.GetReadError(), outcome);
+  if (!apart)
     return Fail(outcome,
                 "image %d: the directory shares its bytes with other records; nothing "
                 "written",

@@ -289,6 +289,8 @@ bool Verify(diskimage::DiskImage& original, diskimage::DiskImage& check, int k, 
       same = same && survey::SurveyDisk(original, j, &other) && SameDisk(other, after);
     }
   }
+  // What failed to read was compared as nothing.
+  same = same && check.GetReadError() == 0 && original.GetReadError() == 0;
   check.Open(nullptr);
   return same;
 }

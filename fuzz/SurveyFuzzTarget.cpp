@@ -86,6 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ShowEverything(survey, nothing);
   }
   if (survey::SurveyDisk(disk, disk.GetImageCount(), &survey)) Fail("an image past the last read");
+  if (disk.GetReadError() != 0) Fail("a read error on a file that reads");
   disk.Open(nullptr);
   return 0;
 }

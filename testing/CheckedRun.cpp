@@ -94,13 +94,16 @@ RunReport Sandbox::Run(const std::uint8_t* data, std::size_t size, bool readFile
   r.out = Drain(outStream_);
   r.err = Drain(errStream_);
   const bool beforeMedium = r.err == tool::msg::kCannotOpen || r.err == tool::msg::kWrongMedium;
+  const bool readFailed = r.err == tool::msg::kCannotRead;
   const bool mediaLine =
       r.out.rfind("MEDIA TYPE=2DD\n", 0) == 0 || r.out.rfind("MEDIA TYPE=2HD\n", 0) == 0;
   if (r.status != (r.err.empty() ? tool::kExitSuccess : tool::kExitFailure))
     r.fault += "status " + std::to_string(r.status);
-  if (!r.err.empty() && !beforeMedium && r.err != tool::msg::kWriteFailed)
+  if (!r.err.empty() && !beforeMedium && !readFailed && r.err != tool::msg::kWriteFailed)
     r.fault += "not one failure message: " + r.err;
-  if (beforeMedium == mediaLine) r.fault += "unexpected output: " + r.out;
+  const bool listed = r.out.size() > std::strlen("MEDIA TYPE=2HD\n");
+  if (readFailed ? listed || (!r.out.empty() && !mediaLine) : beforeMedium == mediaLine)
+    r.fault += "unexpected output: " + r.out;
   for (const auto& [name, path] : Entries(out_)) {
     // Files made by the run only; the listing pads a name to four characters.
     const std::string line =
@@ -183,6 +186,9 @@ std::string CheckReader(const std::string& path) {
       fault = "a name of more than 16 bytes";
     if (fault.empty() && selected && (k == 0 || k == images - 1)) fault = CheckTracks();
   }
+  // A plain file ends; it does not fail.
+  if (fault.empty() && disk.GetReadError() != 0)
+    fault = std::string("a read error: ") + std::strerror(disk.GetReadError());
   disk.Open(nullptr);
   return fault;
 }

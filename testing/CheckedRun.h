@@ -10,7 +10,8 @@
 //   - status 0 leaves the error stream empty; status 1 leaves exactly one
 //     of the tool's failure messages there;
 //   - standard output is empty when the run failed before it knew the
-//     medium, and otherwise starts with a media line;
+//     medium, and otherwise starts with a media line; a read that failed
+//     leaves no more than the media line;
 //   - every file in out/ is a plain file, no larger than the largest disk,
 //     whose name begins a listing line.
 #ifndef D88EXTRACT_TESTING_CHECKEDRUN_H
@@ -72,8 +73,8 @@ class Sandbox {
 // Opens the container at path with a reader, selects every image and, on
 // the first and the last, lists the IDs of every track, reads sectors
 // listed there, on the next track and nowhere one by one, then all of them as one batch, which must
-// give the same results and bytes.  Returns the first promise broken, or
-// empty.
+// give the same results and bytes; no read of the file may fail.  Returns
+// the first promise broken, or empty.
 std::string CheckReader(const std::string& path);
 
 }  // namespace d88check

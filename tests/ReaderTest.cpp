@@ -5,6 +5,8 @@
 // corpus (DamageTest.cpp).
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <memory>
 #include <random>
 
@@ -139,6 +141,79 @@ TEST_F(ReaderTest, TheWindowReadsTheFileAcrossItsEdges) {
   }
   std::fclose(stream);
 }
+
+#if defined(__GLIBC__)
+// A stream over bytes whose first read that reaches byte failAt fails, or
+// whose seeks there fail with seekError.
+struct FlakyFile {
+  const Bytes& bytes;
+  std::int64_t failAt;
+  bool readFails;
+  int seekError;
+  std::int64_t at = 0;
+
+  static ssize_t Read(void* self, char* to, std::size_t size) {
+    FlakyFile& f = *static_cast<FlakyFile*>(self);
+    if (f.readFails && f.at <= f.failAt && f.failAt < f.at + static_cast<std::int64_t>(size)) {
+      f.readFails = false;
+      errno = EIO;
+      return -1;
+    }
+    const std::size_t n =
+        std::min(size, f.bytes.size() - std::min(f.bytes.size(), static_cast<std::size_t>(f.at)));
+    std::copy_n(f.bytes.begin() + f.at, n, to);
+    f.at += static_cast<std::int64_t>(n);
+    return static_cast<ssize_t>(n);
+  }
+  static int Seek(void* self, off64_t* offset, int whence) {
+    FlakyFile& f = *static_cast<FlakyFile*>(self);
+    const std::int64_t to = whence == SEEK_SET ? *offset : f.at + *offset;
+    if (whence == SEEK_END || (f.seekError != 0 && to >= f.failAt)) {
+      errno = f.seekError != 0 ? f.seekError : EINVAL;
+      return -1;
+    }
+    *offset = f.at = to;
+    return 0;
+  }
+};
+
+// A read or seek that fails is told apart from the end of the file, and
+// no later read gives bytes until Reset; a seek the file system refuses as
+// out of its reach (EINVAL) reads as past the end.  Rows: how the stretch
+// from the second window on fails, the bytes each read gives, the error.
+TEST_F(ReaderTest, TheWindowKeepsAReadErrorApartFromTheEnd) {
+  constexpr std::int64_t kWindow = diskimage::ReadWindow::kSize;
+  const Bytes file = PatternBytes(static_cast<std::size_t>(3 * kWindow + 100), 5);
+  const std::int64_t reads[][2] = {
+      {0, 16}, {kWindow - 8, 16}, {0, 16}, {static_cast<std::int64_t>(file.size()) - 4, 8}};
+  const struct {
+    bool readFails;
+    int seekError;
+    std::int64_t got[4];
+    int error;
+  } rows[] = {{false, 0, {16, 16, 16, 4}, 0},
+              {true, 0, {16, 8, 0, 0}, EIO},
+              {false, EIO, {16, 8, 0, 0}, EIO},
+              {false, EINVAL, {16, 8, 16, 0}, 0}};
+  for (const auto& row : rows) {
+    FlakyFile flaky{file, kWindow, row.readFails, row.seekError};
+    std::FILE* stream =
+        fopencookie(&flaky, "rb", {FlakyFile::Read, nullptr, FlakyFile::Seek, nullptr});
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+    auto window = std::make_unique<diskimage::ReadWindow>();
+    for (int i = 0; i < 4; ++i) {
+      Bytes got(static_cast<std::size_t>(reads[i][1]), 0xEE);
+      ASSERT_EQ(window->ReadAt(stream, reads[i][0], got.data(), reads[i][1]), row.got[i]) << i;
+      EXPECT_TRUE(std::equal(got.begin(), got.begin() + row.got[i], file.begin() + reads[i][0]));
+    }
+    EXPECT_EQ(window->Error(), row.error);
+    window->Reset();
+    Bytes first(16);
+    EXPECT_EQ(window->ReadAt(stream, 0, first.data(), 16) + window->Error(), 16);
+    std::fclose(stream);
+  }
+}
+#endif
 
 // Random images over a small ID alphabet, so that IDs repeat: counts of 0,
 // small or anything, lengths that lie, table entries that share a start,

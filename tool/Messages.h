@@ -23,9 +23,15 @@ constexpr char kWriteFailed[] =
     "\x8f\x91\x82\xab\x8d\x9e\x82\xdd\x82\xc9\x8e\xb8\x94\x73\x82\xb5"
     "\x82\xdc\x82\xb5\x82\xbd.\n";
 
+// "ファイルを読み込めません.\n": the file cannot be read.
+constexpr char kCannotRead[] =
+    "\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xf0\x93\xc7\x82\xdd\x8d\x9e"
+    "\x82\xdf\x82\xdc\x82\xb9\x82\xf1.\n";
+
 static_assert(sizeof kCannotOpen - 1 == 30, "30 bytes in Shift_JIS");
 static_assert(sizeof kWrongMedium - 1 == 24, "24 bytes in Shift_JIS");
 static_assert(sizeof kWriteFailed - 1 == 24, "24 bytes in Shift_JIS");
+static_assert(sizeof kCannotRead - 1 == 26, "26 bytes in Shift_JIS");
 
 }  // namespace tool::msg
 

@@ -33,13 +33,22 @@ void PrintListingLine(void* out, const DirectoryEntry& entry) {
 // Reads the directory of disk's current image (of the given medium), loads
 // the whole disk, and for each directory entry prints its listing line and
 // writes its file.  Returns 0 when the directory ends with every file
-// written and the listing flushed; 1, after the write-failure message, at
+// written and the listing flushed; 1, after the read-failure message, when
+// the container failed to read, or, after the write-failure message, at
 // the first file that cannot be written or when console.out cannot take
 // the listing.
 int ExtractDisk(diskimage::DiskImage& disk, const MediaGeometry& geometry, const Console& console) {
   ReadDirectory(disk, geometry, directoryBuffer);
-  // Unread sectors stay zero: the results need no checking.
+  // Missing sectors stay zero: the results need no checking.
   LoadDisk(disk, geometry, imageBuffer, loadRequests);
+  // A sector the file failed to give is no missing one: nothing is listed
+  // or written from a disk that was not read.  The media line comes first
+  // also where both streams share one file.
+  if (disk.GetReadError() != 0) {
+    std::fflush(console.out);
+    std::fputs(msg::kCannotRead, console.err);
+    return kExitFailure;
+  }
   const int failedEntry = ListAndWriteFiles(directoryBuffer, imageBuffer, geometry,
                                             EntryListing{PrintListingLine, console.out});
   // The listing comes first also where both streams share one file.  A
@@ -63,8 +72,13 @@ int RunTool(diskimage::DiskImage& disk, int argc, const char* const* argv, const
     std::fputs(msg::kCannotOpen, console.err);
     return kExitFailure;
   }
-  // Without an image 0 the media type stays -1, which no medium has.
+  // Without an image 0 the media type stays -1, which no medium has; one
+  // that failed to read is not called the wrong medium.
   disk.Select(0);
+  if (disk.GetReadError() != 0) {
+    std::fputs(msg::kCannotRead, console.err);
+    return kExitFailure;
+  }
   const MediaGeometry* geometry = FindMediaGeometry(disk.GetMediaType());
   if (geometry == nullptr) {
     std::fputs(msg::kWrongMedium, console.err);
