@@ -4,6 +4,11 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -36,6 +41,14 @@ bool DiskImage::Open(const char* path) {
 bool DiskImage::OpenWide(const wchar_t* path) {
   Close();
   file = _wfopen(path, L"rb");
+  return IndexImages();
+}
+#else
+bool DiskImage::OpenDescriptor(int fd) {
+  Close();
+  const int own = fd >= 0 ? fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
+  file = own >= 0 ? fdopen(own, "rb") : nullptr;
+  if (file == nullptr && own >= 0) close(own);
   return IndexImages();
 }
 #endif

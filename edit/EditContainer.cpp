@@ -346,7 +346,13 @@ namespace {
 bool EditLocked(diskimage::DiskImage& original, diskimage::DiskImage& check,
                 const EditRequest& request, Outcome* outcome) {
   const int k = request.image;
-  if (!original.Open(request.container))
+#if defined(_WIN32)
+  const bool opened = original.Open(request.container);
+#else
+  // The survey reads the file locked, whatever the path names by now.
+  const bool opened = original.OpenDescriptor(LockedDescriptor());
+#endif
+  if (!opened)
     return Fail(outcome, "cannot open %s: %s", Shown(request.container), std::strerror(errno));
   const int images = survey::CountImages(original);
   const bool surveyed = k < images && survey::SurveyDisk(original, k, &before);

@@ -240,6 +240,10 @@ bool LockContainer(const char* path, Outcome* outcome) {
 
 const FileIdentity& LockedIdentity() { return locked; }
 
+#if !defined(_WIN32)
+int LockedDescriptor() { return lockDescriptor; }
+#endif
+
 void UnlockContainer() {
 #if defined(_WIN32)
   if (lockHandle != INVALID_HANDLE_VALUE) CloseHandle(lockHandle);

@@ -43,6 +43,10 @@ bool IdentityOfPath(const char* path, FileIdentity* identity);
 bool LockContainer(const char* path, Outcome* outcome);
 // The container's identity when it was locked.
 const FileIdentity& LockedIdentity();
+#if !defined(_WIN32)
+// The descriptor that holds the lock, for reading the very file locked.
+int LockedDescriptor();
+#endif
 // Releases the lock (Windows: before the container is replaced, which an
 // open handle would stop).
 void UnlockContainer();

@@ -467,7 +467,7 @@ TEST(Edit, OneEditorOnTheSameFileThroughout) {
        1, "d88: cannot write c.d88: the container changed during the run; nothing written\n",
        "c.d88 x "},
       {"&& cp -p c.d88 r",
-       "{S} -e inject=fcntl:delay_enter=400000:when=1 {B} add c.d88 x & sleep 0.2; printf Z | dd "
+       "{S} -e inject=fcntl:delay_enter=400000:when=3 {B} add c.d88 x & sleep 0.2; printf Z | dd "
        "of=c.d88 bs=1 seek=1744 conv=notrunc 2>/dev/null; touch -r r c.d88; wait $!; s=$?; mv r "
        "c.d88; exit $s",
        1, "d88: cannot write c.d88: the container changed during the run; nothing written\n",
