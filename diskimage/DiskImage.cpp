@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#if !defined(_WIN32)
+#if !defined(_WIN32) && !defined(__wasi__)
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -43,7 +43,7 @@ bool DiskImage::OpenWide(const wchar_t* path) {
   file = _wfopen(path, L"rb");
   return IndexImages();
 }
-#else
+#elif !defined(__wasi__)  // the page reads from memory and locks nothing
 bool DiskImage::OpenDescriptor(int fd) {
   Close();
   const int own = fd >= 0 ? fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;

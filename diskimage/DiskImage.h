@@ -34,7 +34,7 @@ class DiskImage {
 #if defined(_WIN32)
   // Opens the container at a UTF-16 path, as Open does.
   bool OpenWide(const wchar_t* path);
-#else
+#elif !defined(__wasi__)
   // Opens the container that the descriptor fd reads (a copy of it is
   // taken; fd stays the caller's), as Open does: an editor reads the very
   // file it has locked.
