@@ -42,6 +42,20 @@ const tool::MediaGeometry* RecordMedium(diskimage::DiskImage& disk) {
   return votes[0] > votes[1] ? media[0] : media[1];
 }
 
+// True when the records show a geometry and it is neither medium's: an
+// 18- or 15-sector disk of 512-byte sectors, or one of 8, is no 2DD disk
+// for all that its low sector numbers fit one, whatever its header says.
+bool FitsNoMedium(const geometry::Geometry& shown) {
+  if (!shown.Known()) return false;
+  for (int type : {k2DDByte, k2HDByte}) {
+    const tool::MediaGeometry* medium = tool::FindMediaGeometry(type);
+    if (shown.shape.sizeCode == medium->sizeCode &&
+        shown.shape.sectorsPerTrack == medium->sectorsPerTrack)
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool DamagesData(SectorState state) {
@@ -106,10 +120,10 @@ void SummarizeImage(diskimage::DiskImage& disk, int k, ImageSummary* summary) {
   } else if (summary->size > INT32_MAX) {
     disk.SetTrackLimit(INT32_MAX);
   }
-  diskimage::TrackRecord first;
-  for (int t = 0; t < diskimage::kTrackCount; ++t) {
-    if (disk.ReadTrackRecords(t, &first, 1) > 0) ++summary->tracksRecorded;
-  }
+  geometry::ReadGeometry(disk, &summary->geometry);
+  summary->tracksRecorded = summary->geometry.tracksRecorded;
+  summary->recordsFitNoMedium = FitsNoMedium(summary->geometry);
+  if (summary->recordsFitNoMedium) return;
   const tool::MediaGeometry* header = tool::FindMediaGeometry(summary->mediaByte);
   summary->recordMedium = RecordMedium(disk);
   // The records win over a byte that disagrees or names no medium; a disk

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "diskimage/DiskImage.h"
+#include "geometry/Geometry.h"
 #include "tool/Extraction.h"
 
 namespace survey {
@@ -67,6 +68,8 @@ struct ImageSummary {
   const tool::MediaGeometry* medium;    // the medium in use; null when unknown
   const tool::MediaGeometry* recordMedium;  // what the records show; null when they say nothing
   bool mediumFromRecords;                   // the records overrule a header byte that disagrees
+  bool recordsFitNoMedium;      // the records show a geometry of neither medium: medium unknown
+  geometry::Geometry geometry;  // what every track's records show
 };
 
 // A sector that spoils a file, by its place on the disk.

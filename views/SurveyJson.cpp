@@ -16,6 +16,32 @@ void WriteMedium(JsonWriter& json, const char* key, const tool::MediaGeometry* m
   }
 }
 
+// Writes what the records show of the disk's geometry; null when they
+// show none.  Track 0's own shape only where it differs.
+void WriteGeometry(JsonWriter& json, const geometry::Geometry& shown) {
+  if (!shown.Known()) {
+    json.Null("geometry");
+    return;
+  }
+  json.Begin("geometry", '{', true);
+  json.Int("cylinders", shown.cylinders);
+  json.Int("heads", shown.heads);
+  json.Int("sectorsPerTrack", shown.shape.sectorsPerTrack);
+  json.Int("sectorBytes", shown.sectorBytes);
+  if (shown.family == nullptr) {
+    json.Null("family");
+  } else {
+    json.String("family", shown.family->name);
+  }
+  if (shown.track0Differs) {
+    json.Begin("track0", '{', true);
+    json.Int("sectorsPerTrack", shown.track0.sectorsPerTrack);
+    json.Int("sectorBytes", 128 << shown.track0.sizeCode);
+    json.End();
+  }
+  json.End();
+}
+
 // Writes the count of damage under countKey and the listed sectors under
 // listKey.
 void WriteDamage(JsonWriter& json, const char* countKey, const char* listKey,
@@ -79,6 +105,7 @@ void WriteImageJson(JsonWriter& json, const survey::DiskSurvey& disk) {
   json.Bool("cutShort", image.cutShort);
   json.Int("bytesInFile", image.bytesInFile);
   json.Int("tracksRecorded", image.tracksRecorded);
+  WriteGeometry(json, image.geometry);
   json.Int("strayRecords", disk.strayRecords);
   WriteDamage(json, "directoryDamagedSectorCount", "directoryDamagedSectors", disk.directoryDamage);
   json.Begin("files", '[');

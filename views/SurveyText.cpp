@@ -61,10 +61,21 @@ void PrintImageTitle(output::Sink& out, const survey::ImageSummary& image) {
 
 void PrintImageLine(output::Sink& out, const survey::ImageSummary& image) {
   PrintImageTitle(out, image);
-  out.Printf(": media byte 0x%02x, medium %s%s, size %lu, %d tracks recorded\n", image.mediaByte,
+  out.Printf(": media byte 0x%02x, medium %s%s, size %lu, %d tracks recorded", image.mediaByte,
              image.medium != nullptr ? survey::MediumName(*image.medium) : "unknown",
              image.mediumFromRecords ? " (from the records)" : "",
              static_cast<unsigned long>(image.size), image.tracksRecorded);
+  // A disk of neither medium says what the records show instead.
+  const geometry::Geometry& shown = image.geometry;
+  if (image.medium == nullptr && shown.Known()) {
+    out.Printf(", geometry %dx%dx%dx%d", shown.cylinders, shown.heads, shown.shape.sectorsPerTrack,
+               shown.sectorBytes);
+    if (shown.family != nullptr) out.Printf(" (%s)", shown.family->name);
+    if (shown.track0Differs) {
+      out.Printf(", track 0 %dx%d", shown.track0.sectorsPerTrack, 128 << shown.track0.sizeCode);
+    }
+  }
+  out.Putc('\n');
 }
 
 void PrintMediumWarning(output::Sink& err, const survey::ImageSummary& image) {

@@ -10,7 +10,8 @@ namespace views {
 // Writes `image K "NAME"`, the name decoded with its controls as \xNN.
 void PrintImageTitle(output::Sink& out, const survey::ImageSummary& image);
 
-// Writes image's line: index, name, media byte, medium, size, tracks.
+// Writes image's line: index, name, media byte, medium, size, tracks; for
+// a disk of neither medium, the geometry its records show.
 void PrintImageLine(output::Sink& out, const survey::ImageSummary& image);
 
 // Writes "d88: image K: media byte 0xNN, records are 2DD" when the

@@ -75,22 +75,36 @@ function fileRow(id, image, file, index, state) {
     element('td', {}, take));
 }
 
+// The geometry as cylinders x heads x sectors x bytes, with its family
+// and track 0's own shape; "unknown" when the records show none.
+function geometryText(geometry) {
+  if (geometry === null) return 'unknown';
+  const { cylinders, heads, sectorsPerTrack, sectorBytes, family, track0 } = geometry;
+  return `${cylinders}×${heads}×${sectorsPerTrack}×${sectorBytes}`
+    + (family === null ? '' : ` (${family})`)
+    + (track0 === undefined ? '' : `, track 0 ${track0.sectorsPerTrack}×${track0.sectorBytes}`);
+}
+
 function imageSection(id, container, image, page) {
   const refused = image.files.filter((file, i) => !page.writable[i]);
   const heading = element('h3', {}, `Image ${image.index}: `, nameText(image.name));
   const medium = image.medium === null ? 'unknown' : image.medium;
+  const shape = geometryText(image.geometry);
   const facts = element('dl', { className: 'facts' },
     element('dt', {}, 'Media byte'), element('dd', {}, `0x${hex2(image.mediaByte)}`),
     element('dt', {}, 'Medium'),
     element('dd', {}, medium + (image.mediumFromRecords ? ' (from the records)' : '')),
     element('dt', {}, 'Size field'), element('dd', {}, String(image.size)),
-    element('dt', {}, 'Tracks recorded'), element('dd', {}, String(image.tracksRecorded)));
+    element('dt', {}, 'Tracks recorded'), element('dd', {}, String(image.tracksRecorded)),
+    element('dt', {}, 'Geometry'), element('dd', {}, shape));
   const notes = page.notes.length === 0 ? null
     : element('ul', { className: 'notes' }, ...page.notes.map((note) => element('li', {}, note)));
   const section = element('section', { className: 'image' }, heading, facts, notes);
   if (image.medium === null) {
     section.append(element('p', { className: 'notes' },
-      `Medium unknown (media byte 0x${hex2(image.mediaByte)}): files not read.`));
+      `Medium unknown (media byte 0x${hex2(image.mediaByte)}): files not read.`
+      + (image.geometry === null ? '' : ` Its records show a ${shape} disk; this page reads `
+        + 'the flat directory of 2DD and 2HD disks only.')));
     return section;
   }
   const rows = image.files.map((file, i) => fileRow(id, image, file, i,
@@ -154,15 +168,17 @@ async function show(file) {
     return;
   }
   const survey = JSON.parse(answer.json);
-  const known = survey.images.filter((image) => image.medium !== null).length;
+  // A disk of a common family is a disk, whether d88 reads its files or not.
+  const known = survey.images.filter((image) => image.medium !== null
+    || (image.geometry !== null && image.geometry.family !== null)).length;
   const summary = survey.summary;
   article.append(element('p', { className: 'timing' },
     `${summary.images} image(s), ${summary.files} file(s): ${summary.intact} intact, `
     + `${summary.damaged} damaged. Surveyed in ${answer.milliseconds.toFixed(1)} ms.`));
   if (known === 0) {
     article.append(element('p', { className: 'problem' },
-      'This does not look like a D88 container: none of its images is a disk d88 knows '
-      + '(2DD or 2HD).'));
+      'This does not look like a D88 container: none of its images is a disk of a common '
+      + 'kind (2D, 2DD, 2HD, 1.2M, 1.44M).'));
   }
   article.append(element('button', {
     type: 'button',

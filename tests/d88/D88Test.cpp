@@ -814,3 +814,98 @@ TEST(D88, AuditsACollectionInJsonLines) {
   EXPECT_NE(json.out.find("1bff2e643838\",\"images\""), std::string::npos);
 #endif
 }
+
+// A disk of cylinders x heads tracks, each of spt sectors of 128 << n
+// bytes numbered from 1, marked media; junk fills the sectors with bytes
+// a flat directory would take for entries.
+Image Uniform(int cylinders, int heads, int spt, int n, int media, bool junk = true) {
+  Image image{"D88EXTRACT TEST", static_cast<std::uint8_t>(media), {}, {}};
+  for (int c = 0; c < cylinders; ++c) {
+    for (int h = 0; h < heads; ++h) {
+      for (int r = 1; r <= spt; ++r) {
+        const auto bytes = static_cast<std::size_t>(128 << n);
+        image.tracks[c * 2 + h].push_back(MakeRecord(
+            c, h, r, n, spt, junk ? PatternBytes(bytes, static_cast<unsigned>(r)) : Bytes(bytes)));
+      }
+    }
+  }
+  return image;
+}
+
+TEST(D88, TellsTheGeometryTheRecordsShow) {
+  // PC-98 BASIC: track 0 in 128-byte sectors.
+  Image basic = Uniform(77, 2, 26, 1, 0x20);
+  basic.tracks[0] = Uniform(1, 1, 26, 0, 0x20).tracks[0];
+  // A 2HD disk whose track 0 lost a sector, whose track 1 is unformatted,
+  // whose track 3 holds 12 records of 512 bytes and whose track 4 is
+  // followed by stray ones.
+  Image damaged = Uniform(77, 2, 8, 3, 0x20, false);
+  damaged.tracks[0].pop_back();
+  damaged.tracks.erase(1);
+  damaged.tracks[3] = Uniform(2, 2, 12, 2, 0x20).tracks[3];
+  for (int r = 9; r < 40; ++r) damaged.tracks[4].push_back(MakeRecord(9, 1, r, 3, 8, Bytes(1024)));
+  Image oneSided = Uniform(40, 1, 16, 1, 0x00);
+  const std::string unknown = "medium unknown, size {S}, ";
+  struct Row {
+    const char* what;
+    Image image;
+    std::string geometry;  // the JSON member
+    std::string line;      // list's image line after the name
+    int testStatus;
+  } rows[] = {
+      {"2D", Uniform(40, 2, 16, 1, 0x00),
+       "{\"cylinders\": 40, \"heads\": 2, \"sectorsPerTrack\": 16, \"sectorBytes\": 256, "
+       "\"family\": \"2D\"}",
+       unknown + "80 tracks recorded, geometry 40x2x16x256 (2D)", 2},
+      {"2DD8 marked 2DD", Uniform(80, 2, 8, 2, 0x10), "",
+       unknown + "160 tracks recorded, geometry 80x2x8x512 (2DD8)", 2},
+      {"1.2M marked 2HD", Uniform(80, 2, 15, 2, 0x20), "",
+       unknown + "160 tracks recorded, geometry 80x2x15x512 (1.2M)", 2},
+      {"1.44M marked 2HD", Uniform(80, 2, 18, 2, 0x20),
+       "{\"cylinders\": 80, \"heads\": 2, \"sectorsPerTrack\": 18, \"sectorBytes\": 512, "
+       "\"family\": \"1.44M\"}",
+       unknown + "160 tracks recorded, geometry 80x2x18x512 (1.44M)", 2},
+      {"1.44M marked 2DD", Uniform(80, 2, 18, 2, 0x10), "",
+       unknown + "160 tracks recorded, geometry 80x2x18x512 (1.44M)", 2},
+      {"PC-98 BASIC", basic,
+       "\"family\": \"2HD26\", \"track0\": {\"sectorsPerTrack\": 26, \"sectorBytes\": 128}}",
+       unknown + "154 tracks recorded, geometry 77x2x26x256 (2HD26), track 0 26x128", 2},
+      {"one side", oneSided, "{\"cylinders\": 40, \"heads\": 1, ",
+       unknown + "40 tracks recorded, geometry 40x1x16x256", 2},
+      {"2DD of 82 cylinders", Uniform(82, 2, 9, 2, 0x10, false),
+       "{\"cylinders\": 82, \"heads\": 2, \"sectorsPerTrack\": 9, \"sectorBytes\": 512, "
+       "\"family\": null}",
+       "medium 2DD, size {S}, 164 tracks recorded", 0},
+      {"2HD of 2 tracks", Uniform(1, 2, 8, 3, 0x20, false),
+       "{\"cylinders\": 77, \"heads\": 2, \"sectorsPerTrack\": 8, \"sectorBytes\": 1024, "
+       "\"family\": \"2HD\"}",
+       "medium 2HD, size {S}, 2 tracks recorded", 0},
+      {"2HD damaged and strays", damaged,
+       "{\"cylinders\": 77, \"heads\": 2, \"sectorsPerTrack\": 8, \"sectorBytes\": 1024, "
+       "\"family\": \"2HD\", \"track0\": {\"sectorsPerTrack\": 7, ",
+       "medium 2HD, size {S}, 153 tracks recorded", 0},
+      {"2DD marked 2HD", Uniform(80, 2, 9, 2, 0x20, false), "\"family\": \"2DD\"}",
+       "medium 2DD (from the records), size {S}, 160 tracks recorded", 0},
+      {"nothing recorded", Image{"D88EXTRACT TEST", 0x00, {}, {}}, "\"geometry\": null",
+       unknown + "0 tracks recorded", 2},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ScratchDir dir;
+    const Bytes container = row.image.Build();
+    char media[8];
+    std::snprintf(media, sizeof media, "0x%02x", row.image.mediaType);
+    std::string line =
+        "image 0 \"D88EXTRACT TEST\": media byte " + std::string(media) + ", " + row.line + "\n";
+    line.replace(line.find("{S}"), 3, std::to_string(container.size()));
+    const D88Run list = RunD88With({"list", "{C}"}, container, dir);
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.out, line);  // no junk listed
+    const D88Run json = RunD88With({"list", "--json", "{C}"}, container, dir);
+    EXPECT_NE(json.out.find(row.geometry), std::string::npos) << json.out;
+    const D88Run test = RunD88With({"test", "{C}"}, container, dir);
+    EXPECT_EQ(test.status, row.testStatus);
+    const bool unknownMedium = row.line.rfind(unknown.substr(0, 14), 0) == 0;
+    EXPECT_EQ(test.out.find("files not checked") != std::string::npos, unknownMedium);
+  }
+}
