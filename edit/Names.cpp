@@ -7,7 +7,6 @@
 #include "edit/Edit.h"
 #include "output/NameText.h"
 #include "tool/Extraction.h"
-#include "tool/WindowsName.h"
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN

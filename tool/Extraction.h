@@ -8,6 +8,7 @@
 //   ReadDirectory        the directory sectors, as d88extract reads them
 //   LoadDisk             every sector into its slot, as d88extract loads it
 //   WriteOutputFile      one file into the working directory, safely
+//   IsPlainWindowsName   the names Windows takes as plain files, on any host
 //   ListAndWriteFiles    the listing-and-writing loop over the directory
 //
 // The directory entry:
@@ -24,6 +25,7 @@
 #include <cstdint>
 
 #include "diskimage/DiskImage.h"
+#include "tool/WindowsName.h"
 
 namespace tool {
 
