@@ -140,8 +140,8 @@ int main(int argc, char** argv) {
       {"sample-two-disks.d88", TwoDisks()},
       {"sample-2dd-marked-2hd.d88", MarkedAs2HD().Build()},
       {"sample-shift-jis.d88", ShiftJis().Build()},
-      {"sample-pc98-fat12.d88", FatSample(kFatPc98, "PC98 FAT12").Build()},
-      {"sample-720k-fat12.d88", FatSample(kFat720K, "720K FAT12").Build()}};
+      {"sample-pc98-fat12.d88", FatSample(kFatPc98, "PC-98 2HD").Build()},
+      {"sample-720k-fat12.d88", FatSample(kFat720K, "720K").Build()}};
   for (const auto& [name, bytes] : samples) {
     if (!WriteFileBytes(dir + name, bytes)) {
       std::fprintf(stderr, "make_samples: cannot write %s into %s\n", name, argv[1]);
