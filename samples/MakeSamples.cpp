@@ -10,13 +10,17 @@
 // 2HD, as some dumping tools write it; sample-shift-jis.d88 names its disk
 // and files in Shift_JIS (kana, a kanji whose second byte is 0x5C, a byte
 // that decodes to nothing) and ends its directory with a name no file
-// may take.
+// may take; sample-pc98-fat12.d88 (PC-98 2HD, 77x2x8x1024) and
+// sample-720k-fat12.d88 are MS-DOS disks of the project's own FAT12
+// builder, each with a folder, a long name, a kana short name, an empty
+// file and one that runs across tracks.
 #include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "testing/D88Builder.h"
+#include "testing/FatBuilder.h"
 
 using namespace d88test;
 
@@ -102,6 +106,24 @@ Image ShiftJis() {
   return image;
 }
 
+// A FAT12 disk: README.TXT, EMPTY.DAT and "A long file name.txt" in the
+// root; in DOCS, ｶﾅ.TXT holding 日本語, the table and 40 KB of lines.
+Image FatSample(const FatFormat& format, const std::string& label) {
+  FatBuilder disk(format, label);
+  disk.AddFile(
+      FatBuilder::kRoot, "README.TXT",
+      Text("This is the " + label +
+           " sample disk of d88extract.\r\nEvery file on it was made by the project.\r\n"));
+  disk.AddFile(FatBuilder::kRoot, "EMPTY.DAT", {});
+  disk.AddFile(FatBuilder::kRoot, "ALONGF~1.TXT", Text("A file with a long name.\r\n"),
+               u"A long file name.txt");
+  const int docs = disk.AddFolder(FatBuilder::kRoot, "DOCS").cluster;
+  disk.AddFile(docs, "\xb6\xc5.TXT", Text("\x93\xfa\x96\x7b\x8c\xea\r\n"));
+  disk.AddFile(docs, "TBL.BIN", Table());
+  disk.AddFile(docs, "LINES.TXT", Lines(1000));
+  return disk.Build("SAMPLE " + label);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,7 +139,9 @@ int main(int argc, char** argv) {
       {"sample-damaged.d88", Damaged().Build()},
       {"sample-two-disks.d88", TwoDisks()},
       {"sample-2dd-marked-2hd.d88", MarkedAs2HD().Build()},
-      {"sample-shift-jis.d88", ShiftJis().Build()}};
+      {"sample-shift-jis.d88", ShiftJis().Build()},
+      {"sample-pc98-fat12.d88", FatSample(kFatPc98, "PC-98 2HD").Build()},
+      {"sample-720k-fat12.d88", FatSample(kFat720K, "720K").Build()}};
   for (const auto& [name, bytes] : samples) {
     if (!WriteFileBytes(dir + name, bytes)) {
       std::fprintf(stderr, "make_samples: cannot write %s into %s\n", name, argv[1]);

@@ -88,6 +88,23 @@ inline Bytes Concat(const std::vector<Bytes>& parts) {
   return out;
 }
 
+// Returns an image of the first `tracks` track indexes of a disk whose
+// sectors lie in logical order in `sectors`, each track recorded as
+// sectors 1..sectorsPerTrack in order.
+inline Image TrackImage(const Bytes& sectors, const std::string& name, std::uint8_t mediaType,
+                        int tracks, int heads, int sectorsPerTrack, int sizeCode) {
+  Image image{name, mediaType, {}, {}};
+  const std::ptrdiff_t bytes = 128 << sizeCode;
+  auto from = sectors.begin();
+  for (int t = 0; t < tracks; ++t) {
+    for (int r = 1; r <= sectorsPerTrack; ++r, from += bytes) {
+      image.tracks[t].push_back(MakeRecord(t / heads, t % heads, r, sizeCode, sectorsPerTrack,
+                                           Bytes(from, from + bytes)));
+    }
+  }
+  return image;
+}
+
 // The two media, as the tool's own table has them; test expectations
 // spell out what they must look like on the streams.
 using Medium = tool::MediaGeometry;
@@ -137,16 +154,8 @@ class DiskBuilder {
   // Returns the disk with its first `tracks` track indexes recorded (all
   // by default), sectors 1..spt in order.
   Image Build(int tracks = -1) const {
-    Image image{"D88EXTRACT TEST", static_cast<std::uint8_t>(m_.mediaType), {}, {}};
-    const std::ptrdiff_t bytes = m_.sectorBytes;
-    auto from = contents_.begin();
-    for (int t = 0; t < (tracks < 0 ? m_.tracks : tracks); ++t) {
-      for (int r = 1; r <= m_.sectorsPerTrack; ++r, from += bytes) {
-        image.tracks[t].push_back(MakeRecord(t >> 1, t & 1, r, m_.sizeCode, m_.sectorsPerTrack,
-                                             Bytes(from, from + bytes)));
-      }
-    }
-    return image;
+    return TrackImage(contents_, "D88EXTRACT TEST", static_cast<std::uint8_t>(m_.mediaType),
+                      tracks < 0 ? m_.tracks : tracks, 2, m_.sectorsPerTrack, m_.sizeCode);
   }
 
  private:

@@ -11,12 +11,14 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #if !defined(_WIN32)
 #include <unistd.h>
 #endif
 
 #include "fat12/Fat12.h"
 #include "testing/D88Builder.h"
+#include "testing/FatBuilder.h"
 
 using d88test::Bytes;
 using filesystem::Geometry;
@@ -75,72 +77,122 @@ bool Shell(const std::string& command) { return std::system(command.c_str()) == 
 
 struct OracleDisk {
   const char* name;
-  Geometry shape;
+  const d88test::FatFormat& format;
   const char* mkfsOptions;
 };
 
 const OracleDisk kOracleDisks[] = {
-    {"pc98-2hd", {77, 2, 8, 1024}, "-S 1024 -s 1 -f 2 -r 192 -R 1 -g 2/8 -M 0xfe 1232"},
-    {"720k", {80, 2, 9, 512}, "-s 2 -r 112 -g 2/9 -M 0xf9 720"},
-    {"640k", {80, 2, 8, 512}, "-s 2 -r 112 -g 2/8 -M 0xfb 640"},
-    {"1.44m", {80, 2, 18, 512}, "-s 1 -r 224 -g 2/18 -M 0xf0 1440"},
-    {"1.2m", {80, 2, 15, 512}, "-s 1 -r 224 -g 2/15 -M 0xf9 1200"},
+    {"pc98-2hd", d88test::kFatPc98, "-S 1024 -s 1 -f 2 -r 192 -R 1 -g 2/8 -M 0xfe 1232"},
+    {"720k", d88test::kFat720K, "-s 2 -r 112 -g 2/9 -M 0xf9 720"},
+    {"640k", d88test::kFat640K, "-s 2 -r 112 -g 2/8 -M 0xfb 640"},
+    {"1.44m", d88test::kFat1440K, "-s 1 -r 224 -g 2/18 -M 0xf0 1440"},
+    {"1.2m", d88test::kFat1200K, "-s 1 -r 224 -g 2/15 -M 0xf9 1200"},
 };
 
-class Fat12OracleTest : public ::testing::TestWithParam<OracleDisk> {};
+void PrintTo(const OracleDisk& disk, std::ostream* out) { *out << disk.name; }
 
-// mkfs.fat and mcopy make the disk; the reader's tree, names, sizes and
-// bytes equal what mdir and mcopy -s give back.
-TEST_P(Fat12OracleTest, ListsAndReadsWhatMtoolsWrote) {
+Geometry ShapeOf(const d88test::FatFormat& f) {
+  const auto u = [](int v) { return static_cast<std::uint32_t>(v); };
+  return {u(f.cylinders), u(f.heads), u(f.sectorsPerTrack), u(f.sectorBytes)};
+}
+
+// The tree of every oracle disk, as mcopy copies it in.
+const std::pair<std::string, Bytes> kTree[] = {
+    {"lower.txt", d88test::Text("lower case\n")},
+    {"UPPER.TXT", d88test::Text("upper case\n")},
+    {"A long file name.text", d88test::PatternBytes(3000, 1)},
+    {"EMPTY.DAT", {}},
+    {"Sub/MiXed.Txt", d88test::PatternBytes(1025, 2)},
+    {"Sub/Deeper/big file.bin", d88test::PatternBytes(50 * 1024, 3)},
+};
+const Bytes kKanaBytes = d88test::Text("\x93\xfa\x96\x7b\x8c\xea\r\n");
+
+// The same tree laid by the project's builder, with a kana short name
+// mcopy cannot make.
+Bytes BuildTree(const d88test::FatFormat& format) {
+  d88test::FatBuilder fat(format);
+  const int root = d88test::FatBuilder::kRoot;
+  fat.AddFile(root, "LOWER.TXT", kTree[0].second, u"lower.txt");
+  fat.AddFile(root, "UPPER.TXT", kTree[1].second);
+  fat.AddFile(root, "ALONGF~1.TEX", kTree[2].second, u"A long file name.text");
+  fat.AddFile(root, "EMPTY.DAT", {});
+  const int sub = fat.AddFolder(root, "SUB", u"Sub").cluster;
+  fat.AddFile(sub, "MIXED.TXT", kTree[4].second, u"MiXed.Txt");
+  fat.AddFile(sub, "\xB6\xC5.TXT", kKanaBytes);
+  const int deeper = fat.AddFolder(sub, "DEEPER", u"Deeper").cluster;
+  fat.AddFile(deeper, "BIGFIL~1.BIN", kTree[5].second, u"big file.bin");
+  return fat.raw;
+}
+
+class Fat12OracleTest : public ::testing::TestWithParam<std::tuple<OracleDisk, bool>> {};
+
+// mkfs.fat and mcopy, or the project's builder, make the disk; fsck.fat
+// finds nothing wrong; the reader's tree, names, sizes and bytes equal what
+// mdir and mcopy -s give back, and those the tree put in.
+TEST_P(Fat12OracleTest, ListsAndReadsWhatMtoolsReads) {
 #if defined(_WIN32)
   GTEST_SKIP() << "no mtools on Windows";
 #else
   if (!Shell("command -v mkfs.fat >/dev/null && command -v mcopy >/dev/null")) {
-    GTEST_SKIP() << "mkfs.fat or mtools missing";
+    GTEST_SKIP() << "dosfstools or mtools missing";
   }
-  const OracleDisk& disk = GetParam();
+  const auto& [disk, ownBuilder] = GetParam();
   const auto dir = std::filesystem::temp_directory_path() /
-                   ("fat12test-" + std::string(disk.name) + std::to_string(::getpid()));
+                   ("fat12test-" + std::string(disk.name) + std::to_string(ownBuilder) +
+                    std::to_string(::getpid()));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir / "in" / "Sub" / "Deeper");
   std::filesystem::create_directories(dir / "out");
-  const auto put = [&](const std::string& path, const Bytes& bytes) {
-    ASSERT_TRUE(d88test::WriteFileBytes(dir / "in" / path, bytes));
-  };
-  put("lower.txt", d88test::Text("lower case\n"));
-  put("UPPER.TXT", d88test::Text("upper case\n"));
-  put("A long file name.text", d88test::PatternBytes(3000, 1));
-  put("EMPTY.DAT", {});
-  put("Sub/MiXed.Txt", d88test::PatternBytes(1025, 2));
-  put("Sub/Deeper/big file.bin", d88test::PatternBytes(50 * 1024, 3));
   const std::string image = (dir / "disk.img").string();
   const std::string mtools = "MTOOLS_SKIP_CHECK=1 ";
-  ASSERT_TRUE(Shell("mkfs.fat -C -F 12 " + image + " " + disk.mkfsOptions + " >/dev/null"));
-  ASSERT_TRUE(Shell("cd " + (dir / "in").string() + " && " + mtools + "mcopy -s -i " + image +
-                    " lower.txt UPPER.TXT 'A long file name.text' EMPTY.DAT Sub ::"));
+  if (ownBuilder) {
+    ASSERT_TRUE(d88test::WriteFileBytes(image, BuildTree(disk.format)));
+  } else {
+    for (const auto& [path, bytes] : kTree)
+      ASSERT_TRUE(d88test::WriteFileBytes(dir / "in" / path, bytes));
+    ASSERT_TRUE(Shell("mkfs.fat -C -F 12 " + image + " " + disk.mkfsOptions + " >/dev/null"));
+    ASSERT_TRUE(Shell("cd " + (dir / "in").string() + " && " + mtools + "mcopy -s -i " + image +
+                      " lower.txt UPPER.TXT 'A long file name.text' EMPTY.DAT Sub ::"));
+  }
+  // Clean: exit status 0 and nothing but the version and the summary.
+  ASSERT_TRUE(Shell("fsck.fat -n " + image + " > " + (dir / "fsck.txt").string()));
+  std::ifstream fsck(dir / "fsck.txt");
+  EXPECT_EQ(std::count(std::istreambuf_iterator<char>(fsck), {}, '\n'), 2);
   ASSERT_TRUE(Shell(mtools + "mdir -/ -b -i " + image + " :: > " + (dir / "mdir.txt").string()));
   ASSERT_TRUE(Shell(mtools + "mcopy -s -n -i " + image + " '::*' " + (dir / "out").string()));
+  for (const auto& [path, bytes] : kTree)
+    EXPECT_EQ(d88test::ReadFileBytes(dir / "out" / path), bytes) << path;
 
-  MemorySource source(disk.shape, d88test::ReadFileBytes(image));
+  MemorySource source(ShapeOf(disk.format), d88test::ReadFileBytes(image));
   auto fs = std::make_unique<fat12::Fat12Reader>();
   filesystem::Reason reason;
   ASSERT_TRUE(fs->Recognise(source, reason)) << reason.text;
   fs->Read(source);
 
+  // mtools reads short names in a code page of its own: the kana name is
+  // left to the reader.
+  const auto ascii = [](const std::string& s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return c > 0; });
+  };
   std::set<std::string> expected, listed;
   std::ifstream mdir(dir / "mdir.txt");
-  for (std::string line; std::getline(mdir, line);) expected.insert(line.substr(3));
+  for (std::string line; std::getline(mdir, line);) {
+    if (ascii(line)) expected.insert(line.substr(3));
+  }
   char path[filesystem::kMaxPathBytes + 1];
   for (int i = 0; i < fs->EntryCount(); ++i) {
     const filesystem::Entry& e = fs->EntryAt(i);
     fs->Path(i, path, sizeof path);
     EXPECT_TRUE(e.Intact()) << path;
-    if (e.kind == filesystem::EntryKind::kFolder) {
+    if (!ascii(path)) {
+      EXPECT_STREQ(path, "Sub/\xEF\xBD\xB6\xEF\xBE\x85.TXT");  // ｶﾅ
+      EXPECT_EQ(ReadWhole(*fs, i), kKanaBytes);
+    } else if (e.kind == filesystem::EntryKind::kFolder) {
       listed.insert(std::string(path) + "/");
-      continue;
+    } else {
+      listed.insert(path);
+      EXPECT_EQ(ReadWhole(*fs, i), d88test::ReadFileBytes(dir / "out" / path)) << path;
     }
-    listed.insert(path);
-    EXPECT_EQ(ReadWhole(*fs, i), d88test::ReadFileBytes(dir / "out" / path)) << path;
   }
   EXPECT_EQ(listed, expected);
   EXPECT_EQ(Listing(*fs).find("root:"), std::string::npos);
@@ -148,78 +200,33 @@ TEST_P(Fat12OracleTest, ListsAndReadsWhatMtoolsWrote) {
 #endif
 }
 
-INSTANTIATE_TEST_SUITE_P(Geometries, Fat12OracleTest, ::testing::ValuesIn(kOracleDisks),
+INSTANTIATE_TEST_SUITE_P(Geometries, Fat12OracleTest,
+                         ::testing::Combine(::testing::ValuesIn(kOracleDisks), ::testing::Bool()),
                          [](const auto& info) {
-                           std::string name = info.param.name;
+                           std::string name = std::get<0>(info.param).name;
                            std::replace_if(
                                name.begin(), name.end(), [](char c) { return !std::isalnum(c); },
                                '_');
-                           return name;
+                           return name + (std::get<1>(info.param) ? "_builder" : "_mkfs");
                          });
 
-// A 720 KB disk laid out by hand: 2 sectors a cluster, FATs at sectors 1-3
-// and 4-6, the root at 7-13, cluster c at sector 14 + 2(c-2).
+// A 720 KB disk of the project's builder, for damage made by hand: FATs at
+// sectors 1-3 and 4-6, the root at 7-13, cluster c at sector 14 + 2(c-2).
 struct HandDisk {
-  MemorySource source{{80, 2, 9, 512}, Bytes()};
+  static constexpr int kRoot = d88test::FatBuilder::kRoot;
+  d88test::FatBuilder fat{d88test::kFat720K};
+  std::vector<std::pair<std::uint32_t, SectorFault>> faults;
 
-  HandDisk() {
-    std::uint8_t* boot = source.Data(0);
-    const Bytes bpb = {0x00, 0x02, 2, 1, 0, 2, 112, 0, 0xA0, 0x05, 0xF9, 3, 0};
-    std::copy(bpb.begin(), bpb.end(), boot + 11);
-    SetFat(0, 0xFF9);
-    SetFat(1, 0xFFF);
+  // Adds a file of `size` zeros; returns the offset of its entry.
+  std::size_t File(const std::string& name, std::size_t size = 0, int folder = kRoot) {
+    return fat.AddFile(folder, name, Bytes(size)).entry;
   }
-  void SetFat(std::uint32_t n, std::uint32_t value) {
-    for (std::uint32_t copy = 0; copy < 2; ++copy) {
-      std::uint8_t* fat = source.Data(1 + 3 * copy) + n * 3 / 2;
-      if (n & 1) {
-        fat[0] = static_cast<std::uint8_t>((fat[0] & 0x0F) | (value << 4 & 0xF0));
-        fat[1] = static_cast<std::uint8_t>(value >> 4);
-      } else {
-        fat[0] = static_cast<std::uint8_t>(value);
-        fat[1] = static_cast<std::uint8_t>((fat[1] & 0xF0) | (value >> 8 & 0x0F));
-      }
-    }
-  }
-  void Chain(std::initializer_list<std::uint32_t> clusters, std::uint32_t end = 0xFFF) {
-    for (auto c = clusters.begin(); c != clusters.end(); ++c)
-      SetFat(*c, c + 1 == clusters.end() ? end : *(c + 1));
-  }
-  // Puts a 32-byte entry (name of 11 bytes) in slot `slot` of sector `sector`.
-  std::uint8_t* Entry(std::uint32_t sector, int slot, const std::string& name,
-                      std::uint8_t attributes, std::uint16_t cluster, std::uint32_t size) {
-    std::uint8_t* e = source.Data(sector) + 32 * slot;
-    std::copy(name.begin(), name.end(), e);
-    e[11] = attributes;
-    e[26] = static_cast<std::uint8_t>(cluster);
-    e[27] = static_cast<std::uint8_t>(cluster >> 8);
-    for (int i = 0; i < 4; ++i) e[28 + i] = static_cast<std::uint8_t>(size >> (8 * i));
-    return e;
-  }
-  // A long-name part: ordinal, 13 units of text (ASCII), checksum.
-  void LongPart(std::uint32_t sector, int slot, std::uint8_t ordinal, const std::string& text,
-                std::uint8_t checksum) {
-    std::uint8_t* e = Entry(sector, slot, std::string(11, '\xFF'), 0x0F, 0, 0);
-    e[0] = ordinal;
-    e[13] = checksum;
-    static const int kAt[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-    for (std::size_t i = 0; i < 13; ++i) {
-      const int unit = i < text.size()    ? static_cast<std::uint8_t>(text[i])
-                       : i == text.size() ? 0
-                                          : 0xFFFF;
-      e[kAt[i]] = static_cast<std::uint8_t>(unit);
-      e[kAt[i] + 1] = static_cast<std::uint8_t>(unit >> 8);
-    }
-    e[26] = e[27] = 0;
+  // Makes the entry at `entry` a folder whose directory starts at `cluster`.
+  void MakeFolder(std::size_t entry, std::uint32_t cluster) {
+    fat.raw[entry + 11] = 0x10;
+    d88test::PutLE(fat.raw, entry + 26, cluster, 2);
   }
 };
-
-std::uint8_t Checksum(const std::string& name) {
-  std::uint8_t sum = 0;
-  for (char c : name)
-    sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + static_cast<std::uint8_t>(c));
-  return sum;
-}
 
 struct DamageRow {
   const char* what;
@@ -230,118 +237,100 @@ struct DamageRow {
 const DamageRow kDamageRows[] = {
     {"Shift_JIS name, lower-case bits skip the trail byte",
      [](HandDisk& d) {
-       d.Entry(7, 0,
-               "\x83\x41"
-               "B     TXT",
-               0x20, 0, 0)[12] = 0x18;
+       d.fat.raw[d.File("\x83\x41"
+                        "B.TXT") +
+                 12] = 0x18;
      },
      "\xE3\x82\xA2"
      "b.txt ok; "},
-    {"0x05 stands for 0xE5", [](HandDisk& d) { d.Entry(7, 0, "\x05\x82      TXT", 0x20, 0, 0); },
-     "\xE8\x9B\xAF.TXT ok; "},
+    {"0x05 stands for 0xE5", [](HandDisk& d) { d.File("\xE5\x82.TXT"); }, "\xE8\x9B\xAF.TXT ok; "},
     {"cross-linked files",
      [](HandDisk& d) {
-       d.Entry(7, 0, "A       TXT", 0x20, 2, 2000);
-       d.Chain({2, 3});
-       d.Entry(7, 1, "B       TXT", 0x20, 4, 2000);
-       d.Chain({4, 3});
+       d.File("A.TXT", 2000);  // clusters 2, 3
+       d.File("B.TXT", 2000);  // 4, 5
+       d.fat.SetFat(4, 3);
      },
      "A.TXT cross-linked; B.TXT cross-linked; "},
     {"looping chain",
      [](HandDisk& d) {
-       d.Entry(7, 0, "A       TXT", 0x20, 2, 5000);
-       d.Chain({2, 3}, 2);
+       d.File("A.TXT", 5000);
+       d.fat.SetFat(3, 2);
      },
      "A.TXT chain loops; "},
     {"bad cluster",
      [](HandDisk& d) {
-       d.Entry(7, 0, "A       TXT", 0x20, 2, 2000);
-       d.Chain({2}, 0xFF7);
+       d.File("A.TXT", 2000);
+       d.fat.SetFat(2, 0xFF7);
      },
      "A.TXT chain runs into a bad cluster; "},
     {"free cluster",
      [](HandDisk& d) {
-       d.Entry(7, 0, "A       TXT", 0x20, 2, 2000);
-       d.Chain({2}, 0);
+       d.File("A.TXT", 2000);
+       d.fat.SetFat(2, 0);
      },
      "A.TXT chain runs into a free cluster; "},
     {"chain short",
      [](HandDisk& d) {
-       d.Entry(7, 0, "A       TXT", 0x20, 2, 3000);
-       d.Chain({2});
+       d.File("A.TXT", 2000);
+       d.fat.SetFat(2, 0xFFF);
      },
      "A.TXT chain ends before the size; "},
     {"leaves the data area",
      [](HandDisk& d) {
-       d.Entry(7, 0, "A       TXT", 0x20, 2, 2000);
-       d.Chain({2}, 0xEF0);
+       d.File("A.TXT", 2000);
+       d.fat.SetFat(2, 0xEF0);
      },
      "A.TXT chain leaves the data area; "},
     {"data sector damaged",
      [](HandDisk& d) {
-       d.Entry(7, 0, "A       TXT", 0x20, 2, 600);
-       d.Entry(7, 1, "B       TXT", 0x20, 3, 100);
-       d.Chain({2});
-       d.Chain({3});
-       d.source.faults_[15] = SectorFault::kBadStatus;
-       d.source.faults_[17] = SectorFault::kMissing;
+       d.File("A.TXT", 600);  // sectors 14, 15
+       d.File("B.TXT", 100);  // 16
+       d.faults = {{15, SectorFault::kBadStatus}, {17, SectorFault::kMissing}};
      },
      "A.TXT damaged sector; B.TXT ok; "},
     {"both FAT copies unreadable",
      [](HandDisk& d) {
-       d.Entry(7, 0, "A       TXT", 0x20, 2, 600);
-       d.Chain({2});
-       d.source.faults_[1] = d.source.faults_[4] = SectorFault::kMissing;
+       d.File("A.TXT", 600);
+       d.faults = {{1, SectorFault::kMissing}, {4, SectorFault::kMissing}};
      },
      "A.TXT allocation table unreadable; "},
-    {"copies differ", [](HandDisk& d) { d.source.Data(4)[100] = 1; },
+    {"copies differ", [](HandDisk& d) { d.fat.raw[4 * 512 + 100] = 1; },
      "disk: allocation table copies differ"},
-    {"damaged root sector",
+    {"damaged root sector: its long-name parts lost, the short name left",
      [](HandDisk& d) {
-       d.Entry(8, 0, "A          ", 0x20, 0, 0);
-       d.Entry(7, 0, "B          ", 0x20, 0, 0);
-       d.source.faults_[7] = SectorFault::kCut;
+       d.fat.AddFile(HandDisk::kRoot, "A", {}, std::u16string(200, u'x'));  // 16 parts
+       d.faults = {{7, SectorFault::kCut}};
      },
      "A ok; root: damaged sector; "},
-    {"long name",
-     [](HandDisk& d) {
-       d.LongPart(7, 0, 0x41, "Long.txt", Checksum("LONG    TXT"));
-       d.Entry(7, 1, "LONG    TXT", 0x20, 0, 0);
-     },
+    {"long name", [](HandDisk& d) { d.fat.AddFile(HandDisk::kRoot, "LONG.TXT", {}, u"Long.txt"); },
      "Long.txt ok; "},
     {"long name with a bad checksum",
      [](HandDisk& d) {
-       d.LongPart(7, 0, 0x41, "Long.txt", Checksum("LONG    TXT") ^ 1);
-       d.Entry(7, 1, "LONG    TXT", 0x20, 0, 0);
+       d.fat.raw[d.fat.AddFile(HandDisk::kRoot, "LONG.TXT", {}, u"Long.txt").entry - 32 + 13] ^= 1;
      },
      "LONG.TXT ok; "},
     {"long name parts out of order",
      [](HandDisk& d) {
-       d.LongPart(7, 0, 0x42, "ghijklmnopqrs", Checksum("LONG    TXT"));
-       d.LongPart(7, 1, 0x02, "abcdefghijklm", Checksum("LONG    TXT"));
-       d.Entry(7, 2, "LONG    TXT", 0x20, 0, 0);
+       d.fat.raw[d.fat.AddFile(HandDisk::kRoot, "LONG.TXT", {}, u"abcdefghijklmghijklmnopqrs")
+                     .entry -
+                 32] = 0x02;
      },
      "LONG.TXT ok; "},
     {"folders, dots, label, deleted, hidden",
      [](HandDisk& d) {
-       d.Entry(7, 0, "LABEL      ", 0x08, 0, 0);
-       d.Entry(7, 1, "\xE5OLD       ", 0x20, 0, 0);
-       d.Entry(7, 2, "SUB        ", 0x10, 2, 0);
-       d.Chain({2});
-       d.Entry(14, 0, ".          ", 0x10, 2, 0);
-       d.Entry(14, 1, "..         ", 0x10, 0, 0);
-       d.Entry(14, 2, "HIDDEN  SYS", 0x06, 0, 0);
-       d.Entry(14, 3, "INNER      ", 0x10, 3, 0);
-       d.Chain({3});
+       d.fat.raw[d.File("LABEL") + 11] = 0x08;
+       d.fat.raw[d.File("OLD")] = 0xE5;
+       const int sub = d.fat.AddFolder(HandDisk::kRoot, "SUB").cluster;
+       d.fat.raw[d.File("HIDDEN.SYS", 0, sub) + 11] = 0x06;
+       d.fat.AddFolder(sub, "INNER");
      },
      "SUB/ ok; SUB/HIDDEN.SYS ok; SUB/INNER/ ok; "},
     {"directory loop and impossible names",
      [](HandDisk& d) {
-       d.Entry(7, 0, "SUB        ", 0x10, 2, 0);
-       d.Chain({2});
-       d.Entry(14, 0, "LOOP       ", 0x10, 2, 0);
-       d.Entry(14, 1, "A/B        ", 0x20, 0, 0);
-       d.Entry(14, 2, ".          ", 0x20, 0, 0);
+       const int sub = d.fat.AddFolder(HandDisk::kRoot, "SUB").cluster;
+       d.MakeFolder(d.File("LOOP", 0, sub), 2);
+       d.File("A/B", 0, sub);
+       d.fat.raw[d.File("X", 0, sub)] = '.';
      },
      "SUB/ impossible name; SUB/LOOP/ directory loops; "},
 };
@@ -351,10 +340,12 @@ class Fat12DamageTest : public ::testing::TestWithParam<DamageRow> {};
 TEST_P(Fat12DamageTest, NamesEveryFault) {
   HandDisk disk;
   GetParam().make(disk);
+  MemorySource source(ShapeOf(d88test::kFat720K), disk.fat.raw);
+  for (const auto& [sector, fault] : disk.faults) source.faults_[sector] = fault;
   auto fs = std::make_unique<fat12::Fat12Reader>();
   filesystem::Reason reason;
-  ASSERT_TRUE(fs->Recognise(disk.source, reason)) << reason.text;
-  fs->Read(disk.source);
+  ASSERT_TRUE(fs->Recognise(source, reason)) << reason.text;
+  fs->Read(source);
   EXPECT_EQ(Listing(*fs), GetParam().listing);
 }
 
@@ -362,15 +353,18 @@ INSTANTIATE_TEST_SUITE_P(Rows, Fat12DamageTest, ::testing::ValuesIn(kDamageRows)
 
 // An intact file's sectors and bytes come from its chain, in chain order.
 TEST(Fat12Test, FileSectorsFollowTheChain) {
-  HandDisk disk;
-  disk.Entry(7, 0, "A       TXT", 0x20, 5, 1500);
-  disk.Chain({5, 3});
-  std::fill_n(disk.source.Data(20), 512, 'x');
-  std::fill_n(disk.source.Data(16), 512, 'y');
+  d88test::FatBuilder fat(d88test::kFat720K);
+  const std::size_t entry = fat.AddFile(HandDisk::kRoot, "A.TXT", Bytes(1500)).entry;
+  fat.raw[entry + 26] = 5;  // the chain 5, 3 instead of 2, 3
+  fat.SetFat(2, 0);
+  fat.SetFat(5, 3);
+  std::fill_n(fat.raw.begin() + fat.ClusterOffset(5), 1024, 'x');  // sectors 20, 21
+  std::fill_n(fat.raw.begin() + fat.ClusterOffset(3), 1024, 'y');  // 16, 17
+  MemorySource source(ShapeOf(d88test::kFat720K), fat.raw);
   auto fs = std::make_unique<fat12::Fat12Reader>();
   filesystem::Reason reason;
-  ASSERT_TRUE(fs->Recognise(disk.source, reason));
-  fs->Read(disk.source);
+  ASSERT_TRUE(fs->Recognise(source, reason));
+  fs->Read(source);
   std::uint32_t sectors[8], last = 0;
   ASSERT_EQ(fs->FileSectors(0, sectors, 8, &last), 3u);
   EXPECT_EQ(std::vector<std::uint32_t>(sectors, sectors + 3),
@@ -401,8 +395,7 @@ const RecognitionRow kRecognitionRows[] = {
     {"parameter block of 1024-byte sectors on a 512-byte disk",
      {80, 2, 9, 512},
      [](MemorySource& s) {
-       HandDisk d;
-       std::copy_n(d.source.Data(0), 512 * 14, s.Data(0));
+       std::copy_n(d88test::FatBuilder(d88test::kFat720K).raw.data(), 512 * 14, s.Data(0));
        s.Data(0)[12] = 4;
      },
      false,
@@ -410,8 +403,7 @@ const RecognitionRow kRecognitionRows[] = {
     {"FAT's first byte not the media",
      {80, 2, 9, 512},
      [](MemorySource& s) {
-       HandDisk d;
-       std::copy_n(d.source.Data(0), 512 * 14, s.Data(0));
+       std::copy_n(d88test::FatBuilder(d88test::kFat720K).raw.data(), 512 * 14, s.Data(0));
        s.Data(1)[0] = 0xF0;
      },
      false,
