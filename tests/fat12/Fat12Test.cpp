@@ -17,33 +17,14 @@
 
 #include "fat12/Fat12.h"
 #include "testing/D88Builder.h"
+#include "testing/MemorySource.h"
 
 using d88test::Bytes;
+using d88test::MemorySource;
 using filesystem::Geometry;
 using filesystem::SectorFault;
 
 namespace {
-
-// A raw sector image in memory, with a fault for any sector.
-class MemorySource final : public filesystem::SectorSource {
- public:
-  MemorySource(Geometry shape, Bytes bytes) : shape_(shape), bytes_(std::move(bytes)) {
-    bytes_.resize(std::size_t{shape.SectorCount()} * shape.sectorBytes);
-    faults_.assign(shape.SectorCount(), SectorFault::kNone);
-  }
-  Geometry Shape() const override { return shape_; }
-  filesystem::Sector At(std::uint32_t logical) const override {
-    return {bytes_.data() + std::size_t{logical} * shape_.sectorBytes, faults_[logical]};
-  }
-  std::uint8_t* Data(std::uint32_t logical) {
-    return bytes_.data() + std::size_t{logical} * shape_.sectorBytes;
-  }
-  std::vector<SectorFault> faults_;
-
- private:
-  Geometry shape_;
-  Bytes bytes_;
-};
 
 // The listing as a user reads it: each path (folders with a '/'), then its
 // state; the root's and the disk's faults last.
