@@ -86,7 +86,9 @@ stdfs::path FreshDir(const std::string& name) {
   return dir;
 }
 
-bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
+[[maybe_unused]] bool Shell(const std::string& command) {
+  return std::system(command.c_str()) == 0;
+}
 
 // mkfs.fat and mcopy -m make a PC-98 disk whose files and folders all bear
 // 2001-02-03 04:05:06 in Tokyo; WriteTree gives what mcopy -s -m gives back.
