@@ -3,6 +3,7 @@
 // written into whatever the names and the links already there.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -100,8 +101,12 @@ TEST(TreeWriterTest, WritesWhatMcopyWrites) {
     GTEST_SKIP() << "mkfs.fat or mtools missing";
   }
   // DOS times are local: a zone off UTC shows whether they are taken so.
-  setenv("TZ", "JST-9", 1);
-  tzset();
+  struct Zone {
+    const char* was = std::getenv("TZ");
+    std::string kept = was != nullptr ? was : "";
+    Zone() { setenv("TZ", "JST-9", 1), tzset(); }
+    ~Zone() { was != nullptr ? setenv("TZ", kept.c_str(), 1) : unsetenv("TZ"), tzset(); }
+  } zone;
   const auto dir = FreshDir("treewriter");
   const auto in = dir / "in";
   stdfs::create_directories(in / "Sub" / "Deeper");
