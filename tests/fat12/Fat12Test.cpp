@@ -19,33 +19,14 @@
 #include "fat12/Fat12.h"
 #include "testing/D88Builder.h"
 #include "testing/FatBuilder.h"
+#include "testing/MemorySource.h"
 
 using d88test::Bytes;
+using d88test::MemorySource;
 using filesystem::Geometry;
 using filesystem::SectorFault;
 
 namespace {
-
-// A raw sector image in memory, with a fault for any sector.
-class MemorySource final : public filesystem::SectorSource {
- public:
-  MemorySource(Geometry shape, Bytes bytes) : shape_(shape), bytes_(std::move(bytes)) {
-    bytes_.resize(std::size_t{shape.SectorCount()} * shape.sectorBytes);
-    faults_.assign(shape.SectorCount(), SectorFault::kNone);
-  }
-  Geometry Shape() const override { return shape_; }
-  filesystem::Sector At(std::uint32_t logical) const override {
-    return {bytes_.data() + std::size_t{logical} * shape_.sectorBytes, faults_[logical]};
-  }
-  std::uint8_t* Data(std::uint32_t logical) {
-    return bytes_.data() + std::size_t{logical} * shape_.sectorBytes;
-  }
-  std::vector<SectorFault> faults_;
-
- private:
-  Geometry shape_;
-  Bytes bytes_;
-};
 
 // The listing as a user reads it: each path (folders with a '/'), then its
 // state; the root's and the disk's faults last.
@@ -73,7 +54,9 @@ Bytes ReadWhole(const fat12::Fat12Reader& fs, int i) {
   return bytes;
 }
 
-bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
+[[maybe_unused]] bool Shell(const std::string& command) {
+  return std::system(command.c_str()) == 0;
+}
 
 struct OracleDisk {
   const char* name;

@@ -1,0 +1,322 @@
+// Writing a file system's tree: the same tree, names, bytes and times as
+// mcopy -s -m gives of a mkfs.fat disk, and nothing outside the folder
+// written into whatever the names and the links already there.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
+#include "d88/TreeWriter.h"
+#include "fat12/Fat12.h"
+#include "testing/D88Builder.h"
+#include "testing/MemorySource.h"
+
+namespace {
+
+namespace stdfs = std::filesystem;
+
+// The tree below dir as a user sees it: each path, then "/" for a folder,
+// "->" for a link (never followed), or the file's bytes (a long file's
+// size and digest); with times, each modification time in seconds.
+std::map<std::string, std::string> Tree(const stdfs::path& dir, bool times = false) {
+  std::map<std::string, std::string> tree;
+  for (const auto& item : stdfs::recursive_directory_iterator(dir)) {
+    std::string& what = tree[item.path().lexically_relative(dir).generic_u8string()];
+    if (item.is_symlink() || item.is_directory()) {
+      what = item.is_symlink() ? "->" : "/";
+    } else {
+      const d88test::Bytes bytes = d88test::ReadFileBytes(item.path());
+      what.assign(bytes.begin(), bytes.end());
+      // A long file shows as its size and digest, for a short failure message.
+      if (what.size() > 64) {
+        what = std::to_string(what.size()) + " bytes #" +
+               std::to_string(std::hash<std::string>()(what));
+      }
+    }
+#if !defined(_WIN32)
+    struct stat status;
+    if (times && lstat(item.path().c_str(), &status) == 0) {
+      what += " @" + std::to_string(status.st_mtime);
+    }
+#else
+    (void)times;
+#endif
+  }
+  return tree;
+}
+
+// Runs WriteTree with dir as the working directory; the messages of what
+// was not written go to *messages.
+d88::TreeResult WriteInto(const stdfs::path& dir, const filesystem::FileSystem& fs,
+                          std::string* messages) {
+  char buffer[256];
+  output::Sink err(buffer, sizeof buffer,
+                   {[](void* text, const char* bytes, std::size_t length) {
+                      static_cast<std::string*>(text)->append(bytes, length);
+                    },
+                    messages});
+  const auto cwd = stdfs::current_path();
+  stdfs::current_path(dir);
+  const d88::TreeResult result = d88::WriteTree(fs, {d88::PrintNotWritten, &err});
+  stdfs::current_path(cwd);
+  err.Flush();
+  return result;
+}
+
+stdfs::path FreshDir(const std::string& name) {
+  const auto dir = stdfs::temp_directory_path() /
+                   (name + "-" + std::to_string(std::rand()) + std::to_string(std::time(nullptr)));
+  stdfs::remove_all(dir);
+  stdfs::create_directories(dir);
+  return dir;
+}
+
+[[maybe_unused]] bool Shell(const std::string& command) {
+  return std::system(command.c_str()) == 0;
+}
+
+// mkfs.fat and mcopy -m make a PC-98 disk whose files and folders all bear
+// 2001-02-03 04:05:06 in Tokyo; WriteTree gives what mcopy -s -m gives back.
+TEST(TreeWriterTest, WritesWhatMcopyWrites) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "no mtools on Windows";
+#else
+  if (!Shell("command -v mkfs.fat >/dev/null && command -v mcopy >/dev/null")) {
+    GTEST_SKIP() << "mkfs.fat or mtools missing";
+  }
+  // DOS times are local: a zone off UTC shows whether they are taken so.
+  struct Zone {
+    const char* was = std::getenv("TZ");
+    std::string kept = was != nullptr ? was : "";
+    Zone() { setenv("TZ", "JST-9", 1), tzset(); }
+    ~Zone() { was != nullptr ? setenv("TZ", kept.c_str(), 1) : unsetenv("TZ"), tzset(); }
+  } zone;
+  const auto dir = FreshDir("treewriter");
+  const auto in = dir / "in";
+  stdfs::create_directories(in / "Sub" / "Deeper");
+  stdfs::create_directories(in / "Empty");
+  const auto put = [&](const std::string& path, const d88test::Bytes& bytes) {
+    ASSERT_TRUE(d88test::WriteFileBytes(in / path, bytes));
+  };
+  put("lower.txt", d88test::Text("lower case\n"));
+  put("UPPER.TXT", d88test::Text("upper case\n"));
+  put("A long file name.text", d88test::PatternBytes(3000, 1));
+  put("EMPTY.DAT", {});
+  put("Sub/MiXed.Txt", d88test::PatternBytes(1025, 2));
+  put("Sub/Deeper/big file.bin", d88test::PatternBytes(1000000, 3));
+  const std::string image = (dir / "disk.img").string();
+  const std::string mtools = "MTOOLS_SKIP_CHECK=1 ";
+  ASSERT_TRUE(Shell("cd " + in.string() + " && find . -exec touch -d '2001-02-03 04:05:06' {} +"));
+  ASSERT_TRUE(Shell("mkfs.fat -C -F 12 " + image +
+                    " -S 1024 -s 1 -f 2 -r 192 -R 1 -g 2/8 -M 0xfe 1232 >/dev/null"));
+  ASSERT_TRUE(Shell("cd " + in.string() + " && " + mtools + "mcopy -s -m -i " + image +
+                    " lower.txt UPPER.TXT 'A long file name.text' EMPTY.DAT Sub Empty ::"));
+  stdfs::create_directories(dir / "mcopy");
+  stdfs::create_directories(dir / "mine");
+  ASSERT_TRUE(Shell(mtools + "mcopy -s -n -m -i " + image + " '::*' " + (dir / "mcopy").string()));
+
+  d88test::MemorySource source({77, 2, 8, 1024}, d88test::ReadFileBytes(image));
+  auto fs = std::make_unique<fat12::Fat12Reader>();
+  filesystem::Reason reason;
+  ASSERT_TRUE(fs->Recognise(source, reason)) << reason.text;
+  fs->Read(source);
+  std::string messages;
+  const d88::TreeResult result = WriteInto(dir / "mine", *fs, &messages);
+
+  EXPECT_EQ(result.written, 6);
+  EXPECT_EQ(result.notWritten, 0);
+  EXPECT_EQ(messages, "");
+  const auto mine = Tree(dir / "mine", true);
+  EXPECT_EQ(mine, Tree(dir / "mcopy", true));
+  EXPECT_EQ(mine.at("Sub/Deeper"), "/ @981140706");
+  EXPECT_EQ(mine.at("lower.txt"), "lower case\n @981140706");
+  stdfs::remove_all(dir);
+#endif
+}
+
+// Entries made by hand, for names and trees no disk reader lets through.
+struct FakeEntry {
+  std::string name;
+  int parent;
+  bool folder;
+  std::string bytes;
+};
+
+class FakeFileSystem final : public filesystem::FileSystem {
+ public:
+  explicit FakeFileSystem(const std::vector<FakeEntry>& entries) : fakes_(entries) {
+    for (const FakeEntry& fake : fakes_) {
+      filesystem::Entry e;
+      e.kind = fake.folder ? filesystem::EntryKind::kFolder : filesystem::EntryKind::kFile;
+      e.parent = fake.parent;
+      e.nameText = fake.name.c_str();
+      e.size = static_cast<std::uint32_t>(fake.bytes.size());
+      entries_.push_back(e);
+    }
+  }
+  const char* Name() const override { return "fake"; }
+  bool Recognise(const filesystem::SectorSource&, filesystem::Reason&) override { return true; }
+  void Read(const filesystem::SectorSource&) override {}
+  int EntryCount() const override { return static_cast<int>(entries_.size()); }
+  const filesystem::Entry& EntryAt(int i) const override { return entries_[std::size_t(i)]; }
+  filesystem::Faults RootFaults() const override { return 0; }
+  filesystem::Faults DiskFaults() const override { return 0; }
+  std::uint32_t FileSectors(int, std::uint32_t*, std::uint32_t, std::uint32_t*) const override {
+    return 0;
+  }
+  std::size_t ReadFile(int i, std::uint64_t offset, std::uint8_t* out,
+                       std::size_t length) const override {
+    const std::string& bytes = fakes_[std::size_t(i)].bytes;
+    const std::size_t n = std::min<std::size_t>(length, bytes.size() - offset);
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), n, out);
+    return n;
+  }
+
+ private:
+  std::vector<FakeEntry> fakes_;
+  std::vector<filesystem::Entry> entries_;
+};
+
+using TreeText = std::map<std::string, std::string>;
+
+struct HostileRow {
+  const char* what;
+  std::vector<FakeEntry> entries;
+  // Makes what stands in work/ and outside/ before the run; false to skip.
+  std::function<bool(const stdfs::path& dir)> setup;
+  TreeText tree;  // work/ and outside/ afterwards
+  int written;
+  const char* messages;
+  int firstError;
+};
+
+bool Nothing(const stdfs::path&) { return true; }
+
+bool Link(const stdfs::path& link, const stdfs::path& target) {
+  std::error_code error;
+  stdfs::create_symlink(target, link, error);
+  return !error;
+}
+
+const std::string kBig(10000, 'b');
+
+const HostileRow kHostileRows[] = {
+    {"names that would leave the folder",
+     {{"..", -1, false, "x"},
+      {"a/b", -1, false, "x"},
+      {"", -1, false, "x"},
+      {".", -1, true, ""},
+      {"in", 3, false, "x"},
+      {"ok", -1, false, "fine"}},
+     Nothing,
+     {{"outside", "/"}, {"work", "/"}, {"work/ok", "fine"}},
+     1,
+     "d88: cannot write \"..\": not a plain file name\n"
+     "d88: cannot write \"a/b\": not a plain file name\n"
+     "d88: cannot write \"\": not a plain file name\n"
+     "d88: cannot write \".\": not a plain file name\n"
+     "d88: cannot write \"./in\": not a plain file name\n",
+     0},
+    {"a folder that is a link out",
+     {{"SUB", -1, true, ""}, {"f", 0, false, "x"}, {"top", -1, false, "t"}},
+     [](const stdfs::path& dir) { return Link(dir / "work" / "SUB", "../outside"); },
+     {{"outside", "/"}, {"work", "/"}, {"work/SUB", "->"}, {"work/top", "t"}},
+     1,
+     "d88: cannot write \"SUB\": a link or special file stands in its way\n"
+     "d88: cannot write \"SUB/f\": a link or special file stands in its way\n",
+     0},
+    {"a file that is a link out",
+     {{"f", -1, false, "new"}, {"g", -1, false, "g"}},
+     [](const stdfs::path& dir) {
+       return d88test::WriteFileBytes(dir / "outside" / "kept", d88test::Text("old")) &&
+              Link(dir / "work" / "f", "../outside/kept");
+     },
+     {{"outside", "/"}, {"outside/kept", "old"}, {"work", "/"}, {"work/f", "->"}, {"work/g", "g"}},
+     1,
+     "d88: cannot write \"f\": a link or special file stands in its way\n",
+     0},
+#if defined(_WIN32)
+    {"names Windows takes for devices, streams and paths",
+     {{"CON", -1, false, "x"},
+      {"aux.txt", -1, false, "x"},
+      {"a\\b", -1, false, "x"},
+      {"x:y", -1, false, "x"},
+      {"ok", -1, false, "fine"}},
+     Nothing,
+     {{"outside", "/"}, {"work", "/"}, {"work/ok", "fine"}},
+     1,
+     "d88: cannot write \"CON\": not a plain file name\n"
+     "d88: cannot write \"aux.txt\": not a plain file name\n"
+     "d88: cannot write \"a\\b\": not a plain file name\n"
+     "d88: cannot write \"x:y\": not a plain file name\n",
+     0},
+#elif !defined(D88_COVERAGE_BUILD)
+    {"a write that fails, and the run going on",
+     {{"big", -1, false, kBig}, {"small", -1, false, "s"}},
+     [](const stdfs::path&) {
+       std::signal(SIGXFSZ, SIG_IGN);
+       struct rlimit limit;
+       getrlimit(RLIMIT_FSIZE, &limit);
+       limit.rlim_cur = 4096;
+       return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+     },
+     {{"outside", "/"},
+      {"work", "/"},
+      {"work/big", "4096 bytes #" + std::to_string(std::hash<std::string>()(kBig.substr(0, 4096)))},
+      {"work/small", "s"}},
+     1,
+     "d88: cannot write \"big\": File too large\n",
+     EFBIG},
+#endif
+};
+
+class TreeWriterHostileTest : public ::testing::TestWithParam<HostileRow> {};
+
+TEST_P(TreeWriterHostileTest, WritesNothingOutsideAndNamesWhatItRefuses) {
+  const HostileRow& row = GetParam();
+  const auto dir = FreshDir("treewriter-hostile");
+  stdfs::create_directories(dir / "work");
+  stdfs::create_directories(dir / "outside");
+  if (!row.setup(dir)) GTEST_SKIP() << "cannot make the row's links here";
+  FakeFileSystem fs(row.entries);
+  std::string messages;
+  const d88::TreeResult result = WriteInto(dir / "work", fs, &messages);
+#if !defined(_WIN32)
+  struct rlimit limit;
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_FSIZE, &limit);
+#endif
+  EXPECT_EQ(Tree(dir), row.tree);
+  EXPECT_EQ(result.written, row.written);
+  EXPECT_EQ(result.notWritten, static_cast<int>(row.entries.size()) - row.written);
+  EXPECT_EQ(result.firstError, row.firstError);
+  EXPECT_EQ(messages, row.messages);
+  stdfs::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, TreeWriterHostileTest, ::testing::ValuesIn(kHostileRows),
+                         [](const auto& info) {
+                           std::string name = info.param.what;
+                           for (char& c : name)
+                             c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return name;
+                         });
+
+}  // namespace
