@@ -167,6 +167,7 @@ struct Tally {
   int intact = 0;              // of them, the intact ones
   int damaged = 0;             // of them, the others
   int cutShort = 0;            // disks the file holds only part of
+  int unrecognised = 0;        // disks of a known geometry with no file system recognised
 
   // Counts disk in.
   void Add(const DiskSurvey& disk);
@@ -174,7 +175,8 @@ struct Tally {
   // True when no file or directory is damaged, no medium unknown and no
   // image cut short: what test calls sound.
   bool Sound() const {
-    return damaged == 0 && unknownMedia == 0 && damagedDirectories == 0 && cutShort == 0;
+    return damaged == 0 && unknownMedia == 0 && damagedDirectories == 0 && cutShort == 0 &&
+           unrecognised == 0;
   }
 };
 
