@@ -18,17 +18,23 @@ void PrintEntryState(output::Sink& out, const survey::DiskSurvey& disk, survey::
     return;
   }
   const char* separator = "";
-  if ((e.faults & filesystem::kSectorDamaged) != 0 && e.kind == filesystem::EntryKind::kFile) {
+  if ((e.faults & filesystem::kSectorDamaged) != 0) {
     survey::DamageList damage{};
-    survey::AddEntryDamage(disk, fs, index, &damage);
+    if (e.kind == filesystem::EntryKind::kFile) survey::AddEntryDamage(disk, fs, index, &damage);
+    // A folder's directory: the first damaged sector its reader names.
+    const int first = static_cast<int>(e.firstDamagedSector);
+    if (damage.count == 0 && e.damagedSectors > 0 && first < disk.slots)
+      damage.Add(first, disk.shape.sectorsPerTrack, disk.sectors[first], disk.facts[first].status);
     if (damage.count > 0) {
       PrintDamage(out, damage);
+      if (e.kind == filesystem::EntryKind::kFolder && e.damagedSectors > 1)
+        out.Printf(" and %lu more", static_cast<unsigned long>(e.damagedSectors - 1));
       separator = "; ";
     }
   }
   char words[256];
   const filesystem::Faults rest =
-      e.kind == filesystem::EntryKind::kFile ? e.faults & ~filesystem::kSectorDamaged : e.faults;
+      *separator != '\0' ? e.faults & ~filesystem::kSectorDamaged : e.faults;
   if (rest != 0)
     out.Printf("%s%s", separator, filesystem::DescribeFaults(rest, words, sizeof words));
 }
