@@ -5,6 +5,8 @@
 
 namespace survey {
 
+FileSystems::FileSystems() = default;
+
 filesystem::Geometry SurveySource::Shape() const {
   const DiskShape& g = disk_.shape;
   if (disk_.slots == 0) return filesystem::Geometry{};

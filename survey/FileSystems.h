@@ -35,6 +35,10 @@ bool ParseFileSystemChoice(const char* name, FileSystemChoice* choice);
 // The file systems a disk may hold, with the one that reads it.  Large
 // (a FAT12 listing), so keep one with static storage, one per survey.
 struct FileSystems {
+  // Out of line, so that a static one is zeroed storage set up at start,
+  // not an image of it in the program.
+  FileSystems();
+
   flat::FlatDirectory flat;
   fat12::Fat12Reader fat12;
   const filesystem::FileSystem* chosen = nullptr;       // null: none recognised
