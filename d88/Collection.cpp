@@ -648,8 +648,9 @@ void ReportImage(const survey::DiskSurvey& disk, survey::FileSystems& fs, bool l
     views::PrintMediumWarning(*warnings, disk.image);
     views::PrintSizeWarning(*warnings, disk.image);
   }
-  // A disk of no geometry is told of as a disk of unknown medium.
-  const bool flatLines = fs.IsFlat() || disk.slots == 0;
+  // A disk of neither flat medium and no file system is told of as today:
+  // of unknown medium, its files not checked.
+  const bool flatLines = fs.IsFlat() || (fs.chosen == nullptr && disk.image.medium == nullptr);
   if (json != nullptr) {
     views::WriteImageJson(*json, disk, &fs);
   } else if (list) {

@@ -54,15 +54,21 @@ bool FlatDirectory::Recognise(const filesystem::SectorSource& source, filesystem
     std::snprintf(reason.text, sizeof reason.text, "a flat directory, its sectors damaged");
     return true;
   }
+  // A stray entry or two among sound ones is the flat directory's damage;
+  // bytes of another kind make most entries point off the disk.
   tool::DirectoryEntry entry;
-  for (int i = 0; i < tool::kMaxDirectoryEntries; ++i) {
-    if (!tool::DecodeDirectoryEntry(directory_ + i * tool::kDirectoryEntryBytes, *medium_, &entry))
+  int entries = 0;
+  int impossible = 0;
+  for (; entries < tool::kMaxDirectoryEntries; ++entries) {
+    if (!tool::DecodeDirectoryEntry(directory_ + entries * tool::kDirectoryEntryBytes, *medium_,
+                                    &entry))
       break;
-    if (StartOf(entry, *medium_) >= tool::kLargestDiskBytes) {
-      std::snprintf(reason.text, sizeof reason.text, "flat directory entry %d starts past the disk",
-                    i);
-      return false;
-    }
+    if (StartOf(entry, *medium_) >= tool::kLargestDiskBytes) ++impossible;
+  }
+  if (impossible * 2 > entries) {
+    std::snprintf(reason.text, sizeof reason.text,
+                  "%d of the %d flat directory entries start past the disk", impossible, entries);
+    return false;
   }
   std::snprintf(reason.text, sizeof reason.text, "a flat directory");
   return true;

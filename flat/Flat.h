@@ -3,7 +3,7 @@
 // entries, places and bytes d88extract reads.
 //
 // It recognises a disk of either medium whose directory looks like one:
-// every entry before the end mark starts on the loaded disk.  A directory
+// at least half the entries before the end mark start on the loaded disk.  A directory
 // with a sector not intact is still taken for one, as its files' verdicts
 // rest on that; only a readable directory of impossible entries is not.
 #ifndef D88EXTRACT_FLAT_FLAT_H
