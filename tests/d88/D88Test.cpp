@@ -952,6 +952,7 @@ TEST(D88, ReadsFatDisksAndSaysWhatItCannotRead) {
   damaged = statusAt(damaged, Text(".          \x10"), 0xB0, 1);  // Sub/Deeper's
   Image random = pc98;
   for (Record& rec : random.tracks[0]) rec.data = PatternBytes(1024, rec.r);
+  random.tracks[0][0].data[21] = 0xFE;  // a media byte where a parameter block holds it
 
   const std::string tree = "image 0: FAT12\nHELLO.TXT 6 ";
   struct Row {
@@ -1005,7 +1006,7 @@ TEST(D88, ReadsFatDisksAndSaysWhatItCannotRead) {
        {"files not checked\n", "1 image with no file system recognised\n"},
        ""},
       {"random track 0 extract",
-       {"extract", "{C}"},
+       {"extract", "-C", dir.File("out"), "{C}"},
        random,
        1,
        {"d88: image 0: no file system recognised"},
