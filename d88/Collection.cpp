@@ -469,10 +469,10 @@ void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
   bool titled = options.json;  // test names a container only when it has something to say
   const int images = survey::CountImages(w.disk);
   for (int k = 0; k < images; ++k) {
-    survey::SurveyDisk(w.disk, k, &w.survey);
+    survey::SurveyDisk(w.disk, k, &w.survey, false);
     // Only a disk read in full is reported.
     if (w.disk.GetReadError() != 0) break;
-    survey::ReadFileSystem(w.survey, w.fileSystems, options.fileSystem);
+    survey::ReadFileSystem(w.disk, w.survey, w.fileSystems, options.fileSystem);
     survey::Tally disk;
     survey::AddToTally(disk, w.survey, w.fileSystems);
     survey::AddToTally(tally, w.survey, w.fileSystems);

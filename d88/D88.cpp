@@ -101,9 +101,9 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) 
   const int images = survey::CountImages(disk);
   // Only a disk read in full is reported.
   for (int k = 0; k < images; ++k) {
-    survey::SurveyDisk(disk, k, &diskSurvey);
+    survey::SurveyDisk(disk, k, &diskSurvey, false);
     if (disk.GetReadError() != 0) break;
-    survey::ReadFileSystem(diskSurvey, fileSystems, options.fileSystem);
+    survey::ReadFileSystem(disk, diskSurvey, fileSystems, options.fileSystem);
     survey::AddToTally(tally, diskSurvey, fileSystems);
     ReportImage(diskSurvey, fileSystems, list, options.json ? &json : nullptr, sinks.out,
                 &sinks.err);
@@ -151,7 +151,7 @@ bool SurveyChosenImage(diskimage::DiskImage& disk, const Options& options, Sinks
                      image.mediaByte);
     return false;
   }
-  survey::ReadFileSystem(diskSurvey, fileSystems, options.fileSystem);
+  survey::ReadFileSystem(disk, diskSurvey, fileSystems, options.fileSystem);
   if (fileSystems.IsFlat()) return true;
   if (fileSystems.chosen == nullptr) {
     sinks.err.Printf("d88: image %d: no file system recognised (", image.index);

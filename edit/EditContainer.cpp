@@ -29,7 +29,12 @@ namespace {
 
 // The disk edited, as it is; and the plan.
 survey::DiskSurvey before;
-survey::FileSystems fileSystems;  // the file system before holds
+// The file system before holds; made on first use, as the other verbs
+// of d88 need none of it.
+survey::FileSystems& BeforeFileSystems() {
+  static survey::FileSystems fileSystems;
+  return fileSystems;
+}
 Plan plan;
 
 // A slot's data area by its file position, for finding the records that
@@ -368,7 +373,8 @@ bool EditLocked(diskimage::DiskImage& original, diskimage::DiskImage& check,
     return Fail(outcome, "image %d: medium unknown (media byte 0x%02x); nothing written", k,
                 before.image.mediaByte);
   // Only the flat directory is written; any other would be corrupted.
-  survey::ReadFileSystem(before, fileSystems, survey::FileSystemChoice::kAny);
+  survey::FileSystems& fileSystems = BeforeFileSystems();
+  survey::ReadFileSystem(original, before, fileSystems, survey::FileSystemChoice::kAny);
   if (fileSystems.chosen == nullptr)
     return Fail(outcome, "image %d: no file system recognised; nothing written", k);
   if (!fileSystems.IsFlat())

@@ -120,8 +120,27 @@ DiskShape ShapeOf(const geometry::Geometry& shown) {
 
 }  // namespace
 
+void LoadRows(diskimage::DiskImage& disk, DiskSurvey* out, int rows) {
+  const DiskShape& g = out->shape;
+  if (out->slots == 0 || rows <= out->rowsLoaded) return;
+  if (rows > g.rows) rows = g.rows;
+  const int first = out->rowsLoaded * g.sectorsPerTrack;
+  const int count = (rows - out->rowsLoaded) * g.sectorsPerTrack;
+  const std::size_t bytes = static_cast<std::size_t>(g.sectorBytes);
+  std::memset(out->data + static_cast<std::size_t>(first) * bytes, 0,
+              static_cast<std::size_t>(count) * bytes);
+  // Answered again exactly as the load answered them, now with their bytes.
+  for (int p = first; p < first + count; ++p) {
+    out->requests[p].buffer = out->data + static_cast<std::size_t>(p) * bytes;
+  }
+  disk.SetSectorRange(1, g.sectorsPerTrack);
+  disk.ReadSectorBatch(out->requests + first, count);
+  out->rowsLoaded = rows;
+}
+
 bool SurveyDisk(diskimage::DiskImage& disk, int k, DiskSurvey* out, bool withData) {
   out->slots = 0;
+  out->rowsLoaded = 0;
   out->strayRecords = 0;
   out->fileCount = 0;
   out->directoryDamage.count = 0;
@@ -142,6 +161,7 @@ bool SurveyDisk(diskimage::DiskImage& disk, int k, DiskSurvey* out, bool withDat
   }
   const DiskShape& g = out->shape;
   out->slots = g.rows * g.sectorsPerTrack;
+  out->rowsLoaded = withData ? g.rows : 0;
   const std::int64_t fileSize = disk.GetFileSize();
   for (int p = 0; p < out->slots; ++p) {
     out->sectors[p] = JudgeSlot(out->requests[p].result, out->facts[p], g, fileSize);

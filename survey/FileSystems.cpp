@@ -49,8 +49,14 @@ bool ParseFileSystemChoice(const char* name, FileSystemChoice* choice) {
   return true;
 }
 
-void ReadFileSystem(DiskSurvey& disk, FileSystems& fs, FileSystemChoice choice) {
+// Rows whose bytes recognition reads: the boot sector, the first table
+// sectors and the flat directory lie there on every disk either reads.
+constexpr int kRecognitionRows = 2;
+
+void ReadFileSystem(diskimage::DiskImage& image, DiskSurvey& disk, FileSystems& fs,
+                    FileSystemChoice choice) {
   fs.chosen = nullptr;
+  LoadRows(image, &disk, kRecognitionRows);
   const SurveySource source(disk);
   if (disk.slots == 0) {
     std::snprintf(fs.reason.text, sizeof fs.reason.text, "no geometry");
@@ -74,7 +80,9 @@ void ReadFileSystem(DiskSurvey& disk, FileSystems& fs, FileSystemChoice choice) 
   disk.fileCount = 0;
   disk.directoryDamage.count = 0;
   for (int p = 0; p < disk.slots; ++p) disk.owner[p] = kNoOwner;
-  if (fs.IsFat12()) fs.fat12.Read(source);
+  if (!fs.IsFat12()) return;
+  LoadRows(image, &disk, disk.shape.rows);
+  fs.fat12.Read(source);
 }
 
 void AddToTally(Tally& tally, const DiskSurvey& disk, const FileSystems& fs) {

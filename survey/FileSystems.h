@@ -49,14 +49,18 @@ struct FileSystems {
   bool IsFat12() const { return chosen == &fat12; }
 };
 
-// Recognises the file system of disk (surveyed with its data) and reads it
+// Recognises the file system of disk and reads it
 // into fs: FAT12 when its parameter block agrees with the geometry (or the
 // early PC-98 layout), else the flat directory when the disk is of one of
 // its media and looks like one, else none.  With a choice other than kAny
 // the disk is read as that one anyway, where its geometry allows.  A disk
 // not read as the flat directory loses the survey's flat files (fileCount
 // and directory damage 0, no owners).
-void ReadFileSystem(DiskSurvey& disk, FileSystems& fs, FileSystemChoice choice);
+// A survey made without its data gets the bytes it needs from image, the
+// reader it was made with: its first tracks to recognise the file system,
+// all of them for any but the flat directory.
+void ReadFileSystem(diskimage::DiskImage& image, DiskSurvey& disk, FileSystems& fs,
+                    FileSystemChoice choice);
 
 // Counts disk, read by fs, into tally: the files of its file system, a
 // damaged directory when any folder's is, an unrecognised disk.

@@ -144,6 +144,7 @@ constexpr std::int16_t kDirectoryOwner = -2;  // the directory is read from it
 struct DiskSurvey {
   ImageSummary image;                 // the image surveyed
   int slots;                          // sectors of its geometry; 0 when unknown
+  int rowsLoaded;                     // rows whose bytes are in data, from row 0
   DiskShape shape;                    // its geometry, when slots > 0
   SectorState sectors[kSlots];        // state of slot p: row p / spt, sector p % spt + 1
   std::int16_t owner[kSlots];         // first file covering slot p, or kNoOwner, kDirectoryOwner
@@ -199,6 +200,11 @@ void SummarizeImage(diskimage::DiskImage& disk, int k, ImageSummary* summary);
 // geometry loaded, and no flat directory read (files 0).  With no geometry
 // only out->image is filled (slots and files 0).
 bool SurveyDisk(diskimage::DiskImage& disk, int k, DiskSurvey* out, bool withData = true);
+
+// Loads the bytes of out's rows below rows (of the image surveyed last,
+// still current in disk) into out->data, where a survey without its data
+// left them out.
+void LoadRows(diskimage::DiskImage& disk, DiskSurvey* out, int rows);
 
 }  // namespace survey
 

@@ -37,7 +37,7 @@ bool SurveyImage(int k) {
   surveyed = -1;
   if (k < 0 || k >= imageCount || !survey::SurveyDisk(container, k, &disk)) return false;
   // Files are listed only of a disk read as the flat directory, as d88 does.
-  survey::ReadFileSystem(disk, fileSystems, survey::FileSystemChoice::kAny);
+  survey::ReadFileSystem(container, disk, fileSystems, survey::FileSystemChoice::kAny);
   surveyed = k;
   return true;
 }
