@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "output/NameText.h"
 #include "views/SurveyJson.h"
 #include "views/SurveyText.h"
 
@@ -64,8 +65,8 @@ void PrintDiskFaults(output::Sink& out, const survey::DiskSurvey& disk,
                filesystem::DescribeFaults(fs.chosen->DiskFaults(), words, sizeof words));
 }
 
-// Writes bytes as hex pairs into the JSON string under key, path components
-// joined by '/'.
+// Writes "path": its text, and the hex of its names' bytes as the disk
+// holds them, joined by '/'.
 void WritePathJson(JsonWriter& json, const survey::FileSystems& fs, int index) {
   char text[filesystem::kMaxPathBytes + 1];
   fs.chosen->Path(index, text, sizeof text);
@@ -74,19 +75,16 @@ void WritePathJson(JsonWriter& json, const survey::FileSystems& fs, int index) {
   for (int at = index; at >= 0 && count <= filesystem::kMaxDepth;
        at = fs.chosen->EntryAt(at).parent)
     chain[count++] = at;
-  char hex[2 * filesystem::kMaxPathBytes + 1];
+  char raw[2 * filesystem::kMaxPathBytes];
   std::size_t used = 0;
-  static constexpr char kDigits[] = "0123456789abcdef";
   while (count > 0) {
     const filesystem::Entry& e = fs.chosen->EntryAt(chain[--count]);
-    for (std::size_t i = 0; i <= e.nameByteCount && used + 2 < sizeof hex; ++i) {
-      const std::uint8_t byte = i < e.nameByteCount ? e.nameBytes[i] : '/';
-      if (i == e.nameByteCount && count == 0) break;
-      hex[used++] = kDigits[byte >> 4];
-      hex[used++] = kDigits[byte & 15];
-    }
+    for (std::size_t i = 0; i < e.nameByteCount && used < sizeof raw; ++i)
+      raw[used++] = static_cast<char>(e.nameBytes[i]);
+    if (count > 0 && used < sizeof raw) raw[used++] = '/';
   }
-  hex[used] = '\0';
+  char hex[2 * sizeof raw + 1];
+  output::HexName(raw, used, hex, sizeof hex);
   json.Begin("path", '{', true);
   json.String("text", text);
   json.String("hex", hex);
@@ -161,16 +159,10 @@ void WriteFileSystemJson(JsonWriter& json, const survey::DiskSurvey& disk,
     if (fs.IsFlat()) {
       WriteFlatFileFields(json, disk.files[i]);
     } else {
+      char hex[2 * filesystem::kMaxPathBytes + 1];
+      output::HexName(reinterpret_cast<const char*>(e.nameBytes), e.nameByteCount, hex, sizeof hex);
       json.Begin("name", '{', true);
       json.String("text", e.nameText);
-      char hex[2 * 512 + 1];
-      std::size_t used = 0;
-      static constexpr char kDigits[] = "0123456789abcdef";
-      for (std::size_t b = 0; b < e.nameByteCount && used + 2 < sizeof hex; ++b) {
-        hex[used++] = kDigits[e.nameBytes[b] >> 4];
-        hex[used++] = kDigits[e.nameBytes[b] & 15];
-      }
-      hex[used] = '\0';
       json.String("hex", hex);
       json.End();
       json.Int("size", e.size);
