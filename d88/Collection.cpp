@@ -45,6 +45,7 @@
 #include "diskimage/DiskImage.h"
 #include "edit/Edit.h"
 #include "output/NameText.h"
+#include "views/FileSystemViews.h"
 #include "views/SurveyJson.h"
 #include "views/SurveyText.h"
 
@@ -326,7 +327,8 @@ struct Shared;
 struct Worker {
   std::uint8_t cache[kCacheBytes];  // disk's cache
   diskimage::DiskImage disk;
-  survey::DiskSurvey survey;  // one disk at a time
+  survey::DiskSurvey survey;        // one disk at a time
+  survey::FileSystems fileSystems;  // and its file system
   char report[kReportBytes];
   Counts counts;
   Shared* shared = nullptr;
@@ -470,9 +472,10 @@ void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
     survey::SurveyDisk(w.disk, k, &w.survey, false);
     // Only a disk read in full is reported.
     if (w.disk.GetReadError() != 0) break;
+    survey::ReadFileSystem(w.disk, w.survey, w.fileSystems, options.fileSystem);
     survey::Tally disk;
-    disk.Add(w.survey);
-    tally.Add(w.survey);
+    survey::AddToTally(disk, w.survey, w.fileSystems);
+    survey::AddToTally(tally, w.survey, w.fileSystems);
     const survey::ImageSummary& image = w.survey.image;
     if (!titled && (list || !disk.Sound() || image.mediumFromRecords || image.sizeFieldBroken)) {
       report.Escaped(item.text.c_str());
@@ -480,7 +483,7 @@ void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
       titled = true;
     }
     // JSON tells of what the warnings say in its own fields.
-    ReportImage(w.survey, list, lines, report, options.json ? nullptr : &report);
+    ReportImage(w.survey, w.fileSystems, list, lines, report, options.json ? nullptr : &report);
   }
   const int readError = w.disk.GetReadError();
   w.disk.Open(nullptr);
@@ -639,21 +642,30 @@ void WriteSummary(const Counts& counts, bool json, output::Sink& out) {
 
 }  // namespace
 
-void ReportImage(const survey::DiskSurvey& disk, bool list, views::JsonWriter* json,
-                 output::Sink& out, output::Sink* warnings) {
+void ReportImage(const survey::DiskSurvey& disk, survey::FileSystems& fs, bool list,
+                 views::JsonWriter* json, output::Sink& out, output::Sink* warnings) {
   if (warnings != nullptr) {
     views::PrintMediumWarning(*warnings, disk.image);
     views::PrintSizeWarning(*warnings, disk.image);
   }
+  // A disk of neither flat medium and no file system is told of as today:
+  // of unknown medium, its files not checked.
+  const bool flatLines = fs.IsFlat() || (fs.chosen == nullptr && disk.image.medium == nullptr);
   if (json != nullptr) {
-    views::WriteImageJson(*json, disk);
+    views::WriteImageJson(*json, disk, &fs);
   } else if (list) {
     views::PrintImageLine(out, disk.image);
     views::PrintCutShort(out, disk.image, false);
+    if (!flatLines) {
+      views::PrintFileSystemListing(out, disk, fs);
+      return;
+    }
     views::PrintDirectoryDamage(out, disk);
     for (int i = 0; i < disk.fileCount; ++i) views::PrintListedFile(out, disk.files[i]);
-  } else {
+  } else if (flatLines) {
     views::PrintProblems(out, disk);
+  } else {
+    views::PrintFileSystemProblems(out, disk, fs);
   }
 }
 

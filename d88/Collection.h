@@ -5,6 +5,7 @@
 
 #include "d88/Options.h"
 #include "output/Sink.h"
+#include "survey/FileSystems.h"
 #include "survey/Survey.h"
 #include "views/JsonWriter.h"
 
@@ -13,8 +14,8 @@ namespace d88 {
 // Writes one surveyed disk's part of list (list true) or test: as an
 // element of json's "images" when json is given, else as text on out; its
 // warnings go to warnings, when given.
-void ReportImage(const survey::DiskSurvey& disk, bool list, views::JsonWriter* json,
-                 output::Sink& out, output::Sink* warnings);
+void ReportImage(const survey::DiskSurvey& disk, survey::FileSystems& fs, bool list,
+                 views::JsonWriter* json, output::Sink& out, output::Sink* warnings);
 
 // True when the command line names one path and it is not a folder: the
 // run reports that one container alone, as a single document.

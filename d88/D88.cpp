@@ -16,6 +16,7 @@
 #include "d88/WorkDirectory.h"
 #include "diskimage/DiskImage.h"
 #include "output/Sink.h"
+#include "survey/FileSystems.h"
 #include "survey/Survey.h"
 #include "tool/Extraction.h"
 #include "views/JsonWriter.h"
@@ -33,6 +34,7 @@ namespace {
 
 // One disk at a time; it holds the loaded disk, so it is not on the stack.
 survey::DiskSurvey diskSurvey;
+survey::FileSystems fileSystems;  // and its file system
 
 // The run's standard output and standard error.
 struct Sinks {
@@ -101,8 +103,10 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) 
   for (int k = 0; k < images; ++k) {
     survey::SurveyDisk(disk, k, &diskSurvey, false);
     if (disk.GetReadError() != 0) break;
-    tally.Add(diskSurvey);
-    ReportImage(diskSurvey, list, options.json ? &json : nullptr, sinks.out, &sinks.err);
+    survey::ReadFileSystem(disk, diskSurvey, fileSystems, options.fileSystem);
+    survey::AddToTally(tally, diskSurvey, fileSystems);
+    ReportImage(diskSurvey, fileSystems, list, options.json ? &json : nullptr, sinks.out,
+                &sinks.err);
   }
   if (!ReadWell(disk, options.container, sinks)) {
     // The document stays whole, without a verdict.
@@ -147,7 +151,17 @@ bool SurveyChosenImage(diskimage::DiskImage& disk, const Options& options, Sinks
                      image.mediaByte);
     return false;
   }
-  return true;
+  survey::ReadFileSystem(disk, diskSurvey, fileSystems, options.fileSystem);
+  if (fileSystems.IsFlat()) return true;
+  if (fileSystems.chosen == nullptr) {
+    sinks.err.Printf("d88: image %d: no file system recognised (", image.index);
+    sinks.err.Escaped(fileSystems.reason.text);
+    sinks.err.Puts("); nothing done\n");
+  } else {
+    sinks.err.Printf("d88: image %d: %s: %s reads the flat directory only as yet\n", image.index,
+                     fileSystems.chosen->Name(), options.verb == Verb::kMap ? "map" : "extract");
+  }
+  return false;
 }
 
 // True when map should colour its text: a terminal, and no NO_COLOR set

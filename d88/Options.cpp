@@ -37,6 +37,8 @@ const char kHelpText[] =
     "  -o OUT      add, rm: write the result to OUT (a new file) instead of replacing\n"
     "              the container\n"
     "  --as NAME   add: the name on the disk of the one FILE (default: its own)\n"
+    "  --fs FS     list, test, map, extract: read the disk as FS (flat or fat12)\n"
+    "              whatever it looks like\n"
     "  -h, --help  show this help and exit\n"
     "  --version   show the version and exit\n"
     "\n"
@@ -64,7 +66,8 @@ bool TakesValue(const char* arg) {
   return std::strcmp(arg, "-i") == 0 || std::strcmp(arg, "-C") == 0 ||
          std::strcmp(arg, "--svg") == 0 || std::strcmp(arg, "-j") == 0 ||
          std::strcmp(arg, "-m") == 0 || std::strcmp(arg, "-n") == 0 ||
-         std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--as") == 0;
+         std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--as") == 0 ||
+         std::strcmp(arg, "--fs") == 0;
 }
 
 // True when argument i is a path rather than an option.
@@ -166,6 +169,10 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
       return Fail(err, arg, " applies to add and rm only");
     } else if (std::strcmp(arg, "-o") == 0) {
       options->output = argv[++i];
+    } else if (std::strcmp(arg, "--fs") == 0) {
+      if (edits || makes) return Fail(err, arg, " applies to list, test, map and extract only");
+      if (!survey::ParseFileSystemChoice(argv[++i], &options->fileSystem))
+        return Fail(err, "not a file system (flat or fat12): ", argv[i]);
     } else if (std::strcmp(arg, "--as") == 0 && options->verb != Verb::kAdd) {
       return Fail(err, arg, " applies to add only");
     } else if (std::strcmp(arg, "--as") == 0) {

@@ -5,6 +5,7 @@
 #define D88EXTRACT_D88_OPTIONS_H
 
 #include "output/Sink.h"
+#include "survey/FileSystems.h"
 
 namespace d88 {
 
@@ -32,6 +33,7 @@ struct Options {
   const char* as = nullptr;           // --as NAME: add's one file's name on the disk
   const char* items[kMaxItems] = {};  // add's files, rm's names
   int itemCount = 0;                  // how many
+  survey::FileSystemChoice fileSystem = survey::FileSystemChoice::kAny;  // --fs
 };
 
 // The most containers surveyed at once.

@@ -21,6 +21,7 @@
 #include "edit/Edit.h"
 #include "edit/Plan.h"
 #include "output/NameText.h"
+#include "survey/FileSystems.h"
 
 namespace edit {
 
@@ -28,6 +29,12 @@ namespace {
 
 // The disk edited, as it is; and the plan.
 survey::DiskSurvey before;
+// The file system before holds; made on first use, as the other verbs
+// of d88 need none of it.
+survey::FileSystems& BeforeFileSystems() {
+  static survey::FileSystems fileSystems;
+  return fileSystems;
+}
 Plan plan;
 
 // A slot's data area by its file position, for finding the records that
@@ -365,6 +372,14 @@ bool EditLocked(diskimage::DiskImage& original, diskimage::DiskImage& check,
   if (before.image.medium == nullptr)
     return Fail(outcome, "image %d: medium unknown (media byte 0x%02x); nothing written", k,
                 before.image.mediaByte);
+  // Only the flat directory is written; any other would be corrupted.
+  survey::FileSystems& fileSystems = BeforeFileSystems();
+  survey::ReadFileSystem(original, before, fileSystems, survey::FileSystemChoice::kAny);
+  if (fileSystems.chosen == nullptr)
+    return Fail(outcome, "image %d: no file system recognised; nothing written", k);
+  if (!fileSystems.IsFlat())
+    return Fail(outcome, "image %d: a %s disk; only the flat directory is written; nothing written",
+                k, fileSystems.chosen->Name());
   if (before.directoryDamage.count > 0)
     return Fail(outcome, "image %d: the directory is damaged; nothing written", k);
   plan.before = &before;

@@ -479,6 +479,9 @@ Faults Fat12Reader::ReadDirectorySector(int folder, std::uint32_t logical, LongN
   const Sector sector = source_->At(logical);
   if (!sector.Intact()) {
     longName.Reset();
+    // Named for the folder, as a file's first damaged sector is.
+    if (folder >= 0 && entries_[folder].damagedSectors++ == 0)
+      entries_[folder].firstDamagedSector = logical;
     return filesystem::kSectorDamaged;
   }
   Faults faults = 0;

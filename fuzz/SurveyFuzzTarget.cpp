@@ -27,12 +27,14 @@ namespace {
 
 // The promises of a survey that views rely on.
 void Check(const survey::DiskSurvey& disk) {
+  if (disk.slots < 0 || disk.slots > survey::kSlots ||
+      (disk.slots > 0 && disk.slots != disk.shape.rows * disk.shape.sectorsPerTrack) ||
+      static_cast<std::int64_t>(disk.slots) * disk.shape.sectorBytes > survey::kDataBytes)
+    Fail("slot count " + std::to_string(disk.slots));
   if (disk.image.medium == nullptr) {
-    if (disk.slots != 0 || disk.fileCount != 0) Fail("files on a disk of unknown medium");
+    if (disk.fileCount != 0) Fail("files on a disk of unknown medium");
     return;
   }
-  const tool::MediaGeometry& g = *disk.image.medium;
-  if (disk.slots != g.tracks * g.sectorsPerTrack) Fail("slot count " + std::to_string(disk.slots));
   if (disk.fileCount < 0 || disk.fileCount > tool::kMaxDirectoryEntries) Fail("file count");
   for (int p = 0; p < disk.slots; ++p) {
     if (disk.owner[p] < survey::kDirectoryOwner || disk.owner[p] >= disk.fileCount) Fail("owner");

@@ -23,7 +23,7 @@ constexpr std::uint8_t kDeletedData = 0x10;
 // Returns the state of a slot from the bytes the load gave it and the
 // record they came from, with the file fileSize bytes long; duplicates are
 // judged per track afterwards.
-SectorState JudgeSlot(int bytes, const diskimage::RecordFacts& record, const tool::MediaGeometry& g,
+SectorState JudgeSlot(int bytes, const diskimage::RecordFacts& record, const DiskShape& g,
                       std::int64_t fileSize) {
   if (record.position < 0) return record.walkHitFileEnd ? SectorState::kCut : SectorState::kMissing;
   if (record.position + diskimage::kSectorHeaderSize + record.dataLength > fileSize)
@@ -39,11 +39,12 @@ SectorState JudgeSlot(int bytes, const diskimage::RecordFacts& record, const too
 // Marks the slots of track t whose ID is recorded twice, and notes the
 // strays.  A record only counts where the load would reach it: a count of
 // 0 ends the walk before its own ID is looked at.
-void JudgeTrack(diskimage::DiskImage& disk, int t, const tool::MediaGeometry& g, DiskSurvey* out) {
+void JudgeTrack(diskimage::DiskImage& disk, int row, const DiskShape& g, DiskSurvey* out) {
+  const int t = g.TrackIndex(row);
   diskimage::TrackRecord records[diskimage::kMaxTrackRecords];
   const int count = disk.ReadTrackRecords(t, records, diskimage::kMaxTrackRecords);
-  // By sector number - 1: the location's 4-bit sector field caps spt at 16.
-  bool seen[16] = {};
+  // By sector number - 1.
+  bool seen[kMostSectorsPerTrack] = {};
   for (int i = 0; i < count && records[i].sectorCount != 0; ++i) {
     const diskimage::TrackRecord& rec = records[i];
     const int r = rec.id[2];
@@ -57,7 +58,7 @@ void JudgeTrack(diskimage::DiskImage& disk, int t, const tool::MediaGeometry& g,
       ++out->strayRecords;
       continue;
     }
-    SectorState& state = out->sectors[t * g.sectorsPerTrack + r - 1];
+    SectorState& state = out->sectors[row * g.sectorsPerTrack + r - 1];
     // A full first copy is still read, but which copy is right is unknown.
     if (seen[r - 1] && (state == SectorState::kIntact || state == SectorState::kLong ||
                         state == SectorState::kDeletedMark)) {
@@ -86,43 +87,101 @@ void JudgeFile(int index, const tool::MediaGeometry& g, DiskSurvey* out) {
   }
 }
 
+// Loads every sector 1..spt of every row of shape, each with its size code,
+// into its slot of out (data only when withData); unread bytes are zero.
+void LoadShape(diskimage::DiskImage& disk, const DiskShape& g, DiskSurvey* out, bool withData) {
+  if (withData) std::memset(out->data, 0, sizeof out->data);
+  const int sectors = g.rows * g.sectorsPerTrack;
+  for (int p = 0; p < sectors; ++p) {
+    const int t = g.TrackIndex(p / g.sectorsPerTrack);
+    std::uint8_t* bytes =
+        withData ? out->data + static_cast<std::size_t>(p) * static_cast<std::size_t>(g.sectorBytes)
+                 : nullptr;
+    out->requests[p] = diskimage::SectorRequest{
+        t, t >> 1, t & 1, p % g.sectorsPerTrack + 1, g.sizeCode, bytes, g.sectorBytes, 0};
+  }
+  disk.SetSectorRange(1, g.sectorsPerTrack);
+  disk.ReadSectorBatch(out->requests, sectors, out->facts);
+}
+
+// Returns the shape of a disk of no flat medium from the geometry its
+// records show, rows 0 when it shows none the survey can hold.
+DiskShape ShapeOf(const geometry::Geometry& shown) {
+  DiskShape none{0, 0, 0, 0, 0};
+  if (!shown.Known() || shown.shape.sizeCode > 3) return none;
+  const DiskShape g{shown.cylinders * shown.heads, shown.heads, shown.shape.sectorsPerTrack,
+                    shown.shape.sizeCode, shown.sectorBytes};
+  if (g.rows <= 0 || g.sectorsPerTrack > kMostSectorsPerTrack ||
+      g.TrackIndex(g.rows - 1) >= kMostTracks ||
+      static_cast<std::int64_t>(g.rows) * g.sectorsPerTrack * g.sectorBytes > kDataBytes)
+    return none;
+  return g;
+}
+
 }  // namespace
+
+void LoadRows(diskimage::DiskImage& disk, DiskSurvey* out, int rows) {
+  const DiskShape& g = out->shape;
+  if (out->slots == 0 || rows <= out->rowsLoaded) return;
+  if (rows > g.rows) rows = g.rows;
+  const int first = out->rowsLoaded * g.sectorsPerTrack;
+  const int count = (rows - out->rowsLoaded) * g.sectorsPerTrack;
+  const std::size_t bytes = static_cast<std::size_t>(g.sectorBytes);
+  std::memset(out->data + static_cast<std::size_t>(first) * bytes, 0,
+              static_cast<std::size_t>(count) * bytes);
+  // Answered again exactly as the load answered them, now with their bytes.
+  for (int p = first; p < first + count; ++p) {
+    out->requests[p].buffer = out->data + static_cast<std::size_t>(p) * bytes;
+  }
+  disk.SetSectorRange(1, g.sectorsPerTrack);
+  disk.ReadSectorBatch(out->requests + first, count);
+  out->rowsLoaded = rows;
+}
 
 bool SurveyDisk(diskimage::DiskImage& disk, int k, DiskSurvey* out, bool withData) {
   out->slots = 0;
+  out->rowsLoaded = 0;
   out->strayRecords = 0;
   out->fileCount = 0;
   out->directoryDamage.count = 0;
   if (!disk.Select(k)) return false;
   SummarizeImage(disk, k, &out->image);
-  if (out->image.medium == nullptr) return true;
-  const tool::MediaGeometry& g = *out->image.medium;
-  disk.SetSectorRange(1, g.sectorsPerTrack);
-  tool::ReadDirectory(disk, g, out->directory);
-  tool::LoadDisk(disk, g, withData ? out->data : nullptr, out->requests, out->facts);
-
-  out->slots = g.tracks * g.sectorsPerTrack;
+  const tool::MediaGeometry* medium = out->image.medium;
+  if (medium != nullptr) {
+    out->shape = DiskShape{medium->tracks, 2, medium->sectorsPerTrack, medium->sizeCode,
+                           medium->sectorBytes};
+    disk.SetSectorRange(1, medium->sectorsPerTrack);
+    tool::ReadDirectory(disk, *medium, out->directory);
+    tool::LoadDisk(disk, *medium, withData ? out->data : nullptr, out->requests, out->facts);
+  } else {
+    out->shape = ShapeOf(out->image.geometry);
+    if (out->shape.rows == 0) return true;
+    std::memset(out->directory, 0, sizeof out->directory);
+    LoadShape(disk, out->shape, out, withData);
+  }
+  const DiskShape& g = out->shape;
+  out->slots = g.rows * g.sectorsPerTrack;
+  out->rowsLoaded = withData ? g.rows : 0;
   const std::int64_t fileSize = disk.GetFileSize();
   for (int p = 0; p < out->slots; ++p) {
     out->sectors[p] = JudgeSlot(out->requests[p].result, out->facts[p], g, fileSize);
     out->owner[p] = kNoOwner;
   }
-  const int directorySlots = g.directoryBytes / g.sectorBytes;
-  for (int p = g.directorySector - 1; p < g.directorySector - 1 + directorySlots; ++p) {
+  for (int row = 0; row < g.rows; ++row) JudgeTrack(disk, row, g, out);
+  if (medium == nullptr) return true;
+
+  const int directorySlots = medium->directoryBytes / medium->sectorBytes;
+  for (int p = medium->directorySector - 1; p < medium->directorySector - 1 + directorySlots; ++p) {
     out->owner[p] = kDirectoryOwner;
-  }
-  for (int t = 0; t < g.tracks; ++t) JudgeTrack(disk, t, g, out);
-  for (int p = g.directorySector - 1; p < g.directorySector - 1 + directorySlots; ++p) {
     out->directoryDamage.Add(p, g.sectorsPerTrack, out->sectors[p], out->facts[p].status);
   }
-
   for (int i = 0; i < tool::kMaxDirectoryEntries; ++i) {
     FileSurvey& file = out->files[i];
-    if (!tool::DecodeDirectoryEntry(out->directory + i * tool::kDirectoryEntryBytes, g,
+    if (!tool::DecodeDirectoryEntry(out->directory + i * tool::kDirectoryEntryBytes, *medium,
                                     &file.entry))
       break;
     file.damage.count = 0;
-    JudgeFile(i, g, out);
+    JudgeFile(i, *medium, out);
     out->fileCount = i + 1;
   }
   return true;

@@ -114,8 +114,26 @@ struct StrayRecord {
 // The most stray records listed per disk; more are only counted.
 constexpr int kListedStrays = 32;
 
-// The most sector slots: every sector of the largest medium.
-constexpr int kSlots = tool::kMostDiskSectors;
+// The largest disk surveyed: 164 tracks of up to 26 sectors, and at most
+// 164 x 18 x 512 bytes of data (1.44 MB with four spare cylinders).
+constexpr int kMostTracks = 164;
+constexpr int kMostSectorsPerTrack = 26;
+constexpr int kSlots = kMostTracks * kMostSectorsPerTrack;
+constexpr std::int32_t kDataBytes = kMostTracks * 18 * 512;
+static_assert(kSlots >= tool::kMostDiskSectors && kDataBytes >= tool::kLargestDiskBytes,
+              "the flat media load into the same storage");
+
+// The disk as surveyed: rows of sectors 1..sectorsPerTrack, row r being
+// track index r on a two-sided disk and 2r on a one-sided one.
+struct DiskShape {
+  int rows;             // tracks surveyed
+  int heads;            // 1 or 2
+  int sectorsPerTrack;  // sectors numbered 1 .. sectorsPerTrack
+  int sizeCode;         // N of every sector ID
+  int sectorBytes;      // 128 << sizeCode
+
+  int TrackIndex(int row) const { return heads == 2 ? row : row * 2; }
+};
 
 // Owners of a slot that no file covers.
 constexpr std::int16_t kNoOwner = -1;         // nothing reads it
@@ -125,8 +143,10 @@ constexpr std::int16_t kDirectoryOwner = -2;  // the directory is read from it
 // one with static storage.
 struct DiskSurvey {
   ImageSummary image;                 // the image surveyed
-  int slots;                          // sectors of its medium; 0 when unknown
-  SectorState sectors[kSlots];        // state of slot p: track p / spt, sector p % spt + 1
+  int slots;                          // sectors of its geometry; 0 when unknown
+  int rowsLoaded;                     // rows whose bytes are in data, from row 0
+  DiskShape shape;                    // its geometry, when slots > 0
+  SectorState sectors[kSlots];        // state of slot p: row p / spt, sector p % spt + 1
   std::int16_t owner[kSlots];         // first file covering slot p, or kNoOwner, kDirectoryOwner
   DamageList directoryDamage;         // directory sectors that spoil it
   int strayRecords;                   // records not belonging on their track
@@ -134,7 +154,7 @@ struct DiskSurvey {
   int fileCount;                      // directory entries before the end mark
   FileSurvey files[tool::kMaxDirectoryEntries];         // files[0 .. fileCount)
   std::uint8_t directory[tool::kDirectoryBufferBytes];  // the directory as read
-  std::uint8_t data[tool::kLargestDiskBytes];           // the disk as loaded, zero where unread
+  std::uint8_t data[kDataBytes];                        // the disk as loaded, zero where unread
   diskimage::SectorRequest requests[kSlots];            // the load's requests and results
   diskimage::RecordFacts facts[kSlots];                 // the record each slot's data came from
 };
@@ -148,6 +168,7 @@ struct Tally {
   int intact = 0;              // of them, the intact ones
   int damaged = 0;             // of them, the others
   int cutShort = 0;            // disks the file holds only part of
+  int unrecognised = 0;        // disks of a known geometry with no file system recognised
 
   // Counts disk in.
   void Add(const DiskSurvey& disk);
@@ -155,7 +176,8 @@ struct Tally {
   // True when no file or directory is damaged, no medium unknown and no
   // image cut short: what test calls sound.
   bool Sound() const {
-    return damaged == 0 && unknownMedia == 0 && damagedDirectories == 0 && cutShort == 0;
+    return damaged == 0 && unknownMedia == 0 && damagedDirectories == 0 && cutShort == 0 &&
+           unrecognised == 0;
   }
 };
 
@@ -173,9 +195,16 @@ void SummarizeImage(diskimage::DiskImage& disk, int k, ImageSummary* summary);
 // made current), loading the disk the way the extraction tool does; without
 // withData, out->data is left alone and the rest is the same, for a caller
 // that only tells of the states.  Returns false when the reader has no
-// image k; with an unknown medium only out->image is filled (slots and
-// files 0).
+// image k.  A disk of a flat medium is loaded as the extraction tool loads
+// it; one of any other geometry the records show has every sector of that
+// geometry loaded, and no flat directory read (files 0).  With no geometry
+// only out->image is filled (slots and files 0).
 bool SurveyDisk(diskimage::DiskImage& disk, int k, DiskSurvey* out, bool withData = true);
+
+// Loads the bytes of out's rows below rows (of the image surveyed last,
+// still current in disk) into out->data, where a survey without its data
+// left them out.
+void LoadRows(diskimage::DiskImage& disk, DiskSurvey* out, int rows);
 
 }  // namespace survey
 

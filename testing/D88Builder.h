@@ -81,6 +81,28 @@ struct Image {
   }
 };
 
+// Returns a raw disk (cylinders x heads x sectors of 128 << n bytes, in
+// track order, as mkfs.fat writes it) as one image marked mediaType.
+inline Image WrapRawImage(const Bytes& raw, int cylinders, int heads, int sectors, int n,
+                          std::uint8_t mediaType) {
+  Image image{"D88EXTRACT TEST", mediaType, {}, {}};
+  const std::size_t bytes = std::size_t{128} << n;
+  std::size_t at = 0;
+  for (int c = 0; c < cylinders; ++c) {
+    for (int h = 0; h < heads; ++h) {
+      for (int r = 1; r <= sectors; ++r, at += bytes) {
+        Bytes data(bytes, 0);
+        if (at < raw.size())
+          std::copy(raw.begin() + static_cast<std::ptrdiff_t>(at),
+                    raw.begin() + static_cast<std::ptrdiff_t>(std::min(raw.size(), at + bytes)),
+                    data.begin());
+        image.tracks[c * 2 + h].push_back(MakeRecord(c, h, r, n, sectors, std::move(data)));
+      }
+    }
+  }
+  return image;
+}
+
 // Returns the parts' bytes back to back.
 inline Bytes Concat(const std::vector<Bytes>& parts) {
   Bytes out;

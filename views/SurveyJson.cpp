@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "output/NameText.h"
+#include "views/FileSystemViews.h"
 
 namespace views {
 
@@ -44,8 +45,10 @@ void WriteGeometry(JsonWriter& json, const geometry::Geometry& shown) {
 
 // Writes the count of damage under countKey and the listed sectors under
 // listKey.
-void WriteDamage(JsonWriter& json, const char* countKey, const char* listKey,
-                 const survey::DamageList& damage) {
+}  // namespace
+
+void WriteDamageJson(JsonWriter& json, const char* countKey, const char* listKey,
+                     const survey::DamageList& damage) {
   json.Int(countKey, damage.count);
   json.Begin(listKey, '[');
   for (int i = 0; i < damage.count && i < survey::kListedDamage; ++i) {
@@ -64,20 +67,16 @@ void WriteDamage(JsonWriter& json, const char* countKey, const char* listKey,
   json.End();
 }
 
-void WriteFile(JsonWriter& json, const survey::FileSurvey& file) {
-  json.Begin(nullptr, '{');
+void WriteFlatFileFields(JsonWriter& json, const survey::FileSurvey& file) {
   WriteNameJson(json, "name", file.entry.name);
   json.Int("track", file.entry.track);
   json.Int("sector", file.entry.sector);
   json.Int("size", file.entry.size);
   json.Bool("intact", file.Intact());
-  WriteDamage(json, "damagedSectorCount", "damagedSectors", file.damage);
+  WriteDamageJson(json, "damagedSectorCount", "damagedSectors", file.damage);
   json.Bool("cutOff", file.cutOff);
   json.Bool("beyondDisk", file.beyondDisk);
-  json.End();
 }
-
-}  // namespace
 
 void WriteNameJson(JsonWriter& json, const char* key, const char* bytes) {
   const std::size_t length = std::strlen(bytes);
@@ -91,7 +90,7 @@ void WriteNameJson(JsonWriter& json, const char* key, const char* bytes) {
   json.End();
 }
 
-void WriteImageJson(JsonWriter& json, const survey::DiskSurvey& disk) {
+void WriteImageJson(JsonWriter& json, const survey::DiskSurvey& disk, survey::FileSystems* fs) {
   const survey::ImageSummary& image = disk.image;
   json.Begin(nullptr, '{');
   json.Int("index", image.index);
@@ -107,10 +106,19 @@ void WriteImageJson(JsonWriter& json, const survey::DiskSurvey& disk) {
   json.Int("tracksRecorded", image.tracksRecorded);
   WriteGeometry(json, image.geometry);
   json.Int("strayRecords", disk.strayRecords);
-  WriteDamage(json, "directoryDamagedSectorCount", "directoryDamagedSectors", disk.directoryDamage);
-  json.Begin("files", '[');
-  for (int i = 0; i < disk.fileCount; ++i) WriteFile(json, disk.files[i]);
-  json.End();
+  WriteDamageJson(json, "directoryDamagedSectorCount", "directoryDamagedSectors",
+                  disk.directoryDamage);
+  if (fs != nullptr) {
+    WriteFileSystemJson(json, disk, *fs);
+  } else {
+    json.Begin("files", '[');
+    for (int i = 0; i < disk.fileCount; ++i) {
+      json.Begin(nullptr, '{');
+      WriteFlatFileFields(json, disk.files[i]);
+      json.End();
+    }
+    json.End();
+  }
   json.End();
 }
 
@@ -123,6 +131,7 @@ void WriteSummaryJson(JsonWriter& json, const survey::Tally& tally) {
   json.Int("intact", tally.intact);
   json.Int("damaged", tally.damaged);
   json.Int("cutShort", tally.cutShort);
+  json.Int("unrecognised", tally.unrecognised);
   json.End();
 }
 

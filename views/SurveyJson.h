@@ -3,6 +3,7 @@
 #ifndef D88EXTRACT_VIEWS_SURVEYJSON_H
 #define D88EXTRACT_VIEWS_SURVEYJSON_H
 
+#include "survey/FileSystems.h"
 #include "survey/Survey.h"
 #include "views/JsonWriter.h"
 
@@ -11,8 +12,18 @@ namespace views {
 // Writes the name bytes (NUL-terminated) as {"text": decoded, "hex": raw}.
 void WriteNameJson(JsonWriter& json, const char* key, const char* bytes);
 
-// Writes disk as one element of the "images" array.
-void WriteImageJson(JsonWriter& json, const survey::DiskSurvey& disk);
+// Writes disk as one element of the "images" array; with fs, its file
+// system, folders and files as fs reads them.
+void WriteImageJson(JsonWriter& json, const survey::DiskSurvey& disk,
+                    survey::FileSystems* fs = nullptr);
+
+// Writes the count of damage under countKey and the listed sectors under
+// listKey.
+void WriteDamageJson(JsonWriter& json, const char* countKey, const char* listKey,
+                     const survey::DamageList& damage);
+
+// Writes the members of one flat file's object.
+void WriteFlatFileFields(JsonWriter& json, const survey::FileSurvey& file);
 
 // Writes the "summary" member.
 void WriteSummaryJson(JsonWriter& json, const survey::Tally& tally);

@@ -10,6 +10,8 @@ namespace {
 const char* Plural(int count) { return count == 1 ? "" : "s"; }
 
 // Writes "damaged:" and the sectors of damage.
+}  // namespace
+
 void PrintDamage(output::Sink& out, const survey::DamageList& damage) {
   out.Puts("damaged:");
   for (int i = 0; i < damage.count && i < survey::kListedDamage; ++i) {
@@ -25,6 +27,8 @@ void PrintDamage(output::Sink& out, const survey::DamageList& damage) {
     out.Printf(" and %d more", damage.count - survey::kListedDamage);
   }
 }
+
+namespace {
 
 // Writes entry's listing line, as the extraction tool prints it but for the
 // name's controls, shown as \xNN; without the line end.
@@ -146,6 +150,10 @@ void PrintSummary(output::Sink& out, const survey::Tally& tally) {
   }
   if (tally.unknownMedia > 0) {
     out.Printf(", %d image%s of unknown medium", tally.unknownMedia, Plural(tally.unknownMedia));
+  }
+  if (tally.unrecognised > 0) {
+    out.Printf(", %d image%s with no file system recognised", tally.unrecognised,
+               Plural(tally.unrecognised));
   }
   if (tally.cutShort > 0) {
     out.Printf(", %d image%s cut short", tally.cutShort, Plural(tally.cutShort));

@@ -36,6 +36,9 @@ void PrintListingLine(output::Sink& out, const tool::DirectoryEntry& entry);
 
 // Writes what is wrong with file ("damaged: TRK=00 SEC=06 missing", "cut
 // off", ...), or "intact"; without the line end.
+// Writes "damaged:" and the sectors of damage, each where and what.
+void PrintDamage(output::Sink& out, const survey::DamageList& damage);
+
 void PrintFileState(output::Sink& out, const survey::FileSurvey& file);
 
 // Writes the listing line of file followed by its state in words.

@@ -909,3 +909,132 @@ TEST(D88, TellsTheGeometryTheRecordsShow) {
     EXPECT_EQ(test.out.find("files not checked") != std::string::npos, unknownMedium);
   }
 }
+
+// FAT12 disks of mkfs.fat and mcopy, wrapped in D88, read through the
+// file-system interface: the tree, sizes and verdicts d88 tells of, the
+// damage it names, and the edits it refuses.
+TEST(D88, ReadsFatDisksAndSaysWhatItCannotRead) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "no mtools on Windows";
+#else
+  if (std::system("command -v mkfs.fat >/dev/null && command -v mcopy >/dev/null") != 0)
+    GTEST_SKIP() << "mkfs.fat or mtools missing";
+  ScratchDir dir;
+  std::filesystem::create_directories(dir.File("in/Sub/Deeper"));
+  WriteFileBytes(dir.File("in/HELLO.TXT"), Text("hello\n"));
+  WriteFileBytes(dir.File("in/DATA.BIN"), PatternBytes(3000, 5));
+  WriteFileBytes(dir.File("in/Sub/Deeper/big file.bin"), PatternBytes(50 * 1024, 3));
+  const auto fatDisk = [&](const std::string& options, int cylinders, int sectors, int n,
+                           std::uint8_t media) {
+    const std::string raw = dir.File("disk.img");
+    std::filesystem::remove(raw);
+    EXPECT_EQ(std::system(("mkfs.fat -C -F 12 " + raw + " " + options + " >/dev/null && cd " +
+                           dir.File("in") + " && MTOOLS_SKIP_CHECK=1 mcopy -s -i " + raw +
+                           " HELLO.TXT DATA.BIN Sub ::")
+                              .c_str()),
+              0);
+    return WrapRawImage(ReadFileBytes(raw), cylinders, 2, sectors, n, media);
+  };
+  const Image pc98 = fatDisk("-S 1024 -s 1 -f 2 -r 192 -R 1 -g 2/8 -M 0xfe 1232", 77, 8, 3, 0x20);
+  const Image dos = fatDisk("-s 2 -r 112 -g 2/9 -M 0xf9 720", 80, 9, 2, 0x10);
+  // A sector by what it starts with: the big file's first, Sub's directory.
+  const auto statusAt = [](Image image, const Bytes& start, std::uint8_t status, int skip = 0) {
+    for (auto& [track, records] : image.tracks)
+      for (Record& rec : records)
+        if (std::equal(start.begin(), start.end(), rec.data.begin()) && skip-- == 0) {
+          rec.status = status;
+          return image;
+        }
+    ADD_FAILURE() << "no such sector";
+    return image;
+  };
+  Image damaged = statusAt(pc98, Bytes(PatternBytes(64, 5)), 0xB0);
+  damaged = statusAt(damaged, Text(".          \x10"), 0xB0, 1);  // Sub/Deeper's
+  Image random = pc98;
+  for (Record& rec : random.tracks[0]) rec.data = PatternBytes(1024, rec.r);
+  random.tracks[0][0].data[21] = 0xFE;  // a media byte where a parameter block holds it
+
+  const std::string tree = "image 0: FAT12\nHELLO.TXT 6 ";
+  struct Row {
+    const char* what;
+    std::vector<std::string> args;
+    Image image;
+    int status;
+    std::vector<std::string> said;  // each in the output, in order
+    std::string notSaid;
+  };
+  const Row rows[] = {
+      {"PC-98 2HD list",
+       {"list", "{C}"},
+       pc98,
+       0,
+       {tree, "Sub/ ", "Sub/Deeper/ ", "Sub/Deeper/big file.bin 51200 ", "intact\n"},
+       "TRK="},
+      {"720 KB list", {"list", "{C}"}, dos, 0, {tree, "Sub/Deeper/big file.bin 51200 "}, "TRK="},
+      {"PC-98 2HD test",
+       {"test", "{C}"},
+       pc98,
+       0,
+       {"3 files in 1 image: 3 intact, 0 damaged\n"},
+       ""},
+      {"720 KB JSON",
+       {"list", "--json", "{C}"},
+       dos,
+       0,
+       {"\"fileSystem\": \"FAT12\"", "\"folders\": [", "\"Sub\"", "\"Sub/Deeper\"",
+        "\"name\": {\"text\": \"HELLO.TXT\"", "\"size\": 6", "\"path\": {\"text\": \"HELLO.TXT\"",
+        "\"path\": {\"text\": \"Sub/Deeper/big file.bin\"", "\"files\": 3"},
+       "\"path\": {\"text\": \"Sub\""},
+      {"damage named",
+       {"test", "{C}"},
+       damaged,
+       2,
+       {"image 0: DATA.BIN: damaged: TRK=", "data CRC error\n",
+        "image 0: directory of Sub/Deeper/: damaged: TRK=", "data CRC error\n",
+        "2 files in 1 image: 1 intact, 1 damaged, 1 damaged directory\n"},
+       ""},
+      {"random track 0",
+       {"list", "{C}"},
+       random,
+       0,
+       {"image 0: no file system recognised (", " flat directory entries start past the disk)\n"},
+       "TRK="},
+      {"random track 0 test",
+       {"test", "{C}"},
+       random,
+       2,
+       {"files not checked\n", "1 image with no file system recognised\n"},
+       ""},
+      {"random track 0 extract",
+       {"extract", "-C", dir.File("out"), "{C}"},
+       random,
+       1,
+       {"d88: image 0: no file system recognised"},
+       ""},
+      {"add on FAT12",
+       {"add", "{C}", "{C}", "--as", "AB"},
+       dos,
+       1,
+       {"d88: image 0: a FAT12 disk; only the flat directory is written; nothing written\n"},
+       ""},
+      {"read as flat anyway", {"list", "--fs", "flat", "{C}"}, random, 0, {"TRK="}, "FAT12"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const Bytes container = row.image.Build();
+    const D88Run run = RunD88With(row.args, container, dir);
+    EXPECT_EQ(run.status, row.status);
+    const std::string said = run.out + run.err;
+    std::size_t at = 0;
+    for (const std::string& text : row.said) {
+      at = said.find(text, at);
+      EXPECT_NE(at, std::string::npos) << text << " in\n" << said;
+      if (at == std::string::npos) break;
+    }
+    if (!row.notSaid.empty()) {
+      EXPECT_EQ(said.find(row.notSaid), std::string::npos) << said;
+    }
+    EXPECT_EQ(ReadFileBytes(dir.File("c.d88")), container);  // never changed
+  }
+#endif
+}

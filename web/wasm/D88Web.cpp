@@ -9,6 +9,7 @@
 #include "diskimage/DiskImage.h"
 #include "output/NameText.h"
 #include "output/Sink.h"
+#include "survey/FileSystems.h"
 #include "survey/Survey.h"
 #include "tool/Extraction.h"
 #include "views/JsonWriter.h"
@@ -25,7 +26,8 @@ namespace {
 diskimage::DiskImage container;
 int imageCount = 0;
 survey::DiskSurvey disk;
-int surveyed = -1;  // the image disk holds; -1 when none
+survey::FileSystems fileSystems;  // the file system disk holds
+int surveyed = -1;                // the image disk holds; -1 when none
 web::StoredZip zip(stdout);
 
 // Surveys image k into disk unless it is there; false when there is no
@@ -34,6 +36,8 @@ bool SurveyImage(int k) {
   if (k == surveyed) return true;
   surveyed = -1;
   if (k < 0 || k >= imageCount || !survey::SurveyDisk(container, k, &disk)) return false;
+  // Files are listed only of a disk read as the flat directory, as d88 does.
+  survey::ReadFileSystem(container, disk, fileSystems, survey::FileSystemChoice::kAny);
   surveyed = k;
   return true;
 }
@@ -78,8 +82,8 @@ D88_EXPORT(d88_list) int ListJson() {
   survey::Tally tally;
   for (int k = 0; k < imageCount; ++k) {
     if (!SurveyImage(k)) break;
-    tally.Add(disk);
-    views::WriteImageJson(json, disk);
+    survey::AddToTally(tally, disk, fileSystems);
+    views::WriteImageJson(json, disk, &fileSystems);
   }
   json.End();
   views::WriteSummaryJson(json, tally);
