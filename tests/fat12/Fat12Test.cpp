@@ -71,7 +71,9 @@ Bytes ReadWhole(const fat12::Fat12Reader& fs, int i) {
   return bytes;
 }
 
-bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
+[[maybe_unused]] bool Shell(const std::string& command) {
+  return std::system(command.c_str()) == 0;
+}
 
 struct OracleDisk {
   const char* name;
