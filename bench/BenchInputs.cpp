@@ -2,18 +2,34 @@
 
 #include <string>
 
+#include "testing/FatBuilder.h"
+
 using namespace d88test;
 
 namespace bench {
 
+namespace {
+
+// File i of the six.
+Bytes SixFileData(int i) {
+  Bytes data(static_cast<std::size_t>(kSixFileBytes));
+  for (std::size_t j = 0; j < data.size(); ++j)
+    data[j] = static_cast<std::uint8_t>(j * 7 + static_cast<std::size_t>(i));
+  return data;
+}
+
+}  // namespace
+
 Bytes SixFileDisk() {
   DiskBuilder disk(k2HD);
-  for (int i = 0; i < kSixFiles; ++i) {
-    Bytes data(static_cast<std::size_t>(kSixFileBytes));
-    for (std::size_t j = 0; j < data.size(); ++j)
-      data[j] = static_cast<std::uint8_t>(j * 7 + static_cast<std::size_t>(i));
-    disk.AddFile("FIL" + std::to_string(i), data);
-  }
+  for (int i = 0; i < kSixFiles; ++i) disk.AddFile("FIL" + std::to_string(i), SixFileData(i));
+  return disk.Build().Build();
+}
+
+Bytes SixFileFatDisk() {
+  FatBuilder disk(kFatPc98);
+  for (int i = 0; i < kSixFiles; ++i)
+    disk.AddFile(FatBuilder::kRoot, "FILE" + std::to_string(i) + ".BIN", SixFileData(i));
   return disk.Build().Build();
 }
 

@@ -15,6 +15,10 @@ constexpr int kSixFileBytes = 200000;
 // A well-formed 2HD disk holding six files of 200,000 bytes.
 d88test::Bytes SixFileDisk();
 
+// A full PC-98 FAT12 disk (77 x 2 x 8 x 1024) holding six files of
+// 200,000 bytes, the same data as the six-file disk's.
+d88test::Bytes SixFileFatDisk();
+
 // A 2HD container of about totalBytes whose every track leads into one
 // long run of empty records that match no sector and whose counts never
 // end the scan: each sector read walks the whole run.  With distinctStarts
