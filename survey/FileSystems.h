@@ -14,16 +14,19 @@
 namespace survey {
 
 // A surveyed disk's loaded sectors, logical sector p being slot p.  The
-// survey must have been made with its data.
+// survey must have been made with its data, and outlive the file system
+// that reads through this source: a file system keeps it to read files.
 class SurveySource final : public filesystem::SectorSource {
  public:
-  explicit SurveySource(const DiskSurvey& disk) : disk_(disk) {}
+  SurveySource() = default;
+  explicit SurveySource(const DiskSurvey& disk) : disk_(&disk) {}
   ~SurveySource() = default;
+  void Bind(const DiskSurvey& disk) { disk_ = &disk; }
   filesystem::Geometry Shape() const override;
   filesystem::Sector At(std::uint32_t logical) const override;
 
  private:
-  const DiskSurvey& disk_;
+  const DiskSurvey* disk_ = nullptr;
 };
 
 // What --fs asks for: whatever the disk holds, or one file system anyway.
@@ -39,6 +42,7 @@ struct FileSystems {
   // not an image of it in the program.
   FileSystems();
 
+  SurveySource source;  // the disk last read, which the chosen one reads files through
   flat::FlatDirectory flat;
   fat12::Fat12Reader fat12;
   const filesystem::FileSystem* chosen = nullptr;       // null: none recognised
