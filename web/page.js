@@ -91,10 +91,10 @@ function entryRows(id, image, lines, writable) {
     const [, date = '', state] = /^(?: (\S+ \S+))?  (.*)$/.exec(line.slice(path.length));
     const cells = isFolder
       ? [element('th', { scope: 'row' }, element('span', { className: 'file-name' }, path)),
-        element('td', {}), element('td', {}, date), element('td', { className: 'state' }, state),
+        element('td', {}), element('td', { className: 'date' }, date), element('td', { className: 'state' }, state),
         element('td', {})]
       : [element('th', { scope: 'row' }, nameText(file.path, 'file-name')),
-        element('td', { className: 'number' }, String(file.size)), element('td', {}, date),
+        element('td', { className: 'number' }, String(file.size)), element('td', { className: 'date' }, date),
         element('td', { className: 'state' }, state),
         element('td', {}, takeButton(id, image, file, index, !writable[index], file.path))];
     if (isFolder) folder += 1;
@@ -123,10 +123,12 @@ function imageSection(id, container, image, page) {
   const refused = image.files.filter((file, i) => !page.writable[i]);
   const flat = image.fileSystem === 'flat';
   // Another file system: its own lines (its name, what is wrong with the
-  // disk) come before those of its folders and files.
   const entries = flat ? 0 : image.folders.length + image.files.length;
   const lines = page.states.slice(page.states.length - entries);
-  const notesShown = flat ? page.notes : page.notes.concat(page.states.slice(0, -entries || undefined));
+  // disk) come before those of its folders and files; its name is a fact.
+  const named = `image ${image.index}: ${image.fileSystem}`;
+  const notesShown = flat ? page.notes : page.notes.concat(page.states
+    .slice(0, -entries || undefined).filter((line) => line !== named));
   const heading = element('h3', {}, `Image ${image.index}: `, nameText(image.name));
   const medium = image.medium === null ? 'unknown' : image.medium;
   const shape = geometryText(image.geometry);
