@@ -53,26 +53,60 @@ function status(text) {
   document.getElementById('status').textContent = text;
 }
 
+// The button that downloads file index of image (named as path says), or
+// why d88 extract refuses it.
+function takeButton(id, image, file, index, refused, path = file.name) {
+  if (refused) return element('span', { className: 'refused' }, 'refused: not a plain file name');
+  return element('button', {
+    type: 'button',
+    textContent: 'Download',
+    ariaLabel: `Download ${path.text}`,
+    onclick: async () => {
+      const answer = await ask({ verb: 'file', id, image: image.index, file: index });
+      if (answer.status === 0) save(answer.bytes, file.name.text, 'application/octet-stream');
+      else status(`${path.text}: refused: not a plain file name`);
+    },
+  });
+}
+
 function fileRow(id, image, file, index, state) {
-  const refused = state.refused;
-  const take = refused
-    ? element('span', { className: 'refused' }, 'refused: not a plain file name')
-    : element('button', {
-      type: 'button',
-      textContent: 'Download',
-      ariaLabel: `Download ${file.name.text}`,
-      onclick: async () => {
-        const answer = await ask({ verb: 'file', id, image: image.index, file: index });
-        if (answer.status === 0) save(answer.bytes, file.name.text, 'application/octet-stream');
-        else status(`${file.name.text}: refused: not a plain file name`);
-      },
-    });
   return element('tr', { className: file.intact ? 'intact' : 'damaged' },
     element('th', { scope: 'row' }, nameText(file.name, 'file-name')),
     element('td', { className: 'number' }, String(file.size)),
     element('td', {}, `TRK=${hex2(file.track)} SEC=${hex2(file.sector)}`),
     element('td', { className: 'state' }, state.text),
-    element('td', {}, take));
+    element('td', {}, takeButton(id, image, file, index, state.refused)));
+}
+
+// The rows of a disk read through another file system than the flat
+// directory: d88 list's lines of its folders and files (lines: path, size
+// for a file, date, two spaces, state), in their order.
+function entryRows(id, image, lines, writable) {
+  let folder = 0;
+  let index = 0;
+  return lines.map((line) => {
+    const file = image.files[index];
+    const isFolder = folder < image.folders.length && line.startsWith(`${image.folders[folder]}/ `);
+    const path = isFolder ? `${image.folders[folder]}/` : `${file.path.text} ${file.size}`;
+    const [, date = '', state] = /^(?: (\S+ \S+))?  (.*)$/.exec(line.slice(path.length));
+    const cells = isFolder
+      ? [element('th', { scope: 'row' }, element('span', { className: 'file-name' }, path)),
+        element('td', {}), element('td', { className: 'date' }, date), element('td', { className: 'state' }, state),
+        element('td', {})]
+      : [element('th', { scope: 'row' }, nameText(file.path, 'file-name')),
+        element('td', { className: 'number' }, String(file.size)), element('td', { className: 'date' }, date),
+        element('td', { className: 'state' }, state),
+        element('td', {}, takeButton(id, image, file, index, !writable[index], file.path))];
+    if (isFolder) folder += 1;
+    else index += 1;
+    return element('tr', { className: state === 'intact' ? 'intact' : 'damaged' }, ...cells);
+  });
+}
+
+// The file system in words.
+function fileSystemText(name) {
+  if (name === 'flat') return 'flat directory';
+  return name === null ? 'no file system recognised' : name;
 }
 
 // The geometry as cylinders x heads x sectors x bytes, with its family
@@ -87,6 +121,14 @@ function geometryText(geometry) {
 
 function imageSection(id, container, image, page) {
   const refused = image.files.filter((file, i) => !page.writable[i]);
+  const flat = image.fileSystem === 'flat';
+  // Another file system: its own lines (its name, what is wrong with the
+  const entries = flat ? 0 : image.folders.length + image.files.length;
+  const lines = page.states.slice(page.states.length - entries);
+  // disk) come before those of its folders and files; its name is a fact.
+  const named = `image ${image.index}: ${image.fileSystem}`;
+  const notesShown = flat ? page.notes : page.notes.concat(page.states
+    .slice(0, -entries || undefined).filter((line) => line !== named));
   const heading = element('h3', {}, `Image ${image.index}: `, nameText(image.name));
   const medium = image.medium === null ? 'unknown' : image.medium;
   const shape = geometryText(image.geometry);
@@ -96,9 +138,10 @@ function imageSection(id, container, image, page) {
     element('dd', {}, medium + (image.mediumFromRecords ? ' (from the records)' : '')),
     element('dt', {}, 'Size field'), element('dd', {}, String(image.size)),
     element('dt', {}, 'Tracks recorded'), element('dd', {}, String(image.tracksRecorded)),
-    element('dt', {}, 'Geometry'), element('dd', {}, shape));
-  const notes = page.notes.length === 0 ? null
-    : element('ul', { className: 'notes' }, ...page.notes.map((note) => element('li', {}, note)));
+    element('dt', {}, 'Geometry'), element('dd', {}, shape),
+    element('dt', {}, 'File system'), element('dd', {}, fileSystemText(image.fileSystem)));
+  const notes = notesShown.length === 0 ? null
+    : element('ul', { className: 'notes' }, ...notesShown.map((note) => element('li', {}, note)));
   const section = element('section', { className: 'image' }, heading, facts, notes);
   if (image.medium === null) {
     section.append(element('p', { className: 'notes' },
@@ -107,12 +150,13 @@ function imageSection(id, container, image, page) {
         + 'the flat directory of 2DD and 2HD disks only.')));
     return section;
   }
-  const rows = image.files.map((file, i) => fileRow(id, image, file, i,
-    { text: page.states[i], refused: !page.writable[i] }));
+  const rows = flat ? image.files.map((file, i) => fileRow(id, image, file, i,
+    { text: page.states[i], refused: !page.writable[i] }))
+    : entryRows(id, image, lines, page.writable);
   const table = element('table', {},
     element('caption', {}, `Files of image ${image.index}`),
     element('thead', {}, element('tr', {},
-      ...['Name', 'Size', 'Location', 'State', 'Take'].map((title) =>
+      ...[flat ? 'Name' : 'Path', 'Size', flat ? 'Location' : 'Date', 'State', 'Take'].map((title) =>
         element('th', { scope: 'col' }, title)))),
     element('tbody', {}, ...rows));
   const zipName = `${container.name.replace(/\.[^.]*$/, '')}-image-${image.index}.zip`;
@@ -126,7 +170,7 @@ function imageSection(id, container, image, page) {
   });
   const left = refused.length === 0 ? null : element('p', {},
     'Left out of the .zip, refused as d88 extract refuses them: ',
-    ...refused.map((file) => nameText(file.name, 'file-name')));
+    ...refused.map((file) => nameText(flat ? file.name : file.path, 'file-name')));
   const map = element('figure', {
     className: 'map', tabIndex: 0, role: 'region', ariaLabel: `Sector map of image ${image.index}`,
   });
@@ -140,7 +184,9 @@ function imageSection(id, container, image, page) {
   const frame = element('div', {
     className: 'table-frame', tabIndex: 0, role: 'region', ariaLabel: `Files of image ${image.index}`,
   }, table);
-  section.append(...[frame, zip, left, map].filter((part) => part !== null));
+  const listed = image.fileSystem !== null;  // else the notes say why nothing is
+  section.append(...[listed ? frame : null, listed ? zip : null, left, map]
+    .filter((part) => part !== null));
   return section;
 }
 

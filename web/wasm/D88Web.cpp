@@ -7,11 +7,13 @@
 #include <cstring>
 
 #include "diskimage/DiskImage.h"
+#include "filesystem/FileSystem.h"
 #include "output/NameText.h"
 #include "output/Sink.h"
 #include "survey/FileSystems.h"
 #include "survey/Survey.h"
 #include "tool/Extraction.h"
+#include "views/FileSystemViews.h"
 #include "views/JsonWriter.h"
 #include "views/SurveyJson.h"
 #include "views/SurveyMap.h"
@@ -27,8 +29,10 @@ diskimage::DiskImage container;
 int imageCount = 0;
 survey::DiskSurvey disk;
 survey::FileSystems fileSystems;  // the file system disk holds
-int surveyed = -1;                // the image disk holds; -1 when none
+const survey::SurveySource diskSource(disk);
+int surveyed = -1;  // the image disk holds; -1 when none
 web::StoredZip zip(stdout);
+std::uint8_t fileBytes[survey::kDataBytes];  // one file read through its file system
 
 // Surveys image k into disk unless it is there; false when there is no
 // image k.
@@ -36,14 +40,65 @@ bool SurveyImage(int k) {
   if (k == surveyed) return true;
   surveyed = -1;
   if (k < 0 || k >= imageCount || !survey::SurveyDisk(container, k, &disk)) return false;
-  // Files are listed only of a disk read as the flat directory, as d88 does.
   survey::ReadFileSystem(container, disk, fileSystems, survey::FileSystemChoice::kAny);
+  // The reader keeps the source it read for ReadFile, and the survey's is
+  // gone once it returns: read again through one that lives as disk does.
+  if (fileSystems.IsFat12()) fileSystems.fat12.Read(diskSource);
   surveyed = k;
   return true;
 }
 
 // Returns status, or 1 when out lost a byte.
 int Finish(output::Sink& out, int status) { return out.Finish() ? status : 1; }
+
+// The file system disk is read as when it is not the flat directory, whose
+// files keep the extraction tool's bytes; null for a flat disk or none.
+const filesystem::FileSystem* OtherFileSystem() {
+  return fileSystems.IsFlat() ? nullptr : fileSystems.chosen;
+}
+
+// Returns the entry of file i (the i-th regular file, as the JSON counts
+// them) of fs; -1 when there is none.
+int FileEntry(const filesystem::FileSystem& fs, int i) {
+  for (int e = 0; e < fs.EntryCount(); ++e) {
+    if (fs.EntryAt(e).kind == filesystem::EntryKind::kFile && i-- == 0) return e;
+  }
+  return -1;
+}
+
+// True when every name on the path of entry e of fs is one d88 extract writes.
+bool WritablePath(const filesystem::FileSystem& fs, int e) {
+  for (int at = e; at != filesystem::kInRoot; at = fs.EntryAt(at).parent) {
+    if (!tool::IsWritableName(fs.EntryAt(at).nameText)) return false;
+  }
+  return true;
+}
+
+// Reads the bytes of entry e of fs into fileBytes; returns how many.
+std::uint32_t ReadEntry(const filesystem::FileSystem& fs, int e) {
+  const std::size_t size =
+      fs.EntryAt(e).size < sizeof fileBytes ? fs.EntryAt(e).size : sizeof fileBytes;
+  return static_cast<std::uint32_t>(fs.ReadFile(e, 0, fileBytes, size));
+}
+
+// Adds the folders and files of fs that d88 extract writes to zip, each
+// under its path.  False when the zip broke.
+bool ZipEntries(const filesystem::FileSystem& fs) {
+  char path[filesystem::kMaxPathBytes + 2];
+  bool written = true;
+  for (int e = 0; e < fs.EntryCount() && written; ++e) {
+    if (!WritablePath(fs, e)) continue;
+    const std::size_t length = fs.Path(e, path, sizeof path - 1);
+    if (fs.EntryAt(e).kind == filesystem::EntryKind::kFolder) {
+      path[length] = '/';
+      path[length + 1] = '\0';
+      written = zip.Add(path, nullptr, 0);
+    } else {
+      written = zip.Add(path, fileBytes, ReadEntry(fs, e));
+    }
+  }
+  return written;
+}
 
 // True when file i of disk is one that d88 extract writes and that no
 // later entry of the same name overwrites.
@@ -102,6 +157,11 @@ D88_EXPORT(d88_image) int ImageNotes(int k) {
   views::PrintCutShort(out, disk.image, false);
   views::PrintDirectoryDamage(out, disk);
   out.Puts("\n");  // the notes end; the files' states follow
+  if (!fileSystems.IsFlat()) {
+    // As d88 list: the file system's notes, then each folder and file.
+    views::PrintFileSystemListing(out, disk, fileSystems);
+    return Finish(out, 0);
+  }
   for (int i = 0; i < disk.fileCount; ++i) {
     views::PrintFileState(out, disk.files[i]);
     out.Putc('\n');
@@ -112,8 +172,13 @@ D88_EXPORT(d88_image) int ImageNotes(int k) {
 // Returns 1 when d88 extract writes file i of image k under its name, 0
 // when it refuses the name or there is no such file.
 D88_EXPORT(d88_writable) int Writable(int k, int i) {
-  return SurveyImage(k) && i >= 0 && i < disk.fileCount &&
-         tool::IsWritableName(disk.files[i].entry.name);
+  if (!SurveyImage(k)) return 0;
+  const filesystem::FileSystem* fs = OtherFileSystem();
+  if (fs != nullptr) {
+    const int e = FileEntry(*fs, i);
+    return e >= 0 && WritablePath(*fs, e);
+  }
+  return i >= 0 && i < disk.fileCount && tool::IsWritableName(disk.files[i].entry.name);
 }
 
 // Writes image k's map as `d88 map --svg` draws it.  Returns 0; 1 when
@@ -128,20 +193,36 @@ D88_EXPORT(d88_map) int MapSvg(int k) {
 // Writes the bytes d88 extract writes for file i of image k.  Returns 0;
 // 1 when d88 extract refuses its name, 2 when there is no such file.
 D88_EXPORT(d88_file) int FileBytes(int k, int i) {
-  if (!SurveyImage(k) || i < 0 || i >= disk.fileCount) return 2;
-  if (!tool::IsWritableName(disk.files[i].entry.name)) return 1;
-  const tool::DataRange range = FileRange(i);
-  const std::size_t length = static_cast<std::size_t>(range.length);
-  const bool written = std::fwrite(disk.data + range.offset, 1, length, stdout) == length;
+  if (!SurveyImage(k)) return 2;
+  const filesystem::FileSystem* fs = OtherFileSystem();
+  const int e = fs != nullptr ? FileEntry(*fs, i) : i;
+  if (e < 0 || (fs == nullptr && i >= disk.fileCount)) return 2;
+  if (fs != nullptr ? !WritablePath(*fs, e) : !tool::IsWritableName(disk.files[i].entry.name))
+    return 1;
+  const std::uint8_t* bytes = fileBytes;
+  std::size_t length = 0;
+  if (fs != nullptr) {
+    length = ReadEntry(*fs, e);
+  } else {
+    const tool::DataRange range = FileRange(i);
+    bytes = disk.data + range.offset;
+    length = static_cast<std::size_t>(range.length);
+  }
+  const bool written = std::fwrite(bytes, 1, length, stdout) == length;
   return std::fflush(stdout) == 0 && written ? 0 : 2;
 }
 
 // Writes a stored .zip of the files d88 extract writes for image k, each
-// under its decoded name.  Returns 0; 1 when there is no image k or the
+// under its decoded path, with the folders.  Returns 0; 1 when there is no image k or the
 // output broke.
 D88_EXPORT(d88_zip) int ZipFiles(int k) {
   if (!SurveyImage(k)) return 1;
   zip.Clear();
+  const filesystem::FileSystem* fs = OtherFileSystem();
+  if (fs != nullptr) {
+    const bool entries = ZipEntries(*fs);
+    return zip.Finish() && entries ? 0 : 1;
+  }
   bool written = true;
   for (int i = 0; i < disk.fileCount && written; ++i) {
     if (!Extracted(i)) continue;

@@ -45,22 +45,27 @@ void StoredZip::PutCommon(const Entry& entry) {
   Put(entry.crc, 4);
   Put(entry.length, 4);  // stored: compressed size
   Put(entry.length, 4);
-  Put(static_cast<std::uint32_t>(std::strlen(entry.name)), 2);
+  Put(entry.nameLength, 2);
   Put(0, 2);  // no extra field
 }
 
 bool StoredZip::Add(const char* name, const std::uint8_t* data, std::uint32_t length) {
-  if (count_ == tool::kMaxDirectoryEntries) return false;
+  const std::size_t nameLength = std::strlen(name);
+  if (count_ == filesystem::kMaxEntries || nameLength > 0xFFFF ||
+      nameLength > sizeof names_ - namesUsed_)
+    return false;
   Entry& entry = entries_[count_++];
-  std::strncpy(entry.name, name, sizeof entry.name - 1);
-  entry.name[sizeof entry.name - 1] = '\0';
+  entry.nameAt = namesUsed_;
+  entry.nameLength = static_cast<std::uint32_t>(nameLength);
+  std::memcpy(names_ + namesUsed_, name, nameLength);
+  namesUsed_ += entry.nameLength;
   entry.crc = Crc32(data, length);
   entry.length = length;
   entry.offset = written_;
   Put(kLocalSignature, 4);
   PutCommon(entry);
-  PutBytes(entry.name, std::strlen(entry.name));
-  PutBytes(data, length);
+  PutName(entry);
+  if (length > 0) PutBytes(data, length);
   return !failed_;
 }
 
@@ -75,7 +80,7 @@ bool StoredZip::Finish() {
     Put(0, 2);  // internal attributes
     Put(0, 4);  // external attributes
     Put(entries_[i].offset, 4);
-    PutBytes(entries_[i].name, std::strlen(entries_[i].name));
+    PutName(entries_[i]);
   }
   const std::uint32_t size = written_ - start;
   Put(kEndSignature, 4);

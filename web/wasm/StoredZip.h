@@ -7,8 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "output/NameText.h"
-#include "tool/Extraction.h"
+#include "filesystem/FileSystem.h"
 
 namespace web {
 
@@ -19,12 +18,14 @@ class StoredZip {
   // Starts a new archive.
   void Clear() {
     count_ = 0;
+    namesUsed_ = 0;
     written_ = 0;
     failed_ = false;
   }
 
-  // Adds the file name (UTF-8, NUL-terminated) holding length bytes of
-  // data.  False when the archive is full or a write failed.
+  // Adds the file name (UTF-8, NUL-terminated; a folder's ends in '/')
+  // holding length bytes of data.  False when the archive is full or a
+  // write failed.
   bool Add(const char* name, const std::uint8_t* data, std::uint32_t length);
 
   // Writes the central directory; true when every byte was written.
@@ -32,7 +33,8 @@ class StoredZip {
 
  private:
   struct Entry {
-    char name[output::kNameTextBytes];
+    std::uint32_t nameAt;  // in names_
+    std::uint32_t nameLength;
     std::uint32_t crc;
     std::uint32_t length;
     std::uint32_t offset;
@@ -42,10 +44,14 @@ class StoredZip {
   void PutCommon(const Entry& entry);
   void Put(std::uint32_t value, int bytes);
   void PutBytes(const void* bytes, std::size_t length);
+  void PutName(const Entry& entry) { PutBytes(names_ + entry.nameAt, entry.nameLength); }
 
   std::FILE* out_;
-  Entry entries_[tool::kMaxDirectoryEntries];
+  // Paths repeat their folders' names, so twice a listing's name bytes.
+  char names_[2 * filesystem::kNamePoolBytes];
+  Entry entries_[filesystem::kMaxEntries];
   int count_ = 0;
+  std::uint32_t namesUsed_ = 0;
   std::uint32_t written_ = 0;
   bool failed_ = false;
 };
