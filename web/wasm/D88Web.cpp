@@ -29,7 +29,6 @@ diskimage::DiskImage container;
 int imageCount = 0;
 survey::DiskSurvey disk;
 survey::FileSystems fileSystems;  // the file system disk holds
-const survey::SurveySource diskSource(disk);
 int surveyed = -1;  // the image disk holds; -1 when none
 web::StoredZip zip(stdout);
 std::uint8_t fileBytes[survey::kDataBytes];  // one file read through its file system
@@ -41,9 +40,6 @@ bool SurveyImage(int k) {
   surveyed = -1;
   if (k < 0 || k >= imageCount || !survey::SurveyDisk(container, k, &disk)) return false;
   survey::ReadFileSystem(container, disk, fileSystems, survey::FileSystemChoice::kAny);
-  // The reader keeps the source it read for ReadFile, and the survey's is
-  // gone once it returns: read again through one that lives as disk does.
-  if (fileSystems.IsFat12()) fileSystems.fat12.Read(diskSource);
   surveyed = k;
   return true;
 }
