@@ -8,8 +8,8 @@ namespace survey {
 FileSystems::FileSystems() = default;
 
 filesystem::Geometry SurveySource::Shape() const {
-  const DiskShape& g = disk_.shape;
-  if (disk_.slots == 0) return filesystem::Geometry{};
+  const DiskShape& g = disk_->shape;
+  if (disk_->slots == 0) return filesystem::Geometry{};
   return filesystem::Geometry{
       static_cast<std::uint32_t>(g.rows / g.heads), static_cast<std::uint32_t>(g.heads),
       static_cast<std::uint32_t>(g.sectorsPerTrack), static_cast<std::uint32_t>(g.sectorBytes)};
@@ -17,8 +17,8 @@ filesystem::Geometry SurveySource::Shape() const {
 
 filesystem::Sector SurveySource::At(std::uint32_t logical) const {
   filesystem::Sector sector;
-  if (logical >= static_cast<std::uint32_t>(disk_.slots)) return sector;
-  switch (disk_.sectors[logical]) {
+  if (logical >= static_cast<std::uint32_t>(disk_->slots)) return sector;
+  switch (disk_->sectors[logical]) {
     case SectorState::kMissing:
       return sector;
     case SectorState::kCut:
@@ -33,8 +33,8 @@ filesystem::Sector SurveySource::At(std::uint32_t logical) const {
     default:
       sector.fault = filesystem::SectorFault::kNone;
   }
-  sector.bytes = disk_.data + static_cast<std::size_t>(logical) *
-                                  static_cast<std::size_t>(disk_.shape.sectorBytes);
+  sector.bytes = disk_->data + static_cast<std::size_t>(logical) *
+                                   static_cast<std::size_t>(disk_->shape.sectorBytes);
   return sector;
 }
 
@@ -57,7 +57,8 @@ void ReadFileSystem(diskimage::DiskImage& image, DiskSurvey& disk, FileSystems& 
                     FileSystemChoice choice) {
   fs.chosen = nullptr;
   LoadRows(image, &disk, kRecognitionRows);
-  const SurveySource source(disk);
+  fs.source = SurveySource(disk);
+  const SurveySource& source = fs.source;
   if (disk.slots == 0) {
     std::snprintf(fs.reason.text, sizeof fs.reason.text, "no geometry");
   } else if (choice != FileSystemChoice::kFlat && fs.fat12.Recognise(source, fs.reason)) {
@@ -108,6 +109,23 @@ void AddToTally(Tally& tally, const DiskSurvey& disk, const FileSystems& fs) {
     }
   }
   if (directoryDamaged) ++tally.damagedDirectories;
+}
+
+void MarkOwners(DiskSurvey& disk, FileSystems& fs) {
+  if (fs.chosen == nullptr || fs.IsFlat()) return;
+  const std::uint32_t slots = static_cast<std::uint32_t>(disk.slots);
+  for (std::uint32_t p = 0; p < fs.chosen->OwnSectors() && p < slots; ++p)
+    disk.owner[p] = kDirectoryOwner;
+  static_assert(filesystem::kMaxEntries <= 32767, "an owner is an entry's index");
+  for (int i = 0; i < fs.chosen->EntryCount(); ++i) {
+    std::uint32_t last = 0;
+    std::uint32_t count = fs.chosen->FileSectors(i, fs.sectors, filesystem::kMaxSectors, &last);
+    if (count > filesystem::kMaxSectors) count = filesystem::kMaxSectors;
+    for (std::uint32_t k = 0; k < count; ++k) {
+      if (fs.sectors[k] < slots && disk.owner[fs.sectors[k]] == kNoOwner)
+        disk.owner[fs.sectors[k]] = static_cast<std::int16_t>(i);
+    }
+  }
 }
 
 void AddEntryDamage(const DiskSurvey& disk, FileSystems& fs, int index, DamageList* damage) {

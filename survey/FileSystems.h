@@ -17,13 +17,14 @@ namespace survey {
 // survey must have been made with its data.
 class SurveySource final : public filesystem::SectorSource {
  public:
-  explicit SurveySource(const DiskSurvey& disk) : disk_(disk) {}
+  SurveySource() = default;
+  explicit SurveySource(const DiskSurvey& disk) : disk_(&disk) {}
   ~SurveySource() = default;
   filesystem::Geometry Shape() const override;
   filesystem::Sector At(std::uint32_t logical) const override;
 
  private:
-  const DiskSurvey& disk_;
+  const DiskSurvey* disk_ = nullptr;
 };
 
 // What --fs asks for: whatever the disk holds, or one file system anyway.
@@ -41,6 +42,7 @@ struct FileSystems {
 
   flat::FlatDirectory flat;
   fat12::Fat12Reader fat12;
+  SurveySource source;  // the disk read, which the file system reads on from
   const filesystem::FileSystem* chosen = nullptr;       // null: none recognised
   filesystem::Reason reason;                            // why chosen, or why none
   std::uint32_t sectors[filesystem::kMaxSectors] = {};  // one file's, for the views
@@ -65,6 +67,11 @@ void ReadFileSystem(diskimage::DiskImage& image, DiskSurvey& disk, FileSystems& 
 // Counts disk, read by fs, into tally: the files of its file system, a
 // damaged directory when any folder's is, an unrecognised disk.
 void AddToTally(Tally& tally, const DiskSurvey& disk, const FileSystems& fs);
+
+// Sets the owners of a disk read by a file system other than the flat
+// directory (whose owners the survey sets): its own sectors kDirectoryOwner,
+// each file's and folder's sectors its entry index.
+void MarkOwners(DiskSurvey& disk, FileSystems& fs);
 
 // Adds the damage of the sectors entry index of fs covers to damage.
 void AddEntryDamage(const DiskSurvey& disk, FileSystems& fs, int index, DamageList* damage);

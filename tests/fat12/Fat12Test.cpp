@@ -61,15 +61,11 @@ Bytes ReadWhole(const fat12::Fat12Reader& fs, int i) {
 struct OracleDisk {
   const char* name;
   const d88test::FatFormat& format;
-  const char* mkfsOptions;
 };
 
 const OracleDisk kOracleDisks[] = {
-    {"pc98-2hd", d88test::kFatPc98, "-S 1024 -s 1 -f 2 -r 192 -R 1 -g 2/8 -M 0xfe 1232"},
-    {"720k", d88test::kFat720K, "-s 2 -r 112 -g 2/9 -M 0xf9 720"},
-    {"640k", d88test::kFat640K, "-s 2 -r 112 -g 2/8 -M 0xfb 640"},
-    {"1.44m", d88test::kFat1440K, "-s 1 -r 224 -g 2/18 -M 0xf0 1440"},
-    {"1.2m", d88test::kFat1200K, "-s 1 -r 224 -g 2/15 -M 0xf9 1200"},
+    {"pc98-2hd", d88test::kFatPc98}, {"720k", d88test::kFat720K},  {"640k", d88test::kFat640K},
+    {"1.44m", d88test::kFat1440K},   {"1.2m", d88test::kFat1200K},
 };
 
 void PrintTo(const OracleDisk& disk, std::ostream* out) { *out << disk.name; }
@@ -116,9 +112,7 @@ TEST_P(Fat12OracleTest, ListsAndReadsWhatMtoolsReads) {
 #if defined(_WIN32)
   GTEST_SKIP() << "no mtools on Windows";
 #else
-  if (!Shell("command -v mkfs.fat >/dev/null && command -v mcopy >/dev/null")) {
-    GTEST_SKIP() << "dosfstools or mtools missing";
-  }
+  if (!d88test::HaveMtools()) GTEST_SKIP() << "dosfstools or mtools missing";
   const auto& [disk, ownBuilder] = GetParam();
   const auto dir = std::filesystem::temp_directory_path() /
                    ("fat12test-" + std::string(disk.name) + std::to_string(ownBuilder) +
@@ -133,9 +127,9 @@ TEST_P(Fat12OracleTest, ListsAndReadsWhatMtoolsReads) {
   } else {
     for (const auto& [path, bytes] : kTree)
       ASSERT_TRUE(d88test::WriteFileBytes(dir / "in" / path, bytes));
-    ASSERT_TRUE(Shell("mkfs.fat -C -F 12 " + image + " " + disk.mkfsOptions + " >/dev/null"));
-    ASSERT_TRUE(Shell("cd " + (dir / "in").string() + " && " + mtools + "mcopy -s -i " + image +
-                      " lower.txt UPPER.TXT 'A long file name.text' EMPTY.DAT Sub ::"));
+    ASSERT_TRUE(d88test::MakeMtoolsDisk(disk.format, (dir / "in").string(),
+                                        "lower.txt UPPER.TXT 'A long file name.text' EMPTY.DAT Sub",
+                                        image));
   }
   // Clean: exit status 0 and nothing but the version and the summary.
   ASSERT_TRUE(Shell("fsck.fat -n " + image + " > " + (dir / "fsck.txt").string()));
