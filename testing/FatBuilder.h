@@ -18,6 +18,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "testing/D88Builder.h"
@@ -268,6 +269,34 @@ class FatBuilder {
   std::map<int, std::vector<int>> folders_;  // each folder's directory clusters
   std::map<int, int> used_;                  // slots taken, by folder
 };
+
+// The tree the oracle disks hold, as mcopy copies it in from a folder.
+inline const std::pair<std::string, Bytes> kOracleTree[] = {
+    {"lower.txt", Text("lower case\n")},
+    {"UPPER.TXT", Text("upper case\n")},
+    {"A long file name.text", PatternBytes(3000, 1)},
+    {"EMPTY.DAT", {}},
+    {"Sub/MiXed.Txt", PatternBytes(1025, 2)},
+    {"Sub/Deeper/big file.bin", PatternBytes(50 * 1024, 3)},
+};
+inline const Bytes kKanaBytes = Text("\x93\xfa\x96\x7b\x8c\xea\r\n");
+
+// The same tree laid by the builder, with a kana short name (Sub/\xB6\xC5.TXT)
+// mcopy cannot make.
+inline Bytes BuildOracleTree(const FatFormat& format) {
+  FatBuilder fat(format);
+  const int root = FatBuilder::kRoot;
+  fat.AddFile(root, "LOWER.TXT", kOracleTree[0].second, u"lower.txt");
+  fat.AddFile(root, "UPPER.TXT", kOracleTree[1].second);
+  fat.AddFile(root, "ALONGF~1.TEX", kOracleTree[2].second, u"A long file name.text");
+  fat.AddFile(root, "EMPTY.DAT", {});
+  const int sub = fat.AddFolder(root, "SUB", u"Sub").cluster;
+  fat.AddFile(sub, "MIXED.TXT", kOracleTree[4].second, u"MiXed.Txt");
+  fat.AddFile(sub, "\xB6\xC5.TXT", kKanaBytes);
+  const int deeper = fat.AddFolder(sub, "DEEPER", u"Deeper").cluster;
+  fat.AddFile(deeper, "BIGFIL~1.BIN", kOracleTree[5].second, u"big file.bin");
+  return fat.raw;
+}
 
 }  // namespace d88test
 
