@@ -13,6 +13,7 @@
 #include "d88/Collection.h"
 #include "d88/EditVerbs.h"
 #include "d88/Options.h"
+#include "d88/TreeWriter.h"
 #include "d88/WorkDirectory.h"
 #include "diskimage/DiskImage.h"
 #include "output/Sink.h"
@@ -146,21 +147,16 @@ bool SurveyChosenImage(diskimage::DiskImage& disk, const Options& options, Sinks
   views::PrintMediumWarning(sinks.err, image);
   views::PrintSizeWarning(sinks.err, image);
   views::PrintCutShort(sinks.err, image, true);
-  if (image.medium == nullptr) {
+  if (diskSurvey.slots == 0) {
     sinks.err.Printf("d88: image %d: medium unknown (media byte 0x%02x)\n", image.index,
                      image.mediaByte);
     return false;
   }
   survey::ReadFileSystem(disk, diskSurvey, fileSystems, options.fileSystem);
-  if (fileSystems.IsFlat()) return true;
-  if (fileSystems.chosen == nullptr) {
-    sinks.err.Printf("d88: image %d: no file system recognised (", image.index);
-    sinks.err.Escaped(fileSystems.reason.text);
-    sinks.err.Puts("); nothing done\n");
-  } else {
-    sinks.err.Printf("d88: image %d: %s: %s reads the flat directory only as yet\n", image.index,
-                     fileSystems.chosen->Name(), options.verb == Verb::kMap ? "map" : "extract");
-  }
+  if (fileSystems.chosen != nullptr || options.verb == Verb::kMap) return true;
+  sinks.err.Printf("d88: image %d: no file system recognised (", image.index);
+  sinks.err.Escaped(fileSystems.reason.text);
+  sinks.err.Puts("); nothing done\n");
   return false;
 }
 
@@ -180,12 +176,13 @@ bool WantsColour(const output::Sink& out) {
 // map: the sector map of one disk, as text, JSON or an SVG file.
 int Map(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) {
   if (!SurveyChosenImage(disk, options, sinks)) return kExitFailure;
+  survey::MarkOwners(diskSurvey, fileSystems);
   if (options.svg != nullptr) {
     std::FILE* svg = std::fopen(options.svg, "wb");
     int error = errno;
     if (svg != nullptr) {
       output::Sink picture(svg);
-      views::WriteMapSvg(picture, diskSurvey);
+      views::WriteMapSvg(picture, diskSurvey, &fileSystems);
       const bool written = picture.Finish();
       error = written ? 0 : picture.Error();
       errno = 0;
@@ -197,10 +194,10 @@ int Map(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) {
     }
   } else if (options.json) {
     views::JsonWriter json(sinks.out);
-    views::WriteMapJson(json, diskSurvey);
+    views::WriteMapJson(json, diskSurvey, &fileSystems);
     return CheckJson(json, sinks.err, kExitSuccess);
   } else {
-    views::PrintMap(sinks.out, diskSurvey, WantsColour(sinks.out));
+    views::PrintMap(sinks.out, diskSurvey, WantsColour(sinks.out), &fileSystems);
   }
   return kExitSuccess;
 }
@@ -208,6 +205,44 @@ int Map(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) {
 // extract's listing lines: the extraction tool's, names safe for a terminal.
 void ListEntry(void* out, const tool::DirectoryEntry& entry) {
   views::PrintListingLine(*static_cast<output::Sink*>(out), entry);
+}
+
+// extract's report of a file system's tree: each file written by its path,
+// what was not written on standard error.
+void ReportTreeEvent(void* context, const TreeEvent& event) {
+  Sinks& sinks = *static_cast<Sinks*>(context);
+  if (event.outcome != TreeOutcome::kWritten) {
+    // The listing comes first also where both streams share one file.
+    sinks.out.Flush();
+    PrintNotWritten(&sinks.err, event);
+    return;
+  }
+  sinks.out.Escaped(event.path);
+  sinks.out.Putc('\n');
+}
+
+// extract of a disk read through the file-system interface: its tree,
+// then the paths of the damaged files and folders.
+int ExtractTree(Sinks& sinks) {
+  const filesystem::FileSystem& fs = *fileSystems.chosen;
+  const TreeResult result = WriteTree(fs, {ReportTreeEvent, &sinks});
+  if (result.notWritten > 0) return kExitFailure;
+  bool damaged = fs.RootFaults() != 0 || fs.DiskFaults() != 0;
+  for (int i = 0; i < fs.EntryCount(); ++i) damaged = damaged || !fs.EntryAt(i).Intact();
+  if (!damaged) return diskSurvey.image.cutShort ? kExitDamaged : kExitSuccess;
+  sinks.out.Puts("damaged:");
+  if (fs.RootFaults() != 0) sinks.out.Puts(" /");
+  char path[filesystem::kMaxPathBytes + 1];
+  for (int i = 0; i < fs.EntryCount(); ++i) {
+    const filesystem::Entry& e = fs.EntryAt(i);
+    if (e.Intact()) continue;
+    fs.Path(i, path, sizeof path);
+    sinks.out.Putc(' ');
+    sinks.out.Escaped(path);
+    if (e.kind == filesystem::EntryKind::kFolder) sinks.out.Putc('/');
+  }
+  sinks.out.Putc('\n');
+  return kExitDamaged;
 }
 
 // extract: the files of one disk, written as the extraction tool writes
@@ -223,6 +258,7 @@ int Extract(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) {
     PrintFailure(sinks.err, "cannot enter the directory ", options.directory, errno);
     return kExitFailure;
   }
+  if (!fileSystems.IsFlat()) return ExtractTree(sinks);
   sinks.out.Puts(image.medium->mediaLine);
   errno = 0;
   const int failedEntry = tool::ListAndWriteFiles(diskSurvey.directory, diskSurvey.data,

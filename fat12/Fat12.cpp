@@ -581,10 +581,22 @@ Faults Fat12Reader::AddEntry(int folder, const std::uint8_t* raw, const LongName
 std::uint32_t Fat12Reader::FileSectors(int index, std::uint32_t* out, std::uint32_t capacity,
                                        std::uint32_t* lastSectorBytes) const {
   std::uint32_t count = 0;
-  WalkFile(index, [&](std::uint32_t sector, std::uint64_t) {
+  const auto add = [&](std::uint32_t sector) {
     if (count < capacity) out[count] = sector;
     ++count;
-  });
+  };
+  if (entries_[index].kind == filesystem::EntryKind::kFolder) {
+    // A folder's directory: every sector of its chain.
+    const Layout& l = layout_;
+    Walk(firstCluster_[index], 0, [&](std::uint32_t cluster) {
+      for (std::uint32_t j = 0; j < l.sectorsPerCluster; ++j)
+        add(l.dataStart + (cluster - 2) * l.sectorsPerCluster + j);
+      return true;
+    });
+    *lastSectorBytes = count > 0 ? l.bytesPerSector : 0;
+    return count;
+  }
+  WalkFile(index, [&](std::uint32_t sector, std::uint64_t) { add(sector); });
   const std::uint32_t bytes = layout_.bytesPerSector;
   const std::uint64_t size = entries_[index].size;
   *lastSectorBytes = 0;

@@ -65,6 +65,7 @@ class Fat12Reader final : public filesystem::FileSystem {
   const filesystem::Entry& EntryAt(int index) const override { return entries_[index]; }
   filesystem::Faults RootFaults() const override { return rootFaults_; }
   filesystem::Faults DiskFaults() const override { return diskFaults_; }
+  std::uint32_t OwnSectors() const override { return layout_.dataStart; }
   std::uint32_t FileSectors(int index, std::uint32_t* out, std::uint32_t capacity,
                             std::uint32_t* lastSectorBytes) const override;
   std::size_t ReadFile(int index, std::uint64_t offset, std::uint8_t* out,

@@ -141,12 +141,17 @@ class FileSystem {
   virtual Faults RootFaults() const = 0;  // the root directory's
   virtual Faults DiskFaults() const = 0;  // the disk's, such as kTableCopiesDiffer
 
-  // Writes the logical sectors file `index` covers, in order, into out (up
+  // Writes the logical sectors file `index` covers (a folder: its
+  // directory's), in order, into out (up
   // to capacity of them) and the bytes it uses of the last into
   // *lastSectorBytes; returns how many it covers.  Sectors past a broken
   // chain are not counted.
   virtual std::uint32_t FileSectors(int index, std::uint32_t* out, std::uint32_t capacity,
                                     std::uint32_t* lastSectorBytes) const = 0;
+
+  // The sectors from 0 on that the file system keeps for itself (boot
+  // sector, tables, root directory); 0 when it keeps none there.
+  virtual std::uint32_t OwnSectors() const { return 0; }
 
   // Copies up to length bytes of file `index` from offset on into out;
   // returns how many.  Bytes of a sector not read are zeros.

@@ -111,6 +111,23 @@ void AddToTally(Tally& tally, const DiskSurvey& disk, const FileSystems& fs) {
   if (directoryDamaged) ++tally.damagedDirectories;
 }
 
+void MarkOwners(DiskSurvey& disk, FileSystems& fs) {
+  if (fs.chosen == nullptr || fs.IsFlat()) return;
+  const std::uint32_t slots = static_cast<std::uint32_t>(disk.slots);
+  for (std::uint32_t p = 0; p < fs.chosen->OwnSectors() && p < slots; ++p)
+    disk.owner[p] = kDirectoryOwner;
+  static_assert(filesystem::kMaxEntries <= 32767, "an owner is an entry's index");
+  for (int i = 0; i < fs.chosen->EntryCount(); ++i) {
+    std::uint32_t last = 0;
+    std::uint32_t count = fs.chosen->FileSectors(i, fs.sectors, filesystem::kMaxSectors, &last);
+    if (count > filesystem::kMaxSectors) count = filesystem::kMaxSectors;
+    for (std::uint32_t k = 0; k < count; ++k) {
+      if (fs.sectors[k] < slots && disk.owner[fs.sectors[k]] == kNoOwner)
+        disk.owner[fs.sectors[k]] = static_cast<std::int16_t>(i);
+    }
+  }
+}
+
 void AddEntryDamage(const DiskSurvey& disk, FileSystems& fs, int index, DamageList* damage) {
   std::uint32_t last = 0;
   std::uint32_t count = fs.chosen->FileSectors(index, fs.sectors, filesystem::kMaxSectors, &last);

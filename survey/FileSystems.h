@@ -70,6 +70,11 @@ void ReadFileSystem(diskimage::DiskImage& image, DiskSurvey& disk, FileSystems& 
 // damaged directory when any folder's is, an unrecognised disk.
 void AddToTally(Tally& tally, const DiskSurvey& disk, const FileSystems& fs);
 
+// Sets the owners of a disk read by a file system other than the flat
+// directory (whose owners the survey sets): its own sectors kDirectoryOwner,
+// each file's and folder's sectors its entry index.
+void MarkOwners(DiskSurvey& disk, FileSystems& fs);
+
 // Adds the damage of the sectors entry index of fs covers to damage.
 void AddEntryDamage(const DiskSurvey& disk, FileSystems& fs, int index, DamageList* damage);
 

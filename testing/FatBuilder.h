@@ -14,9 +14,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "testing/D88Builder.h"
@@ -42,6 +44,38 @@ inline constexpr FatFormat kFat720K{80, 2, 9, 512, 2, 3, 112, 0xF9, 0x10};
 inline constexpr FatFormat kFat640K{80, 2, 8, 512, 2, 2, 112, 0xFB, 0x10};
 inline constexpr FatFormat kFat1440K{80, 2, 18, 512, 1, 9, 224, 0xF0, 0x20};
 inline constexpr FatFormat kFat1200K{80, 2, 15, 512, 1, 7, 224, 0xF9, 0x20};
+
+// True when Debian's mkfs.fat and mcopy, the oracle, are at hand.
+inline bool HaveMtools() {
+#if defined(_WIN32)
+  return false;
+#else
+  return std::system("command -v mkfs.fat >/dev/null && command -v mcopy >/dev/null") == 0;
+#endif
+}
+
+// Makes the raw disk `image` of format with mkfs.fat, then copies `names`
+// (shell words) of folder `in` into its root with mcopy -s -m; true when
+// both succeeded.
+inline bool MakeMtoolsDisk(const FatFormat& f, const std::string& in, const std::string& names,
+                           const std::string& image) {
+  const std::string mkfs =
+      "rm -f " + image + " && mkfs.fat -C -F 12 " + image + " -S " + std::to_string(f.sectorBytes) +
+      " -s " + std::to_string(f.sectorsPerCluster) + " -f 2 -r " + std::to_string(f.rootEntries) +
+      " -R 1 -g " + std::to_string(f.heads) + "/" + std::to_string(f.sectorsPerTrack) + " -M " +
+      std::to_string(f.media) + " " + std::to_string(f.Sectors() * f.sectorBytes / 1024) +
+      " >/dev/null";
+  return std::system((mkfs + " && cd " + in + " && MTOOLS_SKIP_CHECK=1 mcopy -s -m -i " + image +
+                      " " + names + " ::")
+                         .c_str()) == 0;
+}
+
+// The raw disk wrapped in a D88 image of format's geometry.
+inline Image WrapFat(const Bytes& raw, const FatFormat& f) {
+  int n = 0;
+  while ((128 << n) < f.sectorBytes) ++n;
+  return WrapRawImage(raw, f.cylinders, f.heads, f.sectorsPerTrack, n, f.d88Media);
+}
 
 inline std::uint16_t DosDate(int year, int month, int day) {
   return static_cast<std::uint16_t>((year - 1980) << 9 | month << 5 | day);
@@ -235,6 +269,34 @@ class FatBuilder {
   std::map<int, std::vector<int>> folders_;  // each folder's directory clusters
   std::map<int, int> used_;                  // slots taken, by folder
 };
+
+// The tree the oracle disks hold, as mcopy copies it in from a folder.
+inline const std::pair<std::string, Bytes> kOracleTree[] = {
+    {"lower.txt", Text("lower case\n")},
+    {"UPPER.TXT", Text("upper case\n")},
+    {"A long file name.text", PatternBytes(3000, 1)},
+    {"EMPTY.DAT", {}},
+    {"Sub/MiXed.Txt", PatternBytes(1025, 2)},
+    {"Sub/Deeper/big file.bin", PatternBytes(50 * 1024, 3)},
+};
+inline const Bytes kKanaBytes = Text("\x93\xfa\x96\x7b\x8c\xea\r\n");
+
+// The same tree laid by the builder, with a kana short name (Sub/\xB6\xC5.TXT)
+// mcopy cannot make.
+inline Bytes BuildOracleTree(const FatFormat& format) {
+  FatBuilder fat(format);
+  const int root = FatBuilder::kRoot;
+  fat.AddFile(root, "LOWER.TXT", kOracleTree[0].second, u"lower.txt");
+  fat.AddFile(root, "UPPER.TXT", kOracleTree[1].second);
+  fat.AddFile(root, "ALONGF~1.TEX", kOracleTree[2].second, u"A long file name.text");
+  fat.AddFile(root, "EMPTY.DAT", {});
+  const int sub = fat.AddFolder(root, "SUB", u"Sub").cluster;
+  fat.AddFile(sub, "MIXED.TXT", kOracleTree[4].second, u"MiXed.Txt");
+  fat.AddFile(sub, "\xB6\xC5.TXT", kKanaBytes);
+  const int deeper = fat.AddFolder(sub, "DEEPER", u"Deeper").cluster;
+  fat.AddFile(deeper, "BIGFIL~1.BIN", kOracleTree[5].second, u"big file.bin");
+  return fat.raw;
+}
 
 }  // namespace d88test
 

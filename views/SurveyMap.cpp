@@ -1,6 +1,8 @@
 // The map as text and as JSON.
 #include "views/SurveyMap.h"
 
+#include <cstdio>
+
 #include "views/SurveyJson.h"
 #include "views/SurveyText.h"
 
@@ -40,8 +42,7 @@ void PrintCell(output::Sink& out, int owner, survey::SectorState state, bool col
 }
 
 // True when no file owns a sector of track t and every one is intact.
-bool IsPlainRow(const survey::DiskSurvey& disk, int t) {
-  const int spt = disk.image.medium->sectorsPerTrack;
+bool IsPlainRow(const survey::DiskSurvey& disk, int spt, int t) {
   for (int slot = t * spt; slot < (t + 1) * spt; ++slot) {
     if (disk.owner[slot] != survey::kNoOwner || disk.sectors[slot] != survey::SectorState::kIntact)
       return false;
@@ -71,61 +72,105 @@ char FileLetter(int index) {
   return '*';
 }
 
-void PrintMap(output::Sink& out, const survey::DiskSurvey& disk, bool colour) {
-  const tool::MediaGeometry& g = *disk.image.medium;
+MapGrid GridOf(const survey::DiskSurvey& disk, const survey::FileSystems* fs) {
+  MapGrid grid{};
+  if (fs == nullptr || fs->chosen == nullptr || fs->IsFlat()) {
+    if (disk.image.medium != nullptr) {
+      const tool::MediaGeometry& g = *disk.image.medium;
+      grid = {g.tracks, g.sectorsPerTrack, {}, disk.fileCount, nullptr, &disk};
+      std::snprintf(grid.medium, sizeof grid.medium, "%s", survey::MediumName(g));
+      return grid;
+    }
+    fs = nullptr;
+  }
+  grid = {disk.shape.rows, disk.shape.sectorsPerTrack, {}, 0, fs, &disk};
+  if (fs != nullptr) grid.owners = fs->chosen->EntryCount();
+  const geometry::Geometry& shown = disk.image.geometry;
+  if (shown.family != nullptr) {
+    std::snprintf(grid.medium, sizeof grid.medium, "%s", shown.family->name);
+  } else {
+    std::snprintf(grid.medium, sizeof grid.medium, "%dx%dx%dx%d", shown.cylinders, shown.heads,
+                  disk.shape.sectorsPerTrack, disk.shape.sectorBytes);
+  }
+  return grid;
+}
+
+void MapGrid::PrintOwner(output::Sink& out, int i) const {
+  if (fs == nullptr) {
+    out.Escaped(disk->files[i].entry.name);
+    return;
+  }
+  char path[filesystem::kMaxPathBytes + 1];
+  fs->chosen->Path(i, path, sizeof path);
+  out.Escaped(path);
+  if (fs->chosen->EntryAt(i).kind == filesystem::EntryKind::kFolder) out.Putc('/');
+}
+
+void PrintMap(output::Sink& out, const survey::DiskSurvey& disk, bool colour,
+              const survey::FileSystems* fs) {
+  const MapGrid g = GridOf(disk, fs);
   PrintImageTitle(out, disk.image);
   out.Printf(
-      ", %s: a row per track, a cell per sector: its file (# the\n"
-      "directory, . none), then x missing, c cut, s short, ! bad status, d duplicate ID,\n"
+      ", %s: a row per track, a cell per sector: its file%s (# the\n"
+      "%s, . none), then x missing, c cut, s short, ! bad status, d duplicate ID,\n"
       "l long, m deleted mark\n",
-      survey::MediumName(g));
-  for (int i = 0; i < disk.fileCount; ++i) {
+      g.medium, g.fs != nullptr ? " or folder" : "",
+      g.fs != nullptr ? "file system's own" : "directory");
+  for (int i = 0; i < g.owners; ++i) {
     out.Printf("%s%c=", i == 0 ? "files: " : "  ", FileLetter(i));
-    out.Escaped(disk.files[i].entry.name);
+    g.PrintOwner(out, i);
   }
-  if (disk.fileCount > 0) out.Putc('\n');
+  if (g.owners > 0) out.Putc('\n');
   out.Puts("TRK");
   for (int r = 1; r <= g.sectorsPerTrack; ++r)
     out.Printf(r < g.sectorsPerTrack ? " %-2d" : " %d", r);
   out.Putc('\n');
   // A run of rows with nothing to see shows as its first row and a line
   // saying how far it goes.
-  for (int t = 0; t < g.tracks; ++t) {
-    const bool plain = IsPlainRow(disk, t);
-    if (plain && t > 0 && IsPlainRow(disk, t - 1)) {
-      if (t + 1 == g.tracks || !IsPlainRow(disk, t + 1)) out.Printf(" .. to %02x the same\n", t);
+  const int spt = g.sectorsPerTrack;
+  for (int t = 0; t < g.rows; ++t) {
+    const bool plain = IsPlainRow(disk, spt, t);
+    if (plain && t > 0 && IsPlainRow(disk, spt, t - 1)) {
+      if (t + 1 == g.rows || !IsPlainRow(disk, spt, t + 1))
+        out.Printf(" .. to %02x the same\n", disk.shape.TrackIndex(t));
       continue;
     }
-    out.Printf(" %02x", t);
-    for (int r = 0; r < g.sectorsPerTrack; ++r) {
-      const int slot = t * g.sectorsPerTrack + r;
-      PrintCell(out, disk.owner[slot], disk.sectors[slot], colour, r + 1 == g.sectorsPerTrack);
+    out.Printf(" %02x", disk.shape.TrackIndex(t));
+    for (int r = 0; r < spt; ++r) {
+      const int slot = t * spt + r;
+      PrintCell(out, disk.owner[slot], disk.sectors[slot], colour, r + 1 == spt);
     }
     out.Putc('\n');
   }
   PrintStrays(out, disk);
 }
 
-void WriteMapJson(JsonWriter& json, const survey::DiskSurvey& disk) {
-  const tool::MediaGeometry& g = *disk.image.medium;
+void WriteMapJson(JsonWriter& json, const survey::DiskSurvey& disk, const survey::FileSystems* fs) {
+  const MapGrid g = GridOf(disk, fs);
   json.Begin(nullptr, '{');
   json.Int("index", disk.image.index);
-  json.String("medium", survey::MediumName(g));
-  json.Int("tracks", g.tracks);
+  json.String("medium", g.medium);
+  json.Int("tracks", g.rows);
   json.Int("sectorsPerTrack", g.sectorsPerTrack);
   json.Begin("files", '[');
-  for (int i = 0; i < disk.fileCount; ++i) {
+  for (int i = 0; i < g.owners; ++i) {
     json.Begin(nullptr, '{', true);
     const char letter[2] = {FileLetter(i), '\0'};
     json.String("letter", letter);
-    WriteNameJson(json, "name", disk.files[i].entry.name);
+    if (g.fs == nullptr) {
+      WriteNameJson(json, "name", disk.files[i].entry.name);
+    } else {
+      char path[filesystem::kMaxPathBytes + 1];
+      g.fs->chosen->Path(i, path, sizeof path);
+      json.String("path", path);
+    }
     json.End();
   }
   json.End();
   // Cells as [file index, or -1 none, -2 directory; state; the record's
   // status, density and deleted-mark bytes], a row per track.
   json.Begin("rows", '[');
-  for (int t = 0; t < g.tracks; ++t) {
+  for (int t = 0; t < g.rows; ++t) {
     json.Begin(nullptr, '[', true);
     for (int r = 0; r < g.sectorsPerTrack; ++r) {
       const int slot = t * g.sectorsPerTrack + r;

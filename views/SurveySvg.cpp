@@ -70,6 +70,18 @@ void WriteDecodedName(output::Sink& out, const char* bytes) {
   WriteXmlText(out, text);
 }
 
+// Writes owner i's name: the flat file's, decoded, or the entry's path.
+void WriteOwner(output::Sink& out, const MapGrid& g, int i) {
+  if (g.fs == nullptr) {
+    WriteDecodedName(out, g.disk->files[i].entry.name);
+    return;
+  }
+  char path[filesystem::kMaxPathBytes + 1];
+  g.fs->chosen->Path(i, path, sizeof path);
+  WriteXmlText(out, path);
+  if (g.fs->chosen->EntryAt(i).kind == filesystem::EntryKind::kFolder) out.Putc('/');
+}
+
 // One legend entry: a swatch of fill at item i, then the label.
 void LegendSwatch(output::Sink& out, int i, int perRow, int top, const char* fill) {
   const int x = kLeft + (i % perRow) * kLegendItemWidth;
@@ -83,8 +95,8 @@ void LegendSwatch(output::Sink& out, int i, int perRow, int top, const char* fil
 // Writes the cell of sector r + 1 of track t, with its name, state (a bad
 // status by its meaning) and density byte as a tooltip, and its mark when
 // it has one.
-void WriteCell(output::Sink& out, const survey::DiskSurvey& disk, int t, int r) {
-  const int slot = t * disk.image.medium->sectorsPerTrack + r;
+void WriteCell(output::Sink& out, const survey::DiskSurvey& disk, const MapGrid& g, int t, int r) {
+  const int slot = t * g.sectorsPerTrack + r;
   const int owner = disk.owner[slot];
   const int x = kLeft + t * kCellWidth;
   const int y = kTop + r * kCellHeight;
@@ -95,7 +107,8 @@ void WriteCell(output::Sink& out, const survey::DiskSurvey& disk, int t, int r) 
     out.Puts(owner == survey::kDirectoryOwner ? "dir" : "none");
   }
   out.Printf("\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\"><title>TRK=%02x SEC=%02x %s", x, y,
-             kCellWidth, kCellHeight, t, r + 1, survey::SectorStateName(disk.sectors[slot]));
+             kCellWidth, kCellHeight, disk.shape.TrackIndex(t), r + 1,
+             survey::SectorStateName(disk.sectors[slot]));
   const diskimage::RecordFacts& record = disk.facts[slot];
   if (disk.sectors[slot] == survey::SectorState::kBadStatus) {
     char error[survey::kStatusTextBytes];
@@ -103,10 +116,11 @@ void WriteCell(output::Sink& out, const survey::DiskSurvey& disk, int t, int r) 
     out.Printf(" (%s)", error);
   }
   out.Printf(", density 0x%02x", record.density);
-  if (owner == survey::kDirectoryOwner) out.Puts(", directory");
+  if (owner == survey::kDirectoryOwner)
+    out.Puts(g.fs != nullptr ? ", the file system's own" : ", directory");
   if (owner >= 0) {
     out.Puts(", ");
-    WriteDecodedName(out, disk.files[owner].entry.name);
+    WriteOwner(out, g, owner);
   }
   out.Puts("</title></rect>\n");
   const char* mark = kMarkColours[static_cast<int>(disk.sectors[slot])];
@@ -118,12 +132,12 @@ void WriteCell(output::Sink& out, const survey::DiskSurvey& disk, int t, int r) 
 
 }  // namespace
 
-void WriteMapSvg(output::Sink& out, const survey::DiskSurvey& disk) {
-  const tool::MediaGeometry& g = *disk.image.medium;
-  const int gridWidth = g.tracks * kCellWidth;
+void WriteMapSvg(output::Sink& out, const survey::DiskSurvey& disk, const survey::FileSystems* fs) {
+  const MapGrid g = GridOf(disk, fs);
+  const int gridWidth = g.rows * kCellWidth;
   const int perRow = gridWidth / kLegendItemWidth > 0 ? gridWidth / kLegendItemWidth : 1;
   const int legendTop = kTop + g.sectorsPerTrack * kCellHeight + 16;
-  const int legendItems = disk.fileCount + 2 + kMarkedCount;
+  const int legendItems = g.owners + 2 + kMarkedCount;
   const int width = kLeft + gridWidth + 10;
   const int height = legendTop + (legendItems + perRow - 1) / perRow * kLegendRowHeight + 10;
   out.Printf(
@@ -137,28 +151,29 @@ void WriteMapSvg(output::Sink& out, const survey::DiskSurvey& disk) {
       "y=\"12\">image %d \"",
       kLeft, disk.image.index);
   WriteDecodedName(out, disk.image.name);
-  out.Printf("\", %s: tracks across, sectors down</text>\n", survey::MediumName(g));
-  for (int t = 0; t < g.tracks; t += 16) {
-    out.Printf("<text x=\"%d\" y=\"%d\">%02x</text>\n", kLeft + t * kCellWidth, kTop - 4, t);
+  out.Printf("\", %s: tracks across, sectors down</text>\n", g.medium);
+  for (int t = 0; t < g.rows; t += 16) {
+    out.Printf("<text x=\"%d\" y=\"%d\">%02x</text>\n", kLeft + t * kCellWidth, kTop - 4,
+               disk.shape.TrackIndex(t));
   }
   for (int r = 1; r <= g.sectorsPerTrack; ++r) {
     out.Printf("<text x=\"%d\" y=\"%d\">%d</text>\n", kLeft - 16, kTop + r * kCellHeight - 3, r);
   }
-  for (int t = 0; t < g.tracks; ++t) {
-    for (int r = 0; r < g.sectorsPerTrack; ++r) WriteCell(out, disk, t, r);
+  for (int t = 0; t < g.rows; ++t) {
+    for (int r = 0; r < g.sectorsPerTrack; ++r) WriteCell(out, disk, g, t, r);
   }
-  for (int i = 0; i < disk.fileCount; ++i) {
+  for (int i = 0; i < g.owners; ++i) {
     LegendSwatch(out, i, perRow, legendTop, kFileFills[i % kFileFillCount]);
     out.Printf("%c ", FileLetter(i));
-    WriteDecodedName(out, disk.files[i].entry.name);
+    WriteOwner(out, g, i);
     out.Puts("</text>\n");
   }
-  LegendSwatch(out, disk.fileCount, perRow, legendTop, kDirectoryFill);
-  out.Puts("directory</text>\n");
-  LegendSwatch(out, disk.fileCount + 1, perRow, legendTop, kUnownedFill);
+  LegendSwatch(out, g.owners, perRow, legendTop, kDirectoryFill);
+  out.Puts(g.fs != nullptr ? "the file system's own</text>\n" : "directory</text>\n");
+  LegendSwatch(out, g.owners + 1, perRow, legendTop, kUnownedFill);
   out.Puts("no file</text>\n");
   for (int m = 0; m < kMarkedCount; ++m) {
-    LegendSwatch(out, disk.fileCount + 2 + m, perRow, legendTop,
+    LegendSwatch(out, g.owners + 2 + m, perRow, legendTop,
                  kMarkColours[static_cast<int>(kMarked[m])]);
     out.Printf("%s</text>\n", survey::SectorStateName(kMarked[m]));
   }

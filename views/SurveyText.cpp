@@ -1,5 +1,7 @@
 #include "views/SurveyText.h"
 
+#include <cstring>
+
 #include "output/NameText.h"
 
 namespace views {
@@ -31,11 +33,20 @@ void PrintDamage(output::Sink& out, const survey::DamageList& damage) {
 namespace {
 
 // Writes entry's listing line, as the extraction tool prints it but for the
-// name's controls, shown as \xNN; without the line end.
+// name, decoded and its controls shown as \xNN; without the line end.  The
+// name keeps the tool's column: a Shift_JIS byte is one column wide.
 void PrintEntry(output::Sink& out, const tool::DirectoryEntry& entry) {
   char name[output::kNameTextBytes];
   output::EscapeControls(entry.name, name, sizeof name);
-  out.Printf(tool::kListingLineFormat, name, entry.track, entry.sector, entry.size);
+  const std::size_t columns = std::strlen(name);
+  output::DecodeName(entry.name, std::strlen(entry.name), name, sizeof name,
+                     output::Controls::kEscape);
+  out.Puts(name);
+  // The tool pads the name to 4 bytes, counted as it stands.
+  static constexpr char kPadding[] = "    ";
+  out.Puts(&kPadding[columns < 4 ? columns : 4]);
+  // The tool's format after its name's "%-4s".
+  out.Printf(tool::kListingLineFormat + 4, entry.track, entry.sector, entry.size);
 }
 
 }  // namespace

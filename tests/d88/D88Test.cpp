@@ -2,16 +2,22 @@
 // user sees, on containers made by the builder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "d88/D88.h"
 #include "diskimage/DiskImage.h"
 #include "output/Sink.h"
 #include "testing/CheckedRun.h"
+#include "testing/FatBuilder.h"
+#include "testing/FolderTree.h"
 #include "views/JsonWriter.h"
 
 using namespace d88test;
@@ -453,10 +459,11 @@ Bytes ControlNames() {
 TEST(D88, NamesReachTheTerminalEscaped) {
   const std::string listing =
       "B\\x07\\x7f TRK=00 SEC=04 SIZE=1\n\\x1b[2J TRK=00 SEC=04 SIZE=-1\n"
-      "\\xc2\\x85 TRK=00 SEC=05 SIZE=1\n\xb1\xb2   TRK=00 SEC=06 SIZE=1\n";
+      "\xef\xbe\x82\\x85 TRK=00 SEC=05 SIZE=1\n\uff71\uff72   TRK=00 SEC=06 SIZE=1\n";
   const std::string listed =
       "B\\x07\\x7f TRK=00 SEC=04 SIZE=1  intact\n\\x1b[2J TRK=00 SEC=04 SIZE=-1  cut off\n"
-      "\\xc2\\x85 TRK=00 SEC=05 SIZE=1  intact\n\xb1\xb2   TRK=00 SEC=06 SIZE=1  intact\n";
+      "\xef\xbe\x82\\x85 TRK=00 SEC=05 SIZE=1  intact\n\uff71\uff72   TRK=00 SEC=06 SIZE=1  "
+      "intact\n";
   const Case cases[] = {
       {"list",
        {"list", "{C}"},
@@ -696,6 +703,68 @@ TEST(D88, SurveysTheFuzzCorpus) {
   EXPECT_GT(inputs, 0);
 }
 
+// d88 extract of FAT disks of every geometry, made by mkfs.fat and mcopy
+// or by the project's builder, writes the tree, names, bytes and times
+// that mcopy -s -m gives back (DOS times are local: a zone off UTC shows
+// they are taken so), and fsck.fat finds the builder's disks clean.
+TEST(D88, ExtractsFatDisksAsMcopyDoes) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "no mtools on Windows";
+#else
+  if (!HaveMtools()) GTEST_SKIP() << "mkfs.fat or mtools missing";
+  struct Zone {
+    const char* was = std::getenv("TZ");
+    std::string kept = was != nullptr ? was : "";
+    Zone() { setenv("TZ", "JST-9", 1), tzset(); }
+    ~Zone() { was != nullptr ? setenv("TZ", kept.c_str(), 1) : unsetenv("TZ"), tzset(); }
+  } zone;
+  ScratchDir dir;
+  std::filesystem::create_directories(dir.File("in/Sub/Deeper"));
+  std::filesystem::create_directories(dir.File("in/Empty"));
+  for (const auto& [path, bytes] : kOracleTree) WriteFileBytes(dir.File("in/" + path), bytes);
+  const auto shell = [](const std::string& command) { return std::system(command.c_str()); };
+  ASSERT_EQ(shell("cd " + dir.File("in") + " && find . -exec touch -d '2001-02-03 04:05:06' {} +"),
+            0);
+  for (const FatFormat* format : {&kFatPc98, &kFat720K, &kFat640K, &kFat1440K, &kFat1200K}) {
+    for (const bool builder : {false, true}) {
+      const std::string name = std::to_string(format->sectorsPerTrack) + (builder ? "b" : "m");
+      SCOPED_TRACE(name);
+      const std::string image = dir.File(name + ".img"), mcopy = dir.File(name + "-mcopy");
+      if (builder) {
+        WriteFileBytes(image, BuildOracleTree(*format));
+        EXPECT_EQ(shell("fsck.fat -n " + image + " >/dev/null"), 0);
+      } else {
+        ASSERT_TRUE(MakeMtoolsDisk(
+            *format, dir.File("in"),
+            "lower.txt UPPER.TXT 'A long file name.text' EMPTY.DAT Sub Empty", image));
+      }
+      std::filesystem::create_directories(mcopy);
+      ASSERT_EQ(shell("MTOOLS_SKIP_CHECK=1 mcopy -s -n -m -i " + image + " '::*' " + mcopy), 0);
+      const D88Run run = RunD88With({"extract", "-C", dir.File(name), "{C}"},
+                                    WrapFat(ReadFileBytes(image), *format).Build(), dir);
+      EXPECT_EQ(run.status, 0);
+      EXPECT_EQ(run.err, "");
+      auto mine = FolderTree(dir.File(name), true), theirs = FolderTree(mcopy, true);
+      if (builder) {
+        // mcopy decodes short names with a code page of its own: the kana
+        // name is checked alone.
+        EXPECT_EQ(mine["Sub/\uff76\uff85.TXT"].rfind(
+                      std::string(kKanaBytes.begin(), kKanaBytes.end()), 0),
+                  0u);
+        for (auto* tree : {&mine, &theirs})
+          for (auto at = tree->begin(); at != tree->end();)
+            at = std::all_of(at->first.begin(), at->first.end(), [](char c) { return c > 0; })
+                     ? std::next(at)
+                     : tree->erase(at);
+      } else {
+        EXPECT_EQ(mine.at("Sub/Deeper"), "/ @981140706");
+      }
+      EXPECT_EQ(mine, theirs);
+    }
+  }
+#endif
+}
+
 }  // namespace
 
 // A collection beside the container {C}, in {C}.d: a sound disk, a damaged
@@ -917,26 +986,21 @@ TEST(D88, ReadsFatDisksAndSaysWhatItCannotRead) {
 #if defined(_WIN32)
   GTEST_SKIP() << "no mtools on Windows";
 #else
-  if (std::system("command -v mkfs.fat >/dev/null && command -v mcopy >/dev/null") != 0)
-    GTEST_SKIP() << "mkfs.fat or mtools missing";
+  if (!HaveMtools()) GTEST_SKIP() << "mkfs.fat or mtools missing";
   ScratchDir dir;
   std::filesystem::create_directories(dir.File("in/Sub/Deeper"));
+  std::filesystem::create_directories(dir.File("link"));
   WriteFileBytes(dir.File("in/HELLO.TXT"), Text("hello\n"));
   WriteFileBytes(dir.File("in/DATA.BIN"), PatternBytes(3000, 5));
   WriteFileBytes(dir.File("in/Sub/Deeper/big file.bin"), PatternBytes(50 * 1024, 3));
-  const auto fatDisk = [&](const std::string& options, int cylinders, int sectors, int n,
-                           std::uint8_t media) {
-    const std::string raw = dir.File("disk.img");
-    std::filesystem::remove(raw);
-    EXPECT_EQ(std::system(("mkfs.fat -C -F 12 " + raw + " " + options + " >/dev/null && cd " +
-                           dir.File("in") + " && MTOOLS_SKIP_CHECK=1 mcopy -s -i " + raw +
-                           " HELLO.TXT DATA.BIN Sub ::")
-                              .c_str()),
-              0);
-    return WrapRawImage(ReadFileBytes(raw), cylinders, 2, sectors, n, media);
+  std::filesystem::create_symlink("../in/DATA.BIN", dir.File("link/HELLO.TXT"));
+  const auto fatDisk = [&](const FatFormat& format) {
+    EXPECT_TRUE(
+        MakeMtoolsDisk(format, dir.File("in"), "HELLO.TXT DATA.BIN Sub", dir.File("d.img")));
+    return WrapFat(ReadFileBytes(dir.File("d.img")), format);
   };
-  const Image pc98 = fatDisk("-S 1024 -s 1 -f 2 -r 192 -R 1 -g 2/8 -M 0xfe 1232", 77, 8, 3, 0x20);
-  const Image dos = fatDisk("-s 2 -r 112 -g 2/9 -M 0xf9 720", 80, 9, 2, 0x10);
+  const Image pc98 = fatDisk(kFatPc98);
+  const Image dos = fatDisk(kFat720K);
   // A sector by what it starts with: the big file's first, Sub's directory.
   const auto statusAt = [](Image image, const Bytes& start, std::uint8_t status, int skip = 0) {
     for (auto& [track, records] : image.tracks)
@@ -1004,6 +1068,26 @@ TEST(D88, ReadsFatDisksAndSaysWhatItCannotRead) {
        random,
        2,
        {"files not checked\n", "1 image with no file system recognised\n"},
+       ""},
+      {"extract past a link",
+       {"extract", "-C", dir.File("link"), "{C}"},
+       pc98,
+       1,
+       {"DATA.BIN\nSub/Deeper/big file.bin\n",
+        "d88: cannot write \"HELLO.TXT\": a link or special file stands in its way\n"},
+       ""},
+      {"extract damaged",
+       {"extract", "-C", dir.File("damaged"), "{C}"},
+       damaged,
+       2,
+       {"HELLO.TXT\nDATA.BIN\ndamaged: DATA.BIN Sub/Deeper/\n"},
+       ""},
+      {"map",
+       {"map", "{C}"},
+       pc98,
+       0,
+       {"files: A=HELLO.TXT  B=DATA.BIN  C=Sub/  D=Sub/Deeper/  E=Sub/Deeper/big file.bin\n",
+        " 01 #  #  #  A  B  B  B  C\n 02 D  E  E"},
        ""},
       {"random track 0 extract",
        {"extract", "-C", dir.File("out"), "{C}"},

@@ -118,6 +118,11 @@ async function checkImage(page, sample, section, image) {
     shownNames.push(file.name.text);
   }
   assert.deepEqual([...zip.keys()], shownNames, `${sample} zip entries`);
+  await checkMap(page, sample, section, k);
+}
+
+// The map shown and downloaded is d88 map's SVG.
+async function checkMap(page, sample, section, k) {
   const svgFile = path.join(scratch, `${sample}-${k}.svg`);
   d88('map', '--svg', svgFile, '-i', String(k), sample);
   const svg = fs.readFileSync(svgFile);
@@ -138,6 +143,7 @@ async function checkEntries(page, sample, section, image, zip) {
   const last = image.files[image.files.length - 1].path.text;
   const button = section.getByRole('button', { name: `Download ${last}`, exact: true });
   assert.deepEqual(await downloaded(page, () => button.press('Enter')), zip.get(last).bytes);
+  await checkMap(page, sample, section, image.index);
   if (sample !== 'sample-pc98-fat12.d88') return;
   assert.deepEqual((await section.locator('.facts dd').allTextContents()).slice(-2), ['77×2×8×1024 (2HD)', 'FAT12']);
   assert.deepEqual(rows.map(([name]) => name).filter((name) => name.startsWith('DOCS/')), ['DOCS/', 'DOCS/ｶﾅ.TXT', 'DOCS/TBL.BIN', 'DOCS/LINES.TXT']);

@@ -29,7 +29,7 @@ diskimage::DiskImage container;
 int imageCount = 0;
 survey::DiskSurvey disk;
 survey::FileSystems fileSystems;  // the file system disk holds
-int surveyed = -1;  // the image disk holds; -1 when none
+int surveyed = -1;                // the image disk holds; -1 when none
 web::StoredZip zip(stdout);
 std::uint8_t fileBytes[survey::kDataBytes];  // one file read through its file system
 
@@ -178,11 +178,12 @@ D88_EXPORT(d88_writable) int Writable(int k, int i) {
 }
 
 // Writes image k's map as `d88 map --svg` draws it.  Returns 0; 1 when
-// there is no image k or its medium is unknown.
+// there is no image k or its records show no geometry.
 D88_EXPORT(d88_map) int MapSvg(int k) {
-  if (!SurveyImage(k) || disk.image.medium == nullptr) return 1;
+  if (!SurveyImage(k) || disk.slots == 0) return 1;
+  survey::MarkOwners(disk, fileSystems);
   output::Sink out(stdout);
-  views::WriteMapSvg(out, disk);
+  views::WriteMapSvg(out, disk, &fileSystems);
   return Finish(out, 0);
 }
 
