@@ -284,7 +284,7 @@ int Extract(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) {
   for (int i = 0; i < diskSurvey.fileCount; ++i) {
     if (!diskSurvey.files[i].Intact()) {
       sinks.out.Putc(' ');
-      sinks.out.Escaped(diskSurvey.files[i].entry.name);
+      sinks.out.DecodedName(diskSurvey.files[i].entry.name);
     }
   }
   sinks.out.Putc('\n');

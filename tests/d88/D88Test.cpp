@@ -448,7 +448,7 @@ TEST(D88, JsonNamesTheFieldsAndDecodesNames) {
 Bytes ControlNames() {
   DiskBuilder disk(k2HD);
   const std::uint16_t at = disk.AddFile("B\x07\x7f", Text("b"));
-  disk.AddEntry(EntryBytes("\x1b[2J", at, -1));
+  disk.AddEntry(EntryBytes("\x1b[\xb2J", at, -1));
   disk.AddFile("\xc2\x85", Text("c"));
   disk.AddFile("\xb1\xb2", Text("d"));
   Image image = disk.Build(2);
@@ -458,10 +458,10 @@ Bytes ControlNames() {
 
 TEST(D88, NamesReachTheTerminalEscaped) {
   const std::string listing =
-      "B\\x07\\x7f TRK=00 SEC=04 SIZE=1\n\\x1b[2J TRK=00 SEC=04 SIZE=-1\n"
+      "B\\x07\\x7f TRK=00 SEC=04 SIZE=1\n\\x1b[\uff72J TRK=00 SEC=04 SIZE=-1\n"
       "\xef\xbe\x82\\x85 TRK=00 SEC=05 SIZE=1\n\uff71\uff72   TRK=00 SEC=06 SIZE=1\n";
   const std::string listed =
-      "B\\x07\\x7f TRK=00 SEC=04 SIZE=1  intact\n\\x1b[2J TRK=00 SEC=04 SIZE=-1  cut off\n"
+      "B\\x07\\x7f TRK=00 SEC=04 SIZE=1  intact\n\\x1b[\uff72J TRK=00 SEC=04 SIZE=-1  cut off\n"
       "\xef\xbe\x82\\x85 TRK=00 SEC=05 SIZE=1  intact\n\uff71\uff72   TRK=00 SEC=06 SIZE=1  "
       "intact\n";
   const Case cases[] = {
@@ -477,20 +477,20 @@ TEST(D88, NamesReachTheTerminalEscaped) {
        {"test", "{C}"},
        ControlNames(),
        2,
-       "image 0: \\x1b[2J: cut off\n4 files in 1 image: 3 intact, 1 damaged\n",
+       "image 0: \\x1b[\uff72J: cut off\n4 files in 1 image: 3 intact, 1 damaged\n",
        ""},
       {"extract control names",
        {"extract", "-C", "{C}.out", "{C}"},
        ControlNames(),
        2,
-       "MEDIA TYPE=2HD\n" + listing + "damaged: \\x1b[2J\n",
+       "MEDIA TYPE=2HD\n" + listing + "damaged: \\x1b[\uff72J\n",
        ""},
   };
   ExpectCases(cases);
   ScratchDir dir;
   const D88Run map = RunD88With({"map", "{C}"}, ControlNames(), dir);
   EXPECT_EQ(map.out.substr(0, map.out.find(", 2HD")), "image 0 \"\\x1b]0;T\\x07\\x80\"");
-  EXPECT_NE(map.out.find("\nfiles: A=B\\x07\\x7f  B=\\x1b[2J  C=\\xc2\\x85  D=\xb1\xb2\n"),
+  EXPECT_NE(map.out.find("\nfiles: A=B\\x07\\x7f  B=\\x1b[\xb2J  C=\\xc2\\x85  D=\xb1\xb2\n"),
             std::string::npos);
   // JSON escapes DEL as it does the C0 controls.
   const D88Run json = RunD88With({"list", "--json", "{C}"}, ControlNames(), dir);
