@@ -271,7 +271,10 @@ bool Fat12Reader::Recognise(const filesystem::SectorSource& source, filesystem::
     } else {
       char detail[filesystem::kReasonBytes] = {};
       std::snprintf(detail, sizeof detail, "%s", why.text);
-      std::snprintf(why.text, sizeof why.text, "parameter block: %s", detail);
+      constexpr char kLead[] = "parameter block: ";
+      // The detail is cut to what fits after the lead.
+      std::snprintf(why.text, sizeof why.text, "%s%.*s", kLead,
+                    static_cast<int>(sizeof why.text - sizeof kLead), detail);
     }
     reason = why;
   } else {
