@@ -23,7 +23,7 @@ build-release/make_samples "$scratch" >/dev/null
 # check_tree ROOT PREFIX: the installed files under ROOT/PREFIX work.
 check_tree() {
   local bin=$1/$2/bin/d88extract page=$1/$2/share/man/man1/d88extract.1 doc=$1/$2/share/doc/d88extract
-  for f in "$bin" "$page" "$doc/README.md" "$doc/LICENSE"; do [ -f "$f" ] || fail "missing ${f#"$1"/}"; done
+  for f in "$bin" "$page" "$doc/README.md" "$doc/LICENSE" "$doc/docs/usage/d88extract.md"; do [ -f "$f" ] || fail "missing ${f#"$1"/}"; done
   readelf -S "$bin" | grep -q -e '\.symtab' -e '\.debug_' && fail "${bin#"$1"/} is not stripped"
   mkdir "$1/files"
   (cd "$1/files" && "$bin" "$scratch/sample-2hd.d88") >"$1/listing" || fail "${bin#"$1"/} failed"
