@@ -5,7 +5,7 @@ Usage: scripts/mutants.py [--list] [--sample N] [--seed S] [--timeout SEC]
        scripts/mutants.py --fault FILE LINE TEXT   (one fault of your own)
 
 Each mutant is one simple fault put into one line of a source or header
-file (*.cpp, *.h) of diskimage/, tool/, survey/, views/, output/ or edit/: a
+file (*.cpp, *.h) of diskimage/, geometry/, fat12/, flat/, tool/, survey/, views/, output/ or edit/: a
 comparison flipped (< <=, > >=, == !=), a bound
 moved by one (+ 1), && and || swapped, a boolean result inverted, a
 statement dropped.  Preprocessor lines (include guards among them),
@@ -46,7 +46,7 @@ BUILD = os.path.join(WORK, "build")
 # optimization (a mutated header rebuilds most of the tree), the suite only.
 CONFIGURE = ["-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_CXX_FLAGS_RELEASE=-O1", "-DD88_WERROR=OFF"]
 BUILD_TESTS = ["cmake", "--build", BUILD, "--target", "d88tests", "-j2"]
-FOLDERS = ("diskimage", "tool", "survey", "views", "output", "edit")
+FOLDERS = ("diskimage", "geometry", "fat12", "flat", "tool", "survey", "views", "output", "edit")
 
 # (kind, pattern, replacement): each match on a line is one mutant.
 SWAPS = [
