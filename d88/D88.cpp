@@ -3,6 +3,7 @@
 #include "d88/D88.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -121,6 +122,9 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) 
     if (options.json) {
       json.End();
       json.String("status", "unreadable");
+      char reason[128];
+      std::snprintf(reason, sizeof reason, "cannot read: %s", std::strerror(disk.GetReadError()));
+      json.String("error", reason);
       json.End();
     }
     return kExitFailure;
