@@ -78,9 +78,12 @@ struct Entry {
   bool leftover;    // a temporary file an interrupted edit left
 };
 
+// The extensions of a D88 container's name.
+constexpr const char* kExtensions[] = {".d88", ".d77", ".88d", ".d98", ".d68", ".1dd"};
+constexpr int kExtensionCount = sizeof kExtensions / sizeof kExtensions[0];
+
 // True when name ends in the extension of a D88 container, in any case.
 bool IsContainerName(const PathString& name) {
-  static constexpr const char* kExtensions[] = {".d88", ".d77", ".88d", ".d98", ".d68", ".1dd"};
   if (name.size() < 4) return false;
   const PathChar* end = name.c_str() + name.size() - 4;
   for (const char* extension : kExtensions) {
@@ -222,6 +225,20 @@ bool OpenContainer(diskimage::DiskImage& disk, const PathString& path) {
 }
 #endif
 
+// Fills item's path, and its text and hex as printed in codePage.
+void Describe(const PathString& path, unsigned codePage, Item* item) {
+  item->path = path;
+  item->text = Printable(path, codePage);
+  item->hex.clear();
+  for (const char* p = item->text.c_str(); *p != '\0'; p += output::Utf8Bytes(p)) {
+    if (output::Utf8Bytes(p) > 0) continue;
+    item->hex.resize(item->text.size() * 2 + 1);
+    output::HexName(item->text.c_str(), item->text.size(), &item->hex[0], item->hex.size());
+    item->hex.pop_back();
+    break;
+  }
+}
+
 // The containers of the command line's paths, one at a time: a path that
 // is not a folder as it stands, a folder's containers sorted by path.
 // Holds the entries of the folders being walked, one folder a level.
@@ -264,16 +281,7 @@ class Walker {
   // Fills item with a container, or enters a folder; true when item is
   // filled (a container, or a folder that cannot be read).
   bool Give(const PathString& path, bool folder, Item* item) {
-    item->path = path;
-    item->text = Printable(path, codePage_);
-    item->hex.clear();
-    for (const char* p = item->text.c_str(); *p != '\0'; p += output::Utf8Bytes(p)) {
-      if (output::Utf8Bytes(p) > 0) continue;
-      item->hex.resize(item->text.size() * 2 + 1);
-      output::HexName(item->text.c_str(), item->text.size(), &item->hex[0], item->hex.size());
-      item->hex.pop_back();
-      break;
-    }
+    Describe(path, codePage_, item);
     item->folderError = 0;
     item->leftover = false;
     if (!folder) return true;
@@ -298,6 +306,7 @@ struct Counts {
   long intact = 0;          // of them, sound
   long damaged = 0;         // of them, with damage test reports
   long unreadable = 0;      // of them, not opened or without an image
+  long notContainers = 0;   // files named as containers that are another format
   long images = 0;          // disks surveyed
   long files = 0;           // files of known disks
   long intactFiles = 0;     // of them, intact
@@ -308,6 +317,7 @@ struct Counts {
     intact += other.intact;
     damaged += other.damaged;
     unreadable += other.unreadable;
+    notContainers += other.notContainers;
     images += other.images;
     files += other.files;
     intactFiles += other.intactFiles;
@@ -405,23 +415,40 @@ void WritePath(views::JsonWriter& json, const Item& item) {
   if (!item.hex.empty()) json.String("pathHex", item.hex.c_str());
 }
 
-// Ends item's report as that of a container that could not be read: the
-// "status" and "error" members of json's object, or one line when json is
-// null.  Counts it.
+// Ends item's report with what kept it from being surveyed: the "status"
+// and "error" members of json's object, or one line when json is null.
+void ReportNotSurveyed(const Item& item, const char* status, const char* reason,
+                       views::JsonWriter* json, output::Sink& report) {
+  if (json == nullptr) {
+    report.Escaped(item.text.c_str());
+    report.Printf(": %s\n", reason);
+    return;
+  }
+  json->String("status", status);
+  json->String("error", reason);
+  json->End();
+}
+
+// Ends item's report as that of a container that could not be read, and
+// counts it.
 void ReportUnreadable(Worker& w, const Item& item, const char* what, int error,
                       views::JsonWriter* json, output::Sink& report) {
   ++w.counts.unreadable;
   char reason[256];
   std::snprintf(reason, sizeof reason, "%s%s%s", what, error != 0 ? ": " : "",
                 error != 0 ? std::strerror(error) : "");
-  if (json == nullptr) {
-    report.Escaped(item.text.c_str());
-    report.Printf(": %s\n", reason);
-    return;
-  }
-  json->String("status", "unreadable");
-  json->String("error", reason);
-  json->End();
+  ReportNotSurveyed(item, "unreadable", reason, json, report);
+}
+
+// Ends item's report as that of a file of another format, counted apart
+// from the containers.
+void ReportNotAContainer(Worker& w, const Item& item, const char* format, views::JsonWriter* json,
+                         output::Sink& report) {
+  --w.counts.containers;
+  ++w.counts.notContainers;
+  char reason[96];
+  std::snprintf(reason, sizeof reason, "is %s, not a D88 container", format);
+  ReportNotSurveyed(item, "notContainer", reason, json, report);
 }
 
 // Writes item's one line as a temporary file an interrupted edit left.
@@ -458,6 +485,10 @@ void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
   errno = 0;
   if (!OpenContainer(w.disk, item.path))
     return ReportUnreadable(w, item, "cannot open", errno != 0 ? errno : EIO, lines, report);
+  if (const char* format = survey::ForeignFormat(w.disk)) {
+    w.disk.Open(nullptr);
+    return ReportNotAContainer(w, item, format, lines, report);
+  }
   if (w.disk.GetImageCount() == 0) {
     const int error = w.disk.GetReadError();
     w.disk.Open(nullptr);
@@ -484,6 +515,14 @@ void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
     }
     // JSON tells of what the warnings say in its own fields.
     ReportImage(w.survey, w.fileSystems, list, lines, report, options.json ? nullptr : &report);
+  }
+  survey::NoteBytesAfter(w.disk, images, &tally);
+  if (!options.json && tally.bytesAfter > 0) {
+    if (!titled) {
+      report.Escaped(item.text.c_str());
+      report.Puts(":\n");
+    }
+    views::PrintBytesAfter(report, tally);
   }
   const int readError = w.disk.GetReadError();
   w.disk.Open(nullptr);
@@ -621,6 +660,7 @@ void WriteSummary(const Counts& counts, bool json, output::Sink& out) {
   if (!json) {
     out.Printf("%ld container%s: %ld intact, %ld damaged, %ld unreadable; ", counts.containers,
                Plural(counts.containers), counts.intact, counts.damaged, counts.unreadable);
+    if (counts.notContainers > 0) out.Printf("%ld not a container; ", counts.notContainers);
     out.Printf("%ld file%s: %ld intact, %ld damaged\n", counts.files, Plural(counts.files),
                counts.intactFiles, damagedFiles);
     return;
@@ -632,6 +672,7 @@ void WriteSummary(const Counts& counts, bool json, output::Sink& out) {
   line.Int("intact", counts.intact);
   line.Int("damaged", counts.damaged);
   line.Int("unreadable", counts.unreadable);
+  line.Int("notContainers", counts.notContainers);
   line.Int("images", counts.images);
   line.Int("files", counts.files);
   line.Int("intactFiles", counts.intactFiles);
@@ -667,6 +708,12 @@ void ReportImage(const survey::DiskSurvey& disk, survey::FileSystems& fs, bool l
   } else {
     views::PrintFileSystemProblems(out, disk, fs);
   }
+}
+
+void WriteContainerPath(views::JsonWriter& json, const output::Sink& out, const char* arg) {
+  Item item;
+  Describe(FromArgument(arg), PathCodePage(out, true), &item);
+  WritePath(json, item);
 }
 
 bool NamesOneContainer(const Options& options) {
@@ -705,7 +752,14 @@ int AuditCollection(const Options& options, output::Sink& out, output::Sink& err
     err.Puts("d88: a JSON document nests deeper than its writer allows\n");
     return kExitFailure;
   }
-  if (counts.unreadable > 0) return kExitFailure;
+  if (counts.containers == 0 && counts.notContainers == 0) {
+    err.Puts("d88: no containers found: looked for files named *");
+    for (const char* extension : kExtensions)
+      err.Printf("%s%s", extension, extension == kExtensions[kExtensionCount - 1] ? "" : ", *");
+    err.Puts(" (in any case)\n");
+    return kExitFailure;
+  }
+  if (counts.unreadable > 0 || counts.notContainers > 0) return kExitFailure;
   return options.verb == Verb::kTest && counts.damaged > 0 ? kExitDamaged : kExitSuccess;
 }
 

@@ -21,6 +21,10 @@ void ReportImage(const survey::DiskSurvey& disk, survey::FileSystems& fs, bool l
 // run reports that one container alone, as a single document.
 bool NamesOneContainer(const Options& options);
 
+// Writes the "path" (and "pathHex") members of a container's JSON, arg as
+// the command line gives it, as a JSON Line of a collection has them.
+void WriteContainerPath(views::JsonWriter& json, const output::Sink& out, const char* arg);
+
 // list or test over every path of options: the containers named, and those
 // in the folders named.  Writes each container's report (its path first)
 // in the order of the paths, folders sorted by path, then one summary; in

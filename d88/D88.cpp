@@ -3,6 +3,7 @@
 #include "d88/D88.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -80,6 +81,12 @@ bool OpenContainer(diskimage::DiskImage& disk, const char* path, Sinks& sinks) {
     return false;
   }
   if (!ReadWell(disk, path, sinks)) return false;
+  if (const char* format = survey::ForeignFormat(disk)) {
+    sinks.err.Puts("d88: ");
+    sinks.err.Escaped(path);
+    sinks.err.Printf(" is %s, not a D88 container\n", format);
+    return false;
+  }
   if (disk.GetImageCount() == 0) {
     sinks.err.Puts("d88: ");
     sinks.err.Escaped(path);
@@ -96,6 +103,7 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) 
   views::JsonWriter json(sinks.out);
   if (options.json) {
     json.Begin(nullptr, '{');
+    WriteContainerPath(json, sinks.out, options.container);
     json.Begin("images", '[');
   }
   survey::Tally tally;
@@ -110,19 +118,26 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) 
                 &sinks.err);
   }
   if (!ReadWell(disk, options.container, sinks)) {
-    // The document stays whole, without a verdict.
+    // The document stays whole, its verdict that of a JSON Line.
     if (options.json) {
       json.End();
+      json.String("status", "unreadable");
+      char reason[128];
+      std::snprintf(reason, sizeof reason, "cannot read: %s", std::strerror(disk.GetReadError()));
+      json.String("error", reason);
       json.End();
     }
     return kExitFailure;
   }
+  survey::NoteBytesAfter(disk, images, &tally);
   if (options.json) {
     json.End();
     views::WriteSummaryJson(json, tally);
+    json.String("status", tally.Sound() ? "intact" : "damaged");
     json.End();
-  } else if (!list) {
-    views::PrintSummary(sinks.out, tally);
+  } else {
+    views::PrintBytesAfter(sinks.out, tally);
+    if (!list) views::PrintSummary(sinks.out, tally);
   }
   // Only test reports damage in its status; list reports it in its lines.
   return CheckJson(json, sinks.err, list || tally.Sound() ? kExitSuccess : kExitDamaged);

@@ -118,6 +118,14 @@ class DiskImage {
   // ever listed).  Returns how many were listed: 0 for an unusable track.
   int ReadTrackRecords(int track, TrackRecord* records, int maxRecords);
 
+  // Copies up to length bytes of the container from file position position
+  // into buffer, for callers that look at bytes no image holds, or at a
+  // record's data by its position.  Returns how many: fewer where the file
+  // ends, 0 when none is open.
+  std::int64_t ReadBytes(std::int64_t position, std::uint8_t* buffer, std::int64_t length) {
+    return window.ReadAt(file, position, buffer, length);
+  }
+
  private:
   // Returns the file position of track's first record, or -1 when the track
   // is unusable (no container, index out of range, table entry 0 or beyond

@@ -30,6 +30,7 @@ enum class SectorFault : std::uint8_t {
   kCut,        // its record runs past the end of the container
   kShort,      // fewer bytes recorded than the sector holds
   kBadStatus,  // the dump recorded a read error
+  kConflict,   // recorded more than once, with different data
 };
 
 struct Sector {

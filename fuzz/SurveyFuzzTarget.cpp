@@ -87,6 +87,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(survey);
     ShowEverything(survey, nothing);
   }
+  survey::ForeignFormat(disk);
+  survey::Tally tally;
+  survey::NoteBytesAfter(disk, images, &tally);
+  if (tally.bytesAfter < 0 || tally.bytesAfter > static_cast<std::int64_t>(size))
+    Fail("bytes after the last image");
+  views::PrintBytesAfter(nothing, tally);
+  views::PrintSummary(nothing, tally);
   if (survey::SurveyDisk(disk, disk.GetImageCount(), &survey)) Fail("an image past the last read");
   if (disk.GetReadError() != 0) Fail("a read error on a file that reads");
   disk.Open(nullptr);

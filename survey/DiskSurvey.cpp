@@ -36,15 +36,43 @@ SectorState JudgeSlot(int bytes, const diskimage::RecordFacts& record, const Dis
   return SectorState::kIntact;
 }
 
-// Marks the slots of track t whose ID is recorded twice, and notes the
-// strays.  A record only counts where the load would reach it: a count of
-// 0 ends the walk before its own ID is looked at.
+// Bytes of two copies compared at a time.
+constexpr int kCompareBytes = 1024;
+
+// True when records a and b give a sector of sectorBytes different bytes:
+// a different count of them, or different data.
+bool CopiesDiffer(diskimage::DiskImage& disk, const diskimage::TrackRecord& a,
+                  const diskimage::TrackRecord& b, int sectorBytes) {
+  const auto given = [sectorBytes](const diskimage::TrackRecord& rec) {
+    return rec.dataLength < sectorBytes ? rec.dataLength : sectorBytes;
+  };
+  if (given(a) != given(b)) return true;
+  std::uint8_t first[kCompareBytes];
+  std::uint8_t second[kCompareBytes];
+  for (std::int64_t at = 0; at < given(a); at += kCompareBytes) {
+    const std::int64_t left = given(a) - at;
+    const std::int64_t length = left < kCompareBytes ? left : kCompareBytes;
+    const std::int64_t gotA =
+        disk.ReadBytes(a.position + diskimage::kSectorHeaderSize + at, first, length);
+    const std::int64_t gotB =
+        disk.ReadBytes(b.position + diskimage::kSectorHeaderSize + at, second, length);
+    if (gotA != gotB || std::memcmp(first, second, static_cast<std::size_t>(gotA)) != 0)
+      return true;
+  }
+  return false;
+}
+
+// Marks the slots of track t whose ID is recorded twice, those whose
+// copies differ apart, and notes the strays.  A record only counts where
+// the load would reach it: a count of 0 ends the walk before its own ID is
+// looked at.
 void JudgeTrack(diskimage::DiskImage& disk, int row, const DiskShape& g, DiskSurvey* out) {
   const int t = g.TrackIndex(row);
   diskimage::TrackRecord records[diskimage::kMaxTrackRecords];
   const int count = disk.ReadTrackRecords(t, records, diskimage::kMaxTrackRecords);
-  // By sector number - 1.
-  bool seen[kMostSectorsPerTrack] = {};
+  // By sector number - 1: the record of its first copy, or -1.
+  int seen[kMostSectorsPerTrack];
+  for (int& first : seen) first = -1;
   for (int i = 0; i < count && records[i].sectorCount != 0; ++i) {
     const diskimage::TrackRecord& rec = records[i];
     const int r = rec.id[2];
@@ -59,12 +87,16 @@ void JudgeTrack(diskimage::DiskImage& disk, int row, const DiskShape& g, DiskSur
       continue;
     }
     SectorState& state = out->sectors[row * g.sectorsPerTrack + r - 1];
-    // A full first copy is still read, but which copy is right is unknown.
-    if (seen[r - 1] && (state == SectorState::kIntact || state == SectorState::kLong ||
-                        state == SectorState::kDeletedMark)) {
-      state = SectorState::kDuplicate;
+    // A full first copy is still read; copies that agree leave it right,
+    // copies that differ leave unknown which is.
+    const bool full = state == SectorState::kIntact || state == SectorState::kLong ||
+                      state == SectorState::kDeletedMark || state == SectorState::kDuplicate;
+    if (seen[r - 1] >= 0 && full) {
+      state = CopiesDiffer(disk, records[seen[r - 1]], rec, g.sectorBytes)
+                  ? SectorState::kConflicting
+                  : SectorState::kDuplicate;
     }
-    seen[r - 1] = true;
+    if (seen[r - 1] < 0) seen[r - 1] = i;
   }
 }
 
@@ -78,6 +110,7 @@ void JudgeFile(int index, const tool::MediaGeometry& g, DiskSurvey* out) {
   file.cutOff = e.size < 0 || (e.size > 0 && start + e.size > tool::kLargestDiskBytes);
   const std::int64_t end = static_cast<std::int64_t>(file.range.offset) + file.range.length;
   file.beyondDisk = file.range.length > 0 && end > g.DiskBytes();
+  file.unwritableName = !tool::IsWritableName(e.name);
   if (file.range.length == 0) return;
   const std::int64_t diskEnd = end < g.DiskBytes() ? end : g.DiskBytes();
   for (std::int64_t p = file.range.offset / g.sectorBytes; p * g.sectorBytes < diskEnd; ++p) {
@@ -200,6 +233,7 @@ void Tally::Add(const DiskSurvey& disk) {
   if (disk.image.cutShort) ++cutShort;
   files += disk.fileCount;
   for (int i = 0; i < disk.fileCount; ++i) {
+    if (disk.files[i].unwritableName) ++unwritable;
     if (disk.files[i].Intact()) {
       ++intact;
     } else {

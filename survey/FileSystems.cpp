@@ -30,6 +30,9 @@ filesystem::Sector SurveySource::At(std::uint32_t logical) const {
     case SectorState::kBadStatus:
       sector.fault = filesystem::SectorFault::kBadStatus;
       break;
+    case SectorState::kConflicting:
+      sector.fault = filesystem::SectorFault::kConflict;
+      break;
     default:
       sector.fault = filesystem::SectorFault::kNone;
   }

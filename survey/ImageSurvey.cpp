@@ -60,13 +60,16 @@ bool FitsNoMedium(const geometry::Geometry& shown) {
 
 bool DamagesData(SectorState state) {
   return state == SectorState::kMissing || state == SectorState::kCut ||
-         state == SectorState::kShort || state == SectorState::kBadStatus;
+         state == SectorState::kShort || state == SectorState::kBadStatus ||
+         state == SectorState::kConflicting;
 }
 
 const char* SectorStateName(SectorState state) {
   // In the order of SectorState.
   static constexpr const char* kNames[kSectorStates] = {
-      "intact", "missing", "short", "long", "duplicate", "bad status", "cut", "deleted mark"};
+      "intact", "missing",      "short",
+      "long",   "duplicate",    "bad status",
+      "cut",    "deleted mark", "recorded twice with different data"};
   return kNames[static_cast<int>(state)];
 }
 

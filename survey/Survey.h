@@ -19,7 +19,7 @@ namespace survey {
 // What became of one sector a disk of the medium should have, judged by
 // the first record with its ID, the very record the disk load reads.  One
 // state a sector: the first that applies, in the order missing or cut,
-// short, bad status, duplicate, long, deleted mark, intact.
+// short, bad status, copies differ, duplicate, long, deleted mark, intact.
 enum class SectorState : std::uint8_t {
   kIntact,       // recorded once, full length, read well
   kMissing,      // no record with its ID before the track's walk ends
@@ -29,15 +29,17 @@ enum class SectorState : std::uint8_t {
   kBadStatus,    // the dumping tool recorded a read error in its status
   kCut,          // its record, or the walk to it, runs past the end of the file
   kDeletedMark,  // read well, with a deleted-data mark
+  kConflicting,  // its ID is recorded more than once, and the copies' data differ
 };
 
 // The number of states; each is an index below it.
-constexpr int kSectorStates = 8;
-static_assert(static_cast<int>(SectorState::kDeletedMark) == kSectorStates - 1,
+constexpr int kSectorStates = 9;
+static_assert(static_cast<int>(SectorState::kConflicting) == kSectorStates - 1,
               "the views index tables by state");
 
-// True for the states that leave a file's bytes wrong: missing, cut, short
-// and bad status.  A long, repeated or deleted sector still gives a full
+// True for the states that leave a file's bytes wrong: missing, cut, short,
+// bad status and copies that differ (which copy is right is unknown).  A
+// long, deleted or repeated sector whose copies agree still gives a full
 // sector.
 bool DamagesData(SectorState state);
 
@@ -100,6 +102,7 @@ struct FileSurvey {
   DamageList damage;           // covered sectors that spoil its data
   bool cutOff;                 // gets fewer bytes than its size says
   bool beyondDisk;             // covers zeros past the disk's own area
+  bool unwritableName;         // extract refuses its name on this system
 
   // True when the file holds exactly the recorded sectors' bytes.
   bool Intact() const { return damage.count == 0 && !cutOff && !beyondDisk; }
@@ -169,15 +172,23 @@ struct Tally {
   int damaged = 0;             // of them, the others
   int cutShort = 0;            // disks the file holds only part of
   int unrecognised = 0;        // disks of a known geometry with no file system recognised
+  int unwritable = 0;          // files extract refuses to write under their names
+
+  // Of the container, not its disks: bytes after the last image, which no
+  // image holds, and whether they start like an image header (an image cut
+  // off).
+  std::int64_t bytesAfter = 0;
+  bool bytesAfterLikeImage = false;
 
   // Counts disk in.
   void Add(const DiskSurvey& disk);
 
-  // True when no file or directory is damaged, no medium unknown and no
-  // image cut short: what test calls sound.
+  // True when no file or directory is damaged, no medium unknown, no image
+  // cut short or cut off after the last, and every file can be written:
+  // what test calls sound.
   bool Sound() const {
     return damaged == 0 && unknownMedia == 0 && damagedDirectories == 0 && cutShort == 0 &&
-           unrecognised == 0;
+           unrecognised == 0 && unwritable == 0 && !bytesAfterLikeImage;
   }
 };
 
@@ -205,6 +216,24 @@ bool SurveyDisk(diskimage::DiskImage& disk, int k, DiskSurvey* out, bool withDat
 // still current in disk) into out->data, where a survey without its data
 // left them out.
 void LoadRows(diskimage::DiskImage& disk, DiskSurvey* out, int rows);
+
+// Counts into tally the bytes of disk's open container after the end of
+// the last of its images (images of them, as CountImages gives), and
+// whether they start like an image header.  An image whose size field
+// runs to or past the end of the file leaves none.
+void NoteBytesAfter(diskimage::DiskImage& disk, int images, Tally* tally);
+
+// True when the count bytes at header start like a D88 image header: a
+// write-protect byte of 0x00 or 0x10, a known media byte, a size field of
+// at least a header and a first track at the end of a header, as far as
+// count reaches (at least through the size field).
+bool LooksLikeImageHeader(const std::uint8_t* header, std::int64_t count);
+
+// Returns what the open file is when it is plainly no D88 container but
+// another format ("a gzip file", "an xz file", ... "a raw FAT disk image"):
+// its first bytes are that format's, and not an image header.  Null
+// otherwise.
+const char* ForeignFormat(diskimage::DiskImage& disk);
 
 }  // namespace survey
 

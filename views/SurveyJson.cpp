@@ -76,6 +76,7 @@ void WriteFlatFileFields(JsonWriter& json, const survey::FileSurvey& file) {
   WriteDamageJson(json, "damagedSectorCount", "damagedSectors", file.damage);
   json.Bool("cutOff", file.cutOff);
   json.Bool("beyondDisk", file.beyondDisk);
+  json.Bool("writableName", !file.unwritableName);
 }
 
 void WriteNameJson(JsonWriter& json, const char* key, const char* bytes) {
@@ -132,6 +133,9 @@ void WriteSummaryJson(JsonWriter& json, const survey::Tally& tally) {
   json.Int("damaged", tally.damaged);
   json.Int("cutShort", tally.cutShort);
   json.Int("unrecognised", tally.unrecognised);
+  json.Int("unwritableNames", tally.unwritable);
+  json.Int("bytesAfterLastImage", tally.bytesAfter);
+  json.Bool("bytesAfterLikeImageHeader", tally.bytesAfterLikeImage);
   json.End();
 }
 

@@ -12,7 +12,7 @@ namespace {
 
 // The mark after a cell's letter, by state (in the order of SectorState):
 // blank when intact.
-constexpr char kStateMarks[survey::kSectorStates + 1] = " xsld!cm";
+constexpr char kStateMarks[survey::kSectorStates + 1] = " xsld!cm?";
 
 // ANSI foreground colours for file letters, taken in turn.
 constexpr int kFileColours[] = {32, 34, 35, 36, 33, 92, 94, 95, 96};
@@ -113,7 +113,7 @@ void PrintMap(output::Sink& out, const survey::DiskSurvey& disk, bool colour,
   out.Printf(
       ", %s: a row per track, a cell per sector: its file%s (# the\n"
       "%s, . none), then x missing, c cut, s short, ! bad status, d duplicate ID,\n"
-      "l long, m deleted mark\n",
+      "l long, m deleted mark, ? recorded twice with different data\n",
       g.medium, g.fs != nullptr ? " or folder" : "",
       g.fs != nullptr ? "file system's own" : "directory");
   for (int i = 0; i < g.owners; ++i) {

@@ -27,15 +27,17 @@ constexpr const char* kUnownedFill = "#e8e8e8";
 
 // The states that get a mark, in legend order.
 constexpr survey::SectorState kMarked[] = {
-    survey::SectorState::kMissing,    survey::SectorState::kCut,       survey::SectorState::kShort,
-    survey::SectorState::kBadStatus,  survey::SectorState::kDuplicate, survey::SectorState::kLong,
-    survey::SectorState::kDeletedMark};
+    survey::SectorState::kMissing,     survey::SectorState::kCut,
+    survey::SectorState::kShort,       survey::SectorState::kBadStatus,
+    survey::SectorState::kDuplicate,   survey::SectorState::kLong,
+    survey::SectorState::kDeletedMark, survey::SectorState::kConflicting};
 constexpr int kMarkedCount = sizeof kMarked / sizeof kMarked[0];
 
 // The mark colour of each state, in the order of SectorState; none for
 // intact.
-constexpr const char* kMarkColours[survey::kSectorStates] = {
-    nullptr, "#000000", "#ff7f00", "#6a3d9a", "#1f78b4", "#e31a1c", "#b15928", "#33a02c"};
+constexpr const char* kMarkColours[survey::kSectorStates] = {nullptr,   "#000000", "#ff7f00",
+                                                             "#6a3d9a", "#1f78b4", "#e31a1c",
+                                                             "#b15928", "#33a02c", "#ff1493"};
 
 // The style sheet: cell outlines, file fills f0 ..., "none" and "dir".
 void WriteStyle(output::Sink& out) {

@@ -52,11 +52,11 @@ void PrintEntry(output::Sink& out, const tool::DirectoryEntry& entry) {
 }  // namespace
 
 void PrintFileState(output::Sink& out, const survey::FileSurvey& file) {
-  if (file.Intact()) {
+  if (file.Intact() && !file.unwritableName) {
     out.Puts("intact");
     return;
   }
-  const char* separator = "";
+  const char* separator = file.Intact() ? "intact; " : "";
   if (file.damage.count > 0) {
     PrintDamage(out, file.damage);
     separator = "; ";
@@ -65,7 +65,11 @@ void PrintFileState(output::Sink& out, const survey::FileSurvey& file) {
     out.Printf("%scut off", separator);
     separator = "; ";
   }
-  if (file.beyondDisk) out.Printf("%sreads zeros beyond the disk", separator);
+  if (file.beyondDisk) {
+    out.Printf("%sreads zeros beyond the disk", separator);
+    separator = "; ";
+  }
+  if (file.unwritableName) out.Printf("%scannot be written under its name", separator);
 }
 
 void PrintImageTitle(output::Sink& out, const survey::ImageSummary& image) {
@@ -143,7 +147,7 @@ void PrintProblems(output::Sink& out, const survey::DiskSurvey& disk) {
   PrintDirectoryDamage(out, disk);
   for (int i = 0; i < disk.fileCount; ++i) {
     const survey::FileSurvey& file = disk.files[i];
-    if (file.Intact()) continue;
+    if (file.Intact() && !file.unwritableName) continue;
     out.Printf("image %d: ", disk.image.index);
     out.DecodedName(file.entry.name);
     out.Puts(": ");
@@ -169,7 +173,26 @@ void PrintSummary(output::Sink& out, const survey::Tally& tally) {
   if (tally.cutShort > 0) {
     out.Printf(", %d image%s cut short", tally.cutShort, Plural(tally.cutShort));
   }
+  if (tally.unwritable > 0) {
+    out.Printf(", %d file%s that cannot be written under %s name%s", tally.unwritable,
+               Plural(tally.unwritable), tally.unwritable == 1 ? "its" : "their",
+               Plural(tally.unwritable));
+  }
+  if (tally.bytesAfter > 0) {
+    out.Printf(", %lld byte%s after the last image%s", static_cast<long long>(tally.bytesAfter),
+               tally.bytesAfter == 1 ? "" : "s",
+               tally.bytesAfterLikeImage ? ", like the start of an image cut off" : "");
+  }
   out.Putc('\n');
+}
+
+void PrintBytesAfter(output::Sink& out, const survey::Tally& tally) {
+  if (tally.bytesAfter == 0) return;
+  out.Printf("after the last image: %lld byte%s that %s\n",
+             static_cast<long long>(tally.bytesAfter), tally.bytesAfter == 1 ? "" : "s",
+             tally.bytesAfterLikeImage
+                 ? "start like an image header: an image cut off, its files lost"
+                 : "do not start like an image header");
 }
 
 }  // namespace views

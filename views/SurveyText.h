@@ -50,8 +50,14 @@ void PrintListedFile(output::Sink& out, const survey::FileSurvey& file);
 void PrintProblems(output::Sink& out, const survey::DiskSurvey& disk);
 
 // Writes "N files in M images: I intact, D damaged", then the damaged
-// directories, unknown media and images cut short if any.
+// directories, unknown media, images cut short, files that cannot be
+// written under their names and bytes after the last image, if any.
 void PrintSummary(output::Sink& out, const survey::Tally& tally);
+
+// Writes "after the last image: N bytes that ..." when the container
+// holds bytes after its last image, saying whether they start like an
+// image header; nothing otherwise.
+void PrintBytesAfter(output::Sink& out, const survey::Tally& tally);
 
 }  // namespace views
 

@@ -72,10 +72,10 @@ Bytes Marked2HD(bool badDirectory = false) {
 }
 
 // A 2HD disk whose second entry names a file outside the directory.
-Bytes Refused() {
+Bytes Refused(const std::string& name = "../x") {
   DiskBuilder disk(k2HD);
   const std::uint16_t at = disk.AddFile("READ", Text("read me\r\n"));
-  disk.AddEntry(EntryBytes("../x", at, 1));
+  disk.AddEntry(EntryBytes(name, at, 1));
   return disk.Build(1).Build();
 }
 
@@ -438,8 +438,8 @@ TEST(D88, JsonNamesTheFieldsAndDecodesNames) {
   }
   WriteFileBytes(dir.File("list.json"), Text(r.out));
   ExpectParses("python3 -m json.tool", dir.File("list.json"));
-  EXPECT_EQ(r.out.substr(0, 16), "{\n  \"images\": [\n");
-  EXPECT_EQ(r.out.substr(r.out.size() - 6), "  }\n}\n");
+  EXPECT_EQ(r.out.substr(0, 12), "{\n  \"path\": ");
+  EXPECT_EQ(r.out.substr(r.out.size() - 29), "  },\n  \"status\": \"damaged\"\n}\n");
 }
 
 // A disk whose names would drive a terminal: ESC, BEL and DEL, a byte
@@ -622,7 +622,7 @@ TEST(D88, MapShowsOwnersAndStates) {
       r.out,
       "image 0 \"DISK \xef\xbd\xb1\", 2HD: a row per track, a cell per sector: its file (# the\n"
       "directory, . none), then x missing, c cut, s short, ! bad status, d duplicate ID,\n"
-      "l long, m deleted mark\n"
+      "l long, m deleted mark, ? recorded twice with different data\n"
       "files: A=READ  B=TBL  C=LONG\n"
       "TRK 1  2  3  4  5  6  7  8\n"
       " 00 .  #  #  A  B  Bx Bs B\n"
@@ -863,9 +863,10 @@ TEST(D88, AuditsACollectionInJsonLines) {
     EXPECT_NE(line.find(std::string("\"status\":\"") + status + "\""), std::string::npos) << line;
     at = end + 1;
   }
-  EXPECT_EQ(r.out.substr(at),
-            "{\"summary\":{\"containers\":5,\"intact\":3,\"damaged\":1,\"unreadable\":1,"
-            "\"images\":6,\"files\":609,\"intactFiles\":607,\"damagedFiles\":2}}\n");
+  EXPECT_EQ(
+      r.out.substr(at),
+      "{\"summary\":{\"containers\":5,\"intact\":3,\"damaged\":1,\"unreadable\":1,"
+      "\"notContainers\":0,\"images\":6,\"files\":609,\"intactFiles\":607,\"damagedFiles\":2}}\n");
   EXPECT_EQ(RunD88With({"test", "--json", "-j1", "{C}.d"}, {}, dir).out, r.out);
   // list finds no fault in damage.
   const D88Run list = RunD88With({"list", "--json", "{C}.d/b.88d", "{C}.d/a.d88"}, {}, dir);
@@ -1121,4 +1122,122 @@ TEST(D88, ReadsFatDisksAndSaysWhatItCannotRead) {
     EXPECT_EQ(ReadFileBytes(dir.File("c.d88")), container);  // never changed
   }
 #endif
+}
+
+// The sound 2HD disk with TBL's first sector (track 0, sector 5) recorded
+// again after the track's last, its data the same or not.
+Bytes RecordedTwice(bool differing) {
+  Image image = ThreeFiles(k2HD, false);
+  std::vector<Record>& track0 = image.tracks[0];
+  Record copy = track0[4];
+  if (differing) copy.data[100] ^= 0x55;
+  track0.push_back(copy);
+  for (Record& rec : track0) rec.sectorCount = static_cast<std::uint16_t>(track0.size());
+  return image.Build();
+}
+
+TEST(D88, TestPromisesWhatTheContainerHolds) {
+  const Bytes sound = ThreeFiles(k2HD, false).Build();
+  const std::string soundLine = "3 files in 1 image: 3 intact, 0 damaged";
+  Bytes gzip = PatternBytes(4000, 7);
+  gzip[0] = 0x1f, gzip[1] = 0x8b, gzip[2] = 8;
+  const Case cases[] = {
+      {"second image cut in its header",
+       {"test", "{C}"},
+       Concat({sound, Cut(sound, 400)}),
+       2,
+       "after the last image: 400 bytes that start like an image header: an image cut off, its "
+       "files lost\n" +
+           soundLine + ", 400 bytes after the last image, like the start of an image cut off\n",
+       ""},
+      {"bytes after the last image",
+       {"test", "{C}"},
+       Concat({sound, Text("a note at the end of 34 bytes ...\n")}),
+       0,
+       "after the last image: 34 bytes that do not start like an image header\n" + soundLine +
+           ", 34 bytes after the last image\n",
+       ""},
+      {"copies differ",
+       {"test", "{C}"},
+       RecordedTwice(true),
+       2,
+       "image 0: TBL: damaged: TRK=00 SEC=05 recorded twice with different data\n"
+       "3 files in 1 image: 2 intact, 1 damaged\n",
+       ""},
+      {"extract copies differ",
+       {"extract", "-C", "{C}.out", "{C}"},
+       RecordedTwice(true),
+       2,
+       "MEDIA TYPE=2HD\nREAD TRK=00 SEC=04 SIZE=9\nTBL  TRK=00 SEC=05 SIZE=4096\n"
+       "LONG TRK=01 SEC=01 SIZE=12192\ndamaged: TBL\n",
+       ""},
+      {"copies agree", {"test", "{C}"}, RecordedTwice(false), 0, soundLine + "\n", ""},
+      {"name extract refuses",
+       {"test", "{C}"},
+       Refused(".."),
+       2,
+       "image 0: ..: intact; cannot be written under its name\n2 files in 1 image: 2 intact, 0 "
+       "damaged, 1 file that cannot be written under its name\n",
+       ""},
+      {"list a name extract refuses",
+       {"list", "{C}"},
+       Refused(".."),
+       0,
+       "image 0 \"D88EXTRACT TEST\": media byte 0x20, medium 2HD, size 9008, 1 tracks "
+       "recorded\nREAD TRK=00 SEC=04 SIZE=9  intact\n..   TRK=00 SEC=04 SIZE=1  intact; cannot "
+       "be written under its name\n",
+       ""},
+      Failure("gzip named as a container", {"test", "{C}"}, gzip,
+              "{C} is a gzip file, not a D88 container"),
+      Failure("raw FAT disk", {"list", "{C}"}, FatBuilder(kFat720K).raw,
+              "{C} is a raw FAT disk image, not a D88 container"),
+  };
+  ExpectCases(cases);
+
+  // A folder: containers looked for by name, other formats named.
+  ScratchDir dir;
+  std::filesystem::create_directories(dir.File("gz"));
+  WriteFileBytes(dir.File("gz/a.d88.gz"), gzip);
+  const std::string nothing =
+      "0 containers: 0 intact, 0 damaged, 0 unreadable; 0 files: 0 intact, 0 damaged\n";
+  const D88Run none = RunD88With({"test", dir.File("gz")}, {}, dir);
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.out, nothing);
+  EXPECT_EQ(none.err,
+            "d88: no containers found: looked for files named *.d88, *.d77, *.88d, *.d98, *.d68, "
+            "*.1dd (in any case)\n");
+  WriteFileBytes(dir.File("gz/b.d88"), gzip);
+  const D88Run renamed = RunD88With({"test", dir.File("gz")}, {}, dir);
+  EXPECT_EQ(renamed.status, 1);
+  EXPECT_EQ(renamed.out, dir.File("gz") +
+                             "/b.d88: is a gzip file, not a D88 container\n0 "
+                             "containers: 0 intact, 0 damaged, 0 unreadable; 1 not a container; 0 "
+                             "files: 0 intact, 0 damaged\n");
+  const D88Run lines = RunD88With({"test", "--json", dir.File("gz")}, {}, dir);
+  EXPECT_NE(lines.out.find("\"status\":\"notContainer\",\"error\":\"is a gzip file, not a D88 "
+                           "container\"}\n"),
+            std::string::npos)
+      << lines.out;
+
+  // One container's document carries what its JSON Line does.
+  const D88Run line = RunD88With({"test", "--json", "{C}", "{C}"}, RecordedTwice(true), dir);
+  const D88Run document = RunD88With({"test", "--json", "{C}"}, RecordedTwice(true), dir);
+  EXPECT_EQ(document.status, 2);
+  for (const std::string& field :
+       {"\"path\":\"" + dir.File("c.d88") + "\"", std::string("\"status\":\"damaged\"")}) {
+    EXPECT_NE(line.out.find(field), std::string::npos) << line.out;
+    std::string spaced = field;
+    spaced.insert(field.find(':') + 1, " ");
+    EXPECT_NE(document.out.find(spaced), std::string::npos) << document.out;
+  }
+  EXPECT_NE(document.out.find("\"state\": \"recorded twice with different data\""),
+            std::string::npos);
+  const D88Run cut = RunD88With({"test", "--json", "{C}"}, Concat({sound, Cut(sound, 400)}), dir);
+  EXPECT_NE(cut.out.find("\"bytesAfterLastImage\": 400,\n    \"bytesAfterLikeImageHeader\": true"),
+            std::string::npos)
+      << cut.out;
+  const D88Run refused = RunD88With({"list", "--json", "{C}"}, Refused(".."), dir);
+  EXPECT_EQ(Count(refused.out, "\"writableName\": false"), 1u);
+  const D88Run map = RunD88With({"map", "{C}"}, RecordedTwice(true), dir);
+  EXPECT_NE(map.out.find("\n 00 .  #  #  A  B? B  B  B\n"), std::string::npos) << map.out;
 }
