@@ -461,8 +461,9 @@ bool GatherTrack(diskimage::DiskImage& disk, std::FILE* file, const geometry::Di
   for (int i = 0; i < count; ++i) {
     const std::uint8_t* id = list[i].id;
     if (id[0] == c && id[1] == h && id[3] == n && id[2] >= 1 && id[2] <= s.sectors) continue;
-    std::snprintf(line, sizeof line, "%s (C %d H %d R %d N %d)", place, id[0], id[1], id[2], id[3]);
-    Trouble(request, notes, noted, outcome, "not of the disk's shape, left out");
+    std::snprintf(line, sizeof line, "track %d (C %d H %d R %d N %d): not of the disk's shape", t,
+                  id[0], id[1], id[2], id[3]);
+    Trouble(request, notes, noted, outcome, "left out");
   }
   for (int r = 1; r <= s.sectors; ++r) {
     std::uint8_t* sector =
