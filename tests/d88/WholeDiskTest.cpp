@@ -7,36 +7,20 @@
 #include <string>
 #include <vector>
 
-#include "d88/D88.h"
-#include "diskimage/DiskImage.h"
 #include "testing/CheckedRun.h"
+#include "testing/D88Run.h"
 
 using namespace d88test;
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Ran {
-  int status;
-  std::string err;
-};
-
 // Runs d88 in-process in dir with args, each "{D}" standing for dir.
 Ran D88In(const std::string& dir, std::vector<std::string> args) {
-  std::vector<const char*> argv = {"d88"};
   for (std::string& a : args) {
     for (std::size_t at; (at = a.find("{D}")) != std::string::npos;) a.replace(at, 3, dir);
-    argv.push_back(a.c_str());
   }
-  diskimage::DiskImage disk;
-  std::FILE* streams[2] = {std::tmpfile(), std::tmpfile()};
-  Ran ran{d88::RunD88(disk, static_cast<int>(argv.size()), argv.data(),
-                      d88::Console{streams[0], streams[1]}),
-          ""};
-  std::rewind(streams[1]);
-  for (int c; (c = std::fgetc(streams[1])) != EOF;) ran.err += static_cast<char>(c);
-  for (std::FILE* stream : streams) std::fclose(stream);
-  return ran;
+  return RunD88InProcess(args);
 }
 
 // The names in dir, sorted, joined by spaces.
