@@ -94,8 +94,11 @@ TEST(WholeDisks, RefusalsWriteNothing) {
   Image twice = Small(1);
   twice.tracks[2].push_back(MakeRecord(1, 0, 1, 1, 5, Bytes(256, 9)));
   for (Record& record : twice.tracks[2]) record.sectorCount = 5;
+  Image deleted = Small(1);
+  deleted.tracks[0][3].deletedMark = 0x10;
   Bytes trailing = three;
   trailing.push_back(0);
+  const std::string help = "\nTry 'd88 --help' for more information.\n";
   const std::string n = "; nothing written\n",
                     force = "; nothing written (--force writes it anyway)\n";
   const struct {
@@ -105,6 +108,12 @@ TEST(WholeDisks, RefusalsWriteNothing) {
   } rows[] = {
       {"split {D}/c.d88", three, "cannot write {D}/c-1.d88: File exists" + n},
       {"split {D}/c.d88", trailing, "{D}/c.d88: 1 bytes after image 2 are no image" + n},
+      {"split -C {D}/new {D}/c.d88", trailing, "{D}/c.d88: 1 bytes after image 2 are no image" + n},
+      {"split {D}/c.d88 {D}/c-1.d88", three,
+       "split takes one container, not more: {D}/c-1.d88" + help},
+      {"split -i 1 {D}/c.d88", three,
+       "an option split, join, export and import do not take here: -i" + help},
+      {"join {D}/new.d88", three, "join needs OUT CONTAINER..." + help},
       {"join {D}/c-1.d88 {D}/c.d88", three, "cannot write {D}/c-1.d88: File exists" + n},
       {"join {D}/new.d88 {D}/c-1.d88", three, "{D}/c-1.d88 holds no disk image\n"},
       {"export {D}/c.d88 {D}/c-1.d88", three, "cannot write {D}/c-1.d88: File exists" + n},
@@ -116,12 +125,20 @@ TEST(WholeDisks, RefusalsWriteNothing) {
            force},
       {"export -i 2 {D}/c.d88 {D}/o.hdm", three,
        "image 2: track 1 (C 0 H 1 R 3): data CRC error" + force},
+      {"export {D}/c.d88 {D}/o.img", deleted.Build(),
+       "image 0: track 0 (C 0 H 0 R 4): marked deleted" + force},
+      {"export -i 3 {D}/c.d88 {D}/o.img", three, "{D}/c.d88 has no image 3 (it holds 3)\n"},
+      {"export -f hdm {D}/c.d88 {D}/o.img", three,
+       "not a sector file format (raw or fdi): hdm" + help},
+      {"export {D}/c.d88", three, "export needs CONTAINER OUT" + help},
       {"export {D}/c.d88 {D}/o.img", shortSector.Build(),
        "image 0: track 0 (C 0 H 0 R 1): short (100 bytes, not 256)" + force},
       {"export {D}/c.d88 {D}/o.fdi", twice.Build(),
        "image 0: track 2 (C 1 H 0 R 1): recorded twice with different data" + force},
       {"import {D}/c-1.d88 {D}/o.d88", three,
        "{D}/c-1.d88 holds 0 bytes, the size of no disk d88 knows; name its shape with -g" + n},
+      {"import -g 40/2/9/500 {D}/c.d88 {D}/o.d88", Bytes(737280),
+       "not a disk shape (2HD, 2DD, 2DD8, 1.44M, 1.2M, 2D or C/H/S/BYTES): 40/2/9/500\n"},
       {"import -g 2HD {D}/c.d88 {D}/o.d88", Bytes(737280),
        "{D}/c.d88 holds 737280 bytes, not the 1261568 of a disk of 77/2/8/1024" + n},
       {"import -g 164/2/9/512 {D}/c.d88 {D}/o.d88", Bytes(737280),
@@ -265,6 +282,37 @@ TEST(WholeDisks, ForcedExportNamesEverySectorItWrote) {
   expected[(4 + 2) * 256] ^= 0xFF;
   std::fill(expected.begin() + (12 + 1) * 256, expected.begin() + (12 + 2) * 256, 0);
   EXPECT_EQ(ReadFileBytes(dir + "/o.img"), expected);
+}
+
+// A sector recorded twice alike, as dumps of a track read twice record
+// it, exports as one; so does a one-sided disk, and a shape's name in
+// small letters imports.
+TEST(WholeDisks, SameCopiesAndOneSideExport) {
+  const Bytes sectors = PatternBytes(4 * 4 * 256, 6);
+  Image twice = Small(6);
+  twice.tracks[1].push_back(twice.tracks[1][0]);
+  for (Record& record : twice.tracks[1]) record.sectorCount = 5;
+  const Image oneSide = TrackImage(sectors, "ONE", 0x00, 4, 2, 4, 1);
+  Image evenTracks{"ONE", 0x00, {}, {}};
+  for (const auto& [track, records] : oneSide.tracks) {
+    evenTracks.tracks[track * 2] = records;
+    for (Record& record : evenTracks.tracks[track * 2]) {
+      record.c = static_cast<std::uint8_t>(track);
+      record.h = 0;
+    }
+  }
+  for (const Image& image : {twice, evenTracks}) {
+    d88check::Sandbox box;
+    const std::string dir = box.WorkDir();
+    WriteFileBytes(dir + "/c.d88", image.Build());
+    const Ran ran = D88In(dir, {"export", dir + "/c.d88", dir + "/o.img"});
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ReadFileBytes(dir + "/o.img"), sectors);
+  }
+  d88check::Sandbox box;
+  WriteFileBytes(box.WorkDir() + "/in.img", Bytes(1474560, 1));
+  EXPECT_EQ(D88In(box.WorkDir(), {"import", "-g", "1.44m", "{D}/in.img", "{D}/o.d88"}).status, 0);
+  EXPECT_EQ(ReadFileBytes(box.WorkDir() + "/o.d88")[27], 0x20);
 }
 
 }  // namespace
