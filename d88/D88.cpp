@@ -15,6 +15,7 @@
 #include "d88/EditVerbs.h"
 #include "d88/Options.h"
 #include "d88/TreeWriter.h"
+#include "d88/WholeDiskVerbs.h"
 #include "d88/WorkDirectory.h"
 #include "diskimage/DiskImage.h"
 #include "output/Sink.h"
@@ -325,6 +326,11 @@ int Run(diskimage::DiskImage& disk, int argc, const char* const* argv, Sinks& si
     case Verb::kAdd:
     case Verb::kRemove:
       return RunEditVerb(disk, options, sinks.err);
+    case Verb::kSplit:
+    case Verb::kJoin:
+    case Verb::kExport:
+    case Verb::kImport:
+      return RunWholeDiskVerb(disk, options, sinks.err);
     default:
       if (!NamesOneContainer(options)) return AuditCollection(options, sinks.out, sinks.err);
       return SurveyAll(disk, options, sinks);

@@ -22,6 +22,12 @@ const char kHelpText[] =
     "  new       make a blank formatted disk: d88 new -m 2HD|2DD [-n NAME] OUT.d88\n"
     "  add       put host files on a disk: d88 add CONTAINER FILE... [--as NAME]\n"
     "  rm        remove files from a disk: d88 rm CONTAINER NAME... (#N: entry N)\n"
+    "  split     one container per image: d88 split [-C DIR] CONTAINER\n"
+    "  join      the images of containers back to back: d88 join OUT CONTAINER...\n"
+    "  export    write one disk's sectors as a raw or FDI file:\n"
+    "            d88 export [-i K] [-f raw|fdi] [--force] CONTAINER OUT\n"
+    "  import    make a disk of a raw or FDI file:\n"
+    "            d88 import [-g SHAPE] [-n NAME] [-f raw|fdi] IN OUT.d88\n"
     "\n"
     "Options:\n"
     "  -i K        extract, map, add, rm: the image, from 0 (default 0)\n"
@@ -39,6 +45,10 @@ const char kHelpText[] =
     "  --as NAME   add: the name on the disk of the one FILE (default: its own)\n"
     "  --fs FS     list, test, map, extract: read the disk as FS (flat or fat12)\n"
     "              whatever it looks like\n"
+    "  -f FORMAT   export, import: raw or fdi (default: fdi for a name ending .fdi)\n"
+    "  -g SHAPE    import: 2HD, 2DD, 2DD8, 1.44M, 1.2M, 2D or C/H/S/BYTES (default:\n"
+    "              from the raw file's size)\n"
+    "  --force     export: write missing sectors as zeros, damaged ones as recorded\n"
     "  -h, --help  show this help and exit\n"
     "  --version   show the version and exit\n"
     "\n"
@@ -55,11 +65,12 @@ struct VerbName {
   Verb verb;         // what it selects
 };
 
-constexpr VerbName kVerbs[] = {{"list", Verb::kList},       {"test", Verb::kTest},
-                               {"extract", Verb::kExtract}, {"map", Verb::kMap},
-                               {"new", Verb::kNew},         {"add", Verb::kAdd},
-                               {"rm", Verb::kRemove},       {"-h", Verb::kHelp},
-                               {"--help", Verb::kHelp},     {"--version", Verb::kVersion}};
+constexpr VerbName kVerbs[] = {
+    {"list", Verb::kList},     {"test", Verb::kTest},        {"extract", Verb::kExtract},
+    {"map", Verb::kMap},       {"new", Verb::kNew},          {"add", Verb::kAdd},
+    {"rm", Verb::kRemove},     {"split", Verb::kSplit},      {"join", Verb::kJoin},
+    {"export", Verb::kExport}, {"import", Verb::kImport},    {"-h", Verb::kHelp},
+    {"--help", Verb::kHelp},   {"--version", Verb::kVersion}};
 
 // True for an option followed by its value.
 bool TakesValue(const char* arg) {
@@ -67,7 +78,8 @@ bool TakesValue(const char* arg) {
          std::strcmp(arg, "--svg") == 0 || std::strcmp(arg, "-j") == 0 ||
          std::strcmp(arg, "-m") == 0 || std::strcmp(arg, "-n") == 0 ||
          std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--as") == 0 ||
-         std::strcmp(arg, "--fs") == 0;
+         std::strcmp(arg, "--fs") == 0 || std::strcmp(arg, "-f") == 0 ||
+         std::strcmp(arg, "-g") == 0;
 }
 
 // True when argument i is a path rather than an option.
@@ -101,6 +113,54 @@ bool ParseJobs(const char* text, int* jobs) {
   return true;
 }
 
+// True for the verbs of whole disks.
+bool IsWholeDiskVerb(Verb verb) {
+  return verb == Verb::kSplit || verb == Verb::kJoin || verb == Verb::kExport ||
+         verb == Verb::kImport;
+}
+
+// Takes an option of a whole-disk verb (its value argv[*i + 1]); false
+// after the message for one the verb does not take.
+bool ParseWholeDiskOption(const char* const* argv, int* i, output::Sink& err, Options* options) {
+  const char* arg = argv[*i];
+  const Verb verb = options->verb;
+  const bool exports = verb == Verb::kExport, imports = verb == Verb::kImport;
+  if (std::strcmp(arg, "-C") == 0 && verb == Verb::kSplit) {
+    options->directory = argv[++*i];
+  } else if (std::strcmp(arg, "-i") == 0 && exports) {
+    if (!ParseImage(argv[++*i], &options->image))
+      return Fail(err, "not an image index (0-63): ", argv[*i]);
+  } else if (std::strcmp(arg, "-f") == 0 && (exports || imports)) {
+    options->sectorFile = argv[++*i];
+    if (std::strcmp(options->sectorFile, "raw") != 0 &&
+        std::strcmp(options->sectorFile, "fdi") != 0)
+      return Fail(err, "not a sector file format (raw or fdi): ", options->sectorFile);
+  } else if (std::strcmp(arg, "--force") == 0 && exports) {
+    options->force = true;
+  } else if (std::strcmp(arg, "-g") == 0 && imports) {
+    options->shape = argv[++*i];
+  } else if (std::strcmp(arg, "-n") == 0 && imports) {
+    options->diskName = argv[++*i];
+  } else {
+    return Fail(err, "an option split, join, export and import do not take here: ", arg);
+  }
+  return true;
+}
+
+// False after the message when a whole-disk verb has not its paths:
+// split one, join an output and containers, export and import two.
+bool CheckWholeDiskPaths(output::Sink& err, const Options& options) {
+  const int paths = options.itemCount + 1;
+  if (options.verb == Verb::kSplit && paths != 1)
+    return Fail(err, "split takes one container, not more: ", options.items[0]);
+  if (options.verb == Verb::kJoin && paths < 2) return Fail(err, "join needs OUT CONTAINER...", "");
+  if ((options.verb == Verb::kExport || options.verb == Verb::kImport) && paths != 2)
+    return Fail(
+        err, options.verb == Verb::kExport ? "export needs CONTAINER OUT" : "import needs IN OUT",
+        "");
+  return true;
+}
+
 }  // namespace
 
 bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options* options) {
@@ -115,6 +175,7 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
   const bool edits = options->verb == Verb::kAdd || options->verb == Verb::kRemove;
   const bool makes = options->verb == Verb::kNew;
   const bool many = options->verb == Verb::kList || options->verb == Verb::kTest;
+  const bool whole = IsWholeDiskVerb(options->verb);
   options->argv = argv;
   options->argc = argc;
   options->optionsEnd = argc;  // after "--" every argument is a path
@@ -123,7 +184,7 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
     if (IsPath(arg, i, options->optionsEnd)) {
       if (options->container == nullptr) {
         options->container = arg;
-      } else if (edits) {
+      } else if (edits || whole) {
         if (options->itemCount == kMaxItems)
           return Fail(err, "too many files or names, from ", arg);
         options->items[options->itemCount++] = arg;
@@ -144,6 +205,8 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
     } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
       options->verb = Verb::kHelp;
       return true;
+    } else if (whole) {
+      if (!ParseWholeDiskOption(argv, &i, err, options)) return false;
     } else if (std::strcmp(arg, "--json") == 0) {
       if (extract || edits || makes) return Fail(err, "--json does not apply to ", argv[1]);
       options->json = true;
@@ -184,6 +247,7 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
   if (options->json && options->svg != nullptr)
     return Fail(err, "--json and --svg exclude each other", "");
   if (options->container == nullptr) return Fail(err, "no container given", "");
+  if (whole && !CheckWholeDiskPaths(err, *options)) return false;
   if (makes && options->medium == nullptr) return Fail(err, "new needs -m 2HD or -m 2DD", "");
   if (edits && options->itemCount == 0)
     return Fail(err, options->verb == Verb::kAdd ? "no file given" : "no name given", "");

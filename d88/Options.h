@@ -9,7 +9,22 @@
 
 namespace d88 {
 
-enum class Verb { kNone, kHelp, kVersion, kList, kTest, kExtract, kMap, kNew, kAdd, kRemove };
+enum class Verb {
+  kNone,
+  kHelp,
+  kVersion,
+  kList,
+  kTest,
+  kExtract,
+  kMap,
+  kNew,
+  kAdd,
+  kRemove,
+  kSplit,
+  kJoin,
+  kExport,
+  kImport
+};
 
 // The most files (add) or names (rm) one command takes: more than a
 // directory holds.
@@ -34,6 +49,9 @@ struct Options {
   const char* items[kMaxItems] = {};  // add's files, rm's names
   int itemCount = 0;                  // how many
   survey::FileSystemChoice fileSystem = survey::FileSystemChoice::kAny;  // --fs
+  const char* sectorFile = nullptr;  // -f raw|fdi: export's and import's file; null = by extension
+  const char* shape = nullptr;       // -g GEOMETRY: the disk import makes; null = by size
+  bool force = false;                // --force: export what a clean copy cannot hold
 };
 
 // The most containers surveyed at once.

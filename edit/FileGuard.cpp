@@ -101,7 +101,8 @@ void FromStat(const struct stat& status, FileIdentity* identity) {
 }
 #endif
 
-// The part of path after its last separator.
+}  // namespace
+
 const char* BaseName(const char* path) {
   const char* base = path;
   for (const char* c = path; *c != '\0'; ++c) {
@@ -112,6 +113,8 @@ const char* BaseName(const char* path) {
   }
   return base;
 }
+
+namespace {
 
 // The longest name the folder of path takes.
 long NameLimit([[maybe_unused]] const char* path) {

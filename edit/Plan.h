@@ -2,6 +2,7 @@
 #ifndef D88EXTRACT_EDIT_PLAN_H
 #define D88EXTRACT_EDIT_PLAN_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "diskimage/DiskImage.h"
@@ -51,6 +52,9 @@ int LockedDescriptor();
 // open handle would stop).
 void UnlockContainer();
 
+// The part of path after its last separator.
+const char* BaseName(const char* path);
+
 // Makes the n-th temporary path beside target: its base name, shortened
 // so that the whole stays within the folder's name limit, and the mark.
 // False when no such name fits.
@@ -81,6 +85,34 @@ bool Fail(Outcome* outcome, const char* format, ...)
 // Returns text with its controls escaped, in one of a few rotating
 // static buffers (enough for the arguments of one message).
 const char* Shown(const char* text);
+
+// The temporary file a writer fills beside its target, one at a time.
+// Creates it exclusively with mode's permission bits and locks it; its
+// descriptor, -1 with errno when it cannot be made.
+int CreateTemp(const char* target, int mode);
+// Its path, once made.
+const char* TempPath();
+// Removes it after a failure.
+void DropTemp();
+// Lets go of its lock once it is published.
+void ReleaseTemp();
+// Publishes it as target, which must not exist; false after the message
+// ("cannot VERB TARGET: ..."), outcome->changed set when it stands under
+// two names.
+bool PublishTemp(const char* target, Outcome* outcome, const char* verb);
+// Says in outcome that target was published but its folder could not be
+// flushed; false when it could.
+bool FlushFailed(const char* target, Outcome* outcome);
+
+// Checked writes, flushes and closes of a descriptor; false with errno.
+bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t length);
+bool Flush(int fd);
+bool CloseFile(int fd);
+// Returns EEXIST when path names anything (a dangling link too), ENOENT
+// when it names nothing, or why that cannot be told.
+int LookAt(const char* path);
+// A file-size limit then fails a write instead of ending the process.
+void IgnoreFileSizeSignal();
 
 // Writes the container with plan's changes to request.output, or over
 // request.container; check reads the copy back.  False, nothing changed,

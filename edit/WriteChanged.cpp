@@ -85,6 +85,9 @@ void ApplyPatches(std::int64_t at, std::uint8_t* chunk, std::int64_t length) {
   }
 }
 
+}  // namespace
+
+// The temporary file's primitives, shared with the other writers.
 #if defined(_WIN32)
 int OpenExclusive(const char* path, int mode, bool) {
   return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, mode & (_S_IREAD | _S_IWRITE));
@@ -195,7 +198,9 @@ void IgnoreFileSizeSignal() {
 }
 
 // The temporary file's lock, held until it is published or removed.
+namespace {
 int tempLock = -1;
+}  // namespace
 
 void ReleaseTemp() {
 #if !defined(_WIN32)
@@ -225,6 +230,10 @@ void DropTemp() {
   std::remove(tempPath);
   ReleaseTemp();
 }
+
+const char* TempPath() { return tempPath; }
+
+namespace {
 
 // Streams the container from source into fd with the patches laid over
 // it.  Returns the bytes copied, -1 when a read or write failed.
@@ -295,6 +304,8 @@ bool Verify(diskimage::DiskImage& original, diskimage::DiskImage& check, int k, 
   return same;
 }
 
+}  // namespace
+
 // Returns EEXIST when path names anything (a dangling link too), ENOENT
 // when it names nothing, or why that cannot be told.
 int LookAt(const char* path) {
@@ -332,8 +343,6 @@ bool PublishTemp(const char* target, Outcome* outcome, const char* verb) {
   return Fail(outcome, "cannot %s %s: %s%s", verb, Shown(target), std::strerror(error),
               verb[0] == 'w' ? "; nothing written" : "");
 }
-
-}  // namespace
 
 bool WriteChanged(diskimage::DiskImage& original, diskimage::DiskImage& check,
                   const EditRequest& request, const Plan& plan, Outcome* outcome) {

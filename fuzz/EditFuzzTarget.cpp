@@ -1,7 +1,9 @@
 // The edit fuzzer's entry: each input is a container, which d88 add and
 // rm (writing to a new file) either refuse, leaving no file behind, or
-// change so that the file added reads back whole.  The container itself
-// never changes.  A broken promise aborts.
+// change so that the file added reads back whole; export --force refuses
+// it the same way or writes whole sectors (status 0, or 2 having named
+// what it forced).  The container itself never changes.  A broken promise
+// aborts.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -42,7 +44,7 @@ bool HoldsAdded(const std::string& path, int k, const d88test::Bytes& bytes) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const d88check::Sandbox sandbox;
   static const std::string dir = sandbox.WorkDir() + "/", container = dir + "c.d88",
-                           out = dir + "o.d88", host = dir + "X";
+                           out = dir + "o.d88", host = dir + "X", raw = dir + "o.img";
   static std::FILE* sink = std::fopen("/dev/null", "wb");
   static diskimage::DiskImage disk;
   const d88test::Bytes input(data, data + size);
@@ -51,16 +53,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Fail("cannot write the input");
   const char* runs[][7] = {{"d88", "add", "-o", out.c_str(), container.c_str(), host.c_str()},
                            {"d88", "add", "-i", "1", "-o", out.c_str(), container.c_str()},
-                           {"d88", "rm", "-o", out.c_str(), container.c_str(), "#0"}};
+                           {"d88", "rm", "-o", out.c_str(), container.c_str(), "#0"},
+                           {"d88", "export", "--force", container.c_str(), raw.c_str()}};
   runs[1][6] = host.c_str();
   for (const auto& argv : runs) {
-    const int argc = argv[6] != nullptr ? 7 : 6;
+    int argc = 0;
+    while (argc < 7 && argv[argc] != nullptr) ++argc;
+    const bool exports = argv[1][0] == 'e';
     std::filesystem::remove(out);
+    std::filesystem::remove(raw);
     const int status = d88::RunD88(disk, argc, argv, d88::Console{sink, sink});
     disk.Open(nullptr);
     if (d88test::ReadFileBytes(container) != input) Fail("the container changed");
     if (status == 1 && std::distance(std::filesystem::directory_iterator(dir), {}) != 2)
       Fail("a refusal left a file behind");
+    if (exports && status != 1) {
+      // Whole sectors, of 128 bytes at least.
+      if (status != 0 && status != 2) Fail("export: status " + std::to_string(status));
+      if (std::filesystem::file_size(raw) % 128 != 0) Fail("export: a sector cut short");
+      continue;
+    }
     if (status != 0 && status != 1) Fail("status " + std::to_string(status));
     if (status == 0 && std::filesystem::file_size(out) != size) Fail("the length changed");
     if (status == 0 && argv[1][0] == 'a' && !HoldsAdded(out, argv[2][1] == 'i' ? 1 : 0, added))

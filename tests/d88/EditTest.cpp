@@ -14,6 +14,7 @@
 #include "d88/D88.h"
 #include "diskimage/DiskImage.h"
 #include "testing/CheckedRun.h"
+#include "testing/D88Run.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>
@@ -28,27 +29,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Ran {
-  int status;
-  std::string err;
-};
-
 // Runs d88 with args in-process, names and text in UTF-8.
 Ran D88(const std::vector<std::string>& args) {
 #if !defined(_WIN32)
   setenv("LC_ALL", "C.UTF-8", 1);
 #endif
-  std::vector<const char*> argv = {"d88"};
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  diskimage::DiskImage disk;
-  std::FILE* streams[2] = {std::tmpfile(), std::tmpfile()};
-  Ran ran{d88::RunD88(disk, static_cast<int>(argv.size()), argv.data(),
-                      d88::Console{streams[0], streams[1]}),
-          ""};
-  std::rewind(streams[1]);
-  for (int c; (c = std::fgetc(streams[1])) != EOF;) ran.err += static_cast<char>(c);
-  for (std::FILE* stream : streams) std::fclose(stream);
-  return ran;
+  return RunD88InProcess(args);
 }
 
 // d88extract's verdict on a container: its listing and the files it wrote.
