@@ -318,8 +318,11 @@ struct Fat12Writer::NewName {
 bool Fat12Writer::Refuse(filesystem::Reason& reason, const char* format, ...) {
   std::va_list arguments;
   va_start(arguments, format);
-  std::vsnprintf(reason.text, sizeof reason.text, format, arguments);
+  // Into a copy first: the reason so far may be one of the arguments.
+  char text[sizeof reason.text];
+  std::vsnprintf(text, sizeof text, format, arguments);
   va_end(arguments);
+  std::memcpy(reason.text, text, sizeof text);
   Undo();
   return false;
 }
