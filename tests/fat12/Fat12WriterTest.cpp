@@ -16,20 +16,12 @@
 #include "testing/MemorySource.h"
 
 using d88test::Bytes;
+using d88test::Shell;
 using filesystem::Geometry;
 
 namespace {
 
 const std::string kImage = (std::filesystem::current_path() / "fat12writer-test.img").string();
-
-// Runs command; its output into *out, its exit status returned.
-int Shell(const std::string& command, std::string* out) {
-  out->clear();
-  std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  char chunk[4096];
-  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) out->append(chunk, n);
-  return pclose(pipe);
-}
 
 // fsck.fat's verdict (0 clean) and mdir's tree of the raw volume.
 struct Oracle {
