@@ -260,6 +260,13 @@ struct RefusalRow {
 const RefusalRow kRefusals[] = {
     {"no room", nullptr, [](auto& w, auto& r) { return AddBytes(w, "BIG", Bytes(800 * 1024), r); },
      "no room: 819200 bytes needed, 730112 free"},
+    {"no room for a replacement, after its old clusters are freed",
+     [](Volume& v) {
+       filesystem::Reason r;
+       AddBytes(*v.writer, "A long name", Bytes(300 * 1024), r);
+     },
+     [](auto& w, auto& r) { return AddBytes(w, "A LONG NAME", Bytes(800 * 1024), r); },
+     "no room: 819200 bytes needed, 730112 free"},
     {"a colon", nullptr, [](auto& w, auto& r) { return AddBytes(w, "a:b", {}, r); },
      "no DOS or Windows"},
     {"a device", nullptr, [](auto& w, auto& r) { return AddBytes(w, "con.txt", {}, r); },
