@@ -146,6 +146,32 @@ TEST(Fat12Format, Pc98ParameterBlock) {
   EXPECT_EQ(std::string(v.raw.begin() + 43, v.raw.begin() + 62), "NO NAME    FAT12   ");
 }
 
+// Shapes of no common floppy get the parameter block mkfs.fat gives them.
+TEST(Fat12Format, OtherShapesAsMkfsFat) {
+  if (!d88test::HaveMtools()) GTEST_SKIP() << "no mkfs.fat";
+  const Geometry kShapes[] = {{80, 2, 10, 512}, {80, 2, 8, 1024}, {80, 2, 21, 512},
+                              {77, 2, 8, 512},  {80, 1, 9, 512},  {80, 2, 8, 2048}};
+  for (const Geometry& g : kShapes) {
+    SCOPED_TRACE(std::to_string(g.sectorsPerTrack) + "x" + std::to_string(g.sectorBytes));
+    std::string out;
+    ASSERT_EQ(Shell("rm -f " + kImage + " && mkfs.fat -C -F 12 " + kImage + " -S " +
+                        std::to_string(g.sectorBytes) + " -g " + std::to_string(g.heads) + "/" +
+                        std::to_string(g.sectorsPerTrack) + " " +
+                        std::to_string(g.SectorCount() * g.sectorBytes / 1024),
+                    &out),
+              0)
+        << out;
+    const Bytes mkfs = d88test::ReadFileBytes(kImage);
+    Bytes ours(std::size_t{g.SectorCount()} * g.sectorBytes);
+    fat12::FormatParameters p;
+    filesystem::Reason reason;
+    ASSERT_TRUE(fat12::ChooseFormat(g, &p, reason)) << reason.text;
+    fat12::FormatSystemArea(p, nullptr, 0, 0, 0, ours.data());
+    EXPECT_EQ(Bytes(ours.begin() + 11, ours.begin() + 37),
+              Bytes(mkfs.begin() + 11, mkfs.begin() + 37));
+  }
+}
+
 // A change, the tree mdir -/ -b then lists, and a text the listing of
 // short names holds.
 struct StepRow {
@@ -242,9 +268,12 @@ TEST(Fat12Writer, ChangesADiskMcopyWrote) {
   ASSERT_TRUE(v.writer->Remove("a long file name.TEXT", reason)) << reason.text;
   ASSERT_TRUE(AddBytes(*v.writer, "Sub/Deeper/\x93\xfa\x96\x7b.TXT", d88test::kKanaBytes, reason))
       << reason.text;
+  // A first byte 0xE5 is stored as 0x05, not taken for a deleted entry.
+  ASSERT_TRUE(AddBytes(*v.writer, "\xE5\x8F.TXT", d88test::Text("x"), reason)) << reason.text;
   const Oracle o = Ask(v.raw);
   EXPECT_EQ(o.fsck, 0) << o.fsckOutput;
   EXPECT_EQ(o.tree.find("A long file name.text"), std::string::npos) << o.tree;
+  EXPECT_EQ(v.Files().at("\xE8\x9C\xBF.TXT"), d88test::Text("x"));
   const auto files = v.Files();
   EXPECT_EQ(files.at("Sub/Deeper/\xE6\x97\xA5\xE6\x9C\xAC.TXT"), d88test::kKanaBytes);
   EXPECT_EQ(files.at("Sub/Deeper/big file.bin"), d88test::kOracleTree[5].second);
