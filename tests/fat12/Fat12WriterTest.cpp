@@ -21,7 +21,11 @@ using filesystem::Geometry;
 
 namespace {
 
-const std::string kImage = (std::filesystem::current_path() / "fat12writer-test.img").string();
+// The raw volume handed to the oracle: one a test, as tests run at once.
+std::string ImagePath() {
+  const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  return (std::filesystem::current_path() / ("fat12writer-" + name + ".img")).string();
+}
 
 // fsck.fat's verdict (0 clean) and mdir's tree of the raw volume.
 struct Oracle {
@@ -29,11 +33,11 @@ struct Oracle {
   std::string fsckOutput, tree, listing;
 };
 Oracle Ask(const Bytes& raw) {
-  d88test::WriteFileBytes(kImage, raw);
+  d88test::WriteFileBytes(ImagePath(), raw);
   Oracle o;
-  o.fsck = Shell("fsck.fat -n " + kImage, &o.fsckOutput);
-  Shell("MTOOLS_SKIP_CHECK=1 mdir -/ -b -i " + kImage + " ::", &o.tree);
-  Shell("MTOOLS_SKIP_CHECK=1 mdir -/ -i " + kImage + " ::", &o.listing);
+  o.fsck = Shell("fsck.fat -n " + ImagePath(), &o.fsckOutput);
+  Shell("MTOOLS_SKIP_CHECK=1 mdir -/ -b -i " + ImagePath() + " ::", &o.tree);
+  Shell("MTOOLS_SKIP_CHECK=1 mdir -/ -i " + ImagePath() + " ::", &o.listing);
   return o;
 }
 
@@ -121,7 +125,7 @@ TEST(Fat12Format, BlankVolumesAreCleanAndLabelled) {
     const Oracle o = Ask(v.raw);
     EXPECT_EQ(o.fsck, 0) << o.fsckOutput;
     std::string listing;
-    Shell("MTOOLS_SKIP_CHECK=1 mdir -i " + kImage + " ::", &listing);
+    Shell("MTOOLS_SKIP_CHECK=1 mdir -i " + ImagePath() + " ::", &listing);
     EXPECT_NE(listing.find("Volume in drive : is TEST VOL"), std::string::npos) << listing;
     EXPECT_NE(listing.find("No files"), std::string::npos) << listing;
     EXPECT_EQ(v.raw[f.fatSectors * f.sectorBytes + f.sectorBytes], f.media);  // the second FAT
@@ -154,14 +158,14 @@ TEST(Fat12Format, OtherShapesAsMkfsFat) {
   for (const Geometry& g : kShapes) {
     SCOPED_TRACE(std::to_string(g.sectorsPerTrack) + "x" + std::to_string(g.sectorBytes));
     std::string out;
-    ASSERT_EQ(Shell("rm -f " + kImage + " && mkfs.fat -C -F 12 " + kImage + " -S " +
+    ASSERT_EQ(Shell("rm -f " + ImagePath() + " && mkfs.fat -C -F 12 " + ImagePath() + " -S " +
                         std::to_string(g.sectorBytes) + " -g " + std::to_string(g.heads) + "/" +
                         std::to_string(g.sectorsPerTrack) + " " +
                         std::to_string(g.SectorCount() * g.sectorBytes / 1024),
                     &out),
               0)
         << out;
-    const Bytes mkfs = d88test::ReadFileBytes(kImage);
+    const Bytes mkfs = d88test::ReadFileBytes(ImagePath());
     Bytes ours(std::size_t{g.SectorCount()} * g.sectorBytes);
     fat12::FormatParameters p;
     filesystem::Reason reason;
@@ -243,8 +247,8 @@ TEST(Fat12Writer, StepsReadBackThroughMtools) {
     for (const auto& [path, bytes] : v.Files()) {
       if (path.back() == '/') continue;
       std::string out;
-      Shell("rm -f fat12writer-out && MTOOLS_SKIP_CHECK=1 mcopy -n -i " + kImage + " '::/" + path +
-                "' fat12writer-out",
+      Shell("rm -f fat12writer-out && MTOOLS_SKIP_CHECK=1 mcopy -n -i " + ImagePath() + " '::/" +
+                path + "' fat12writer-out",
             &out);
       EXPECT_EQ(d88test::ReadFileBytes("fat12writer-out"), bytes) << path;
     }
@@ -259,10 +263,10 @@ TEST(Fat12Writer, ChangesADiskMcopyWrote) {
   Shell("rm -rf " + in + " && mkdir -p " + in + "/Sub/Deeper", &out);
   for (const auto& [name, bytes] : d88test::kOracleTree)
     d88test::WriteFileBytes(in + "/" + name, bytes);
-  ASSERT_TRUE(d88test::MakeMtoolsDisk(d88test::kFat1440K, in, "*", kImage));
+  ASSERT_TRUE(d88test::MakeMtoolsDisk(d88test::kFat1440K, in, "*", ImagePath()));
   Volume v;
   v.shape = ShapeOf(d88test::kFat1440K);
-  v.raw = d88test::ReadFileBytes(kImage);
+  v.raw = d88test::ReadFileBytes(ImagePath());
   ASSERT_TRUE(v.Open());
   filesystem::Reason reason;
   ASSERT_TRUE(v.writer->Remove("a long file name.TEXT", reason)) << reason.text;
