@@ -564,7 +564,7 @@ bool MakeBlankFatDisk(const char* path, const geometry::DiskShape& shape, const 
   const std::time_t now = std::time(nullptr);
   std::tm local{};
 #if defined(_WIN32)
-  localtime_s(&local, &now);
+  if (const std::tm* converted = std::localtime(&now)) local = *converted;
 #else
   localtime_r(&now, &local);
 #endif
