@@ -4,6 +4,7 @@
 
 #include "d88/D88.h"
 #include "edit/Edit.h"
+#include "geometry/MediumNames.h"
 #include "views/SurveyText.h"
 
 namespace d88 {
@@ -31,7 +32,17 @@ const tool::MediaGeometry* NamedMedium(const char* name) {
 
 int RunEditVerb(diskimage::DiskImage& disk, const Options& options, output::Sink& err) {
   bool done = false;
-  if (options.verb == Verb::kNew) {
+  if (options.verb == Verb::kNew && options.format != nullptr) {
+    geometry::DiskShape shape{};
+    if (!geometry::ParseMediumName(options.medium, &shape)) {
+      err.Puts("d88: not a medium (2HD, 2DD, 2DD8, 1.44M, 1.2M or C/H/S/BYTES): ");
+      err.Escaped(options.medium);
+      err.Puts("\n");
+      return kExitFailure;
+    }
+    done =
+        edit::MakeBlankFatDisk(options.container, shape, options.diskName, options.label, &outcome);
+  } else if (options.verb == Verb::kNew) {
     const tool::MediaGeometry* medium = NamedMedium(options.medium);
     if (medium == nullptr) {
       err.Puts("d88: not a medium (2HD or 2DD): ");

@@ -40,6 +40,9 @@ const char kHelpText[] =
     "  --svg FILE  map: draw the map into FILE as an SVG picture instead\n"
     "  -m MEDIUM   new: 2HD or 2DD\n"
     "  -n NAME     new: the disk's name\n"
+    "  -f fat12    new: format a FAT12 disk; -m then also 2DD8, 1.44M, 1.2M or\n"
+    "              C/H/S/BYTES\n"
+    "  --label L   new -f fat12: the volume label\n"
     "  -o OUT      add, rm: write the result to OUT (a new file) instead of replacing\n"
     "              the container\n"
     "  --as NAME   add: the name on the disk of the one FILE (default: its own)\n"
@@ -79,7 +82,7 @@ bool TakesValue(const char* arg) {
          std::strcmp(arg, "-m") == 0 || std::strcmp(arg, "-n") == 0 ||
          std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--as") == 0 ||
          std::strcmp(arg, "--fs") == 0 || std::strcmp(arg, "-f") == 0 ||
-         std::strcmp(arg, "-g") == 0;
+         std::strcmp(arg, "-g") == 0 || std::strcmp(arg, "--label") == 0;
 }
 
 // True when argument i is a path rather than an option.
@@ -228,6 +231,14 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
       options->medium = argv[++i];
     } else if (std::strcmp(arg, "-n") == 0) {
       options->diskName = argv[++i];
+    } else if ((std::strcmp(arg, "-f") == 0 || std::strcmp(arg, "--label") == 0) && !makes) {
+      return Fail(err, arg, " applies to new only");
+    } else if (std::strcmp(arg, "-f") == 0) {
+      if (std::strcmp(argv[++i], "fat12") != 0)
+        return Fail(err, "not a file system new formats (fat12): ", argv[i]);
+      options->format = argv[i];
+    } else if (std::strcmp(arg, "--label") == 0) {
+      options->label = argv[++i];
     } else if (std::strcmp(arg, "-o") == 0 && !edits) {
       return Fail(err, arg, " applies to add and rm only");
     } else if (std::strcmp(arg, "-o") == 0) {
@@ -249,6 +260,8 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
   if (options->container == nullptr) return Fail(err, "no container given", "");
   if (whole && !CheckWholeDiskPaths(err, *options)) return false;
   if (makes && options->medium == nullptr) return Fail(err, "new needs -m 2HD or -m 2DD", "");
+  if (options->label != nullptr && options->format == nullptr)
+    return Fail(err, "--label needs -f fat12", "");
   if (edits && options->itemCount == 0)
     return Fail(err, options->verb == Verb::kAdd ? "no file given" : "no name given", "");
   if (options->as != nullptr && options->itemCount != 1)

@@ -44,6 +44,8 @@ struct Options {
   int optionsEnd = 0;                 // the index of "--", or argc
   const char* medium = nullptr;       // -m 2HD|2DD: the medium new formats
   const char* diskName = nullptr;     // -n NAME: the name new gives the disk
+  const char* format = nullptr;       // -f fat12: the file system new formats; null: flat
+  const char* label = nullptr;        // --label LABEL: the volume label new -f fat12 gives
   const char* output = nullptr;       // -o OUT: where add and rm write; null = over the container
   const char* as = nullptr;           // --as NAME: add's one file's name on the disk
   const char* items[kMaxItems] = {};  // add's files, rm's names

@@ -16,6 +16,7 @@
 #define D88EXTRACT_EDIT_EDIT_H
 
 #include "diskimage/DiskImage.h"
+#include "geometry/MediumNames.h"
 #include "survey/Survey.h"
 #include "tool/Extraction.h"
 
@@ -63,6 +64,13 @@ bool EditContainer(diskimage::DiskImage& original, diskimage::DiskImage& check,
 // outcome->message saying why, path left absent unless outcome->changed.
 bool MakeBlankDisk(const char* path, const tool::MediaGeometry& medium, const char* name,
                    Outcome* outcome);
+
+// Writes a blank FAT12 disk of shape to path as MakeBlankDisk does, the
+// container's media byte by the disk's family (2D, 2DD or 2HD), the volume
+// formatted as DOS formats that floppy (as mkfs.fat would any other
+// shape), labelled label (null: none).
+bool MakeBlankFatDisk(const char* path, const geometry::DiskShape& shape, const char* name,
+                      const char* label, Outcome* outcome);
 
 // True when name (a file's name in a folder) is that of an editor's
 // temporary file.

@@ -7,8 +7,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "edit/Plan.h"
+#include "fat12/Fat12Writer.h"
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
@@ -431,8 +433,21 @@ bool WriteChanged(diskimage::DiskImage& original, diskimage::DiskImage& check,
   return !FlushFailed(target, outcome);
 }
 
-bool MakeBlankDisk(const char* path, const tool::MediaGeometry& medium, const char* name,
-                   Outcome* outcome) {
+namespace {
+
+// The shape and contents of a blank disk: its sectors are zeros but for
+// the first systemBytes, which come from system.
+struct BlankDisk {
+  int mediaType;
+  int cylinders, heads, sectorsPerTrack, sizeCode, sectorBytes;
+  const std::uint8_t* system;
+  std::size_t systemBytes;
+};
+
+// Writes disk to path, which must not exist, named name: every track
+// recorded in order with all its sectors, through a temporary file moved
+// to path when whole.
+bool WriteBlankDisk(const char* path, const BlankDisk& disk, const char* name, Outcome* outcome) {
   outcome->surveyed = false;
   outcome->changed = false;
   outcome->message[0] = '\0';
@@ -447,18 +462,21 @@ bool MakeBlankDisk(const char* path, const tool::MediaGeometry& medium, const ch
     return Fail(outcome, "the disk name \"%s\" has no Shift_JIS form of at most 16 bytes",
                 Shown(name));
   std::memcpy(header + diskimage::kNameOffset, converted, std::strlen(converted));
-  header[diskimage::kMediaTypeOffset] = static_cast<std::uint8_t>(medium.mediaType);
-  const int recordBytes = diskimage::kSectorHeaderSize + medium.sectorBytes;
-  const int trackBytes = medium.sectorsPerTrack * recordBytes;
-  const std::uint32_t size =
-      static_cast<std::uint32_t>(diskimage::kImageHeaderSize + medium.tracks * trackBytes);
+  header[diskimage::kMediaTypeOffset] = static_cast<std::uint8_t>(disk.mediaType);
+  const std::uint32_t recordBytes =
+      static_cast<std::uint32_t>(diskimage::kSectorHeaderSize + disk.sectorBytes);
+  const std::uint32_t trackBytes = static_cast<std::uint32_t>(disk.sectorsPerTrack) * recordBytes;
+  const std::uint32_t size = static_cast<std::uint32_t>(diskimage::kImageHeaderSize) +
+                             static_cast<std::uint32_t>(disk.cylinders * disk.heads) * trackBytes;
   for (int b = 0; b < 4; ++b)
     header[diskimage::kImageSizeOffset + b] = static_cast<std::uint8_t>(size >> (8 * b));
-  for (int t = 0; t < medium.tracks; ++t) {
-    const std::uint32_t offset =
-        static_cast<std::uint32_t>(diskimage::kImageHeaderSize + t * trackBytes);
+  // Track index cylinder x 2 + head; a single-sided disk's odd ones stay empty.
+  for (int t = 0; t < disk.cylinders * disk.heads; ++t) {
+    const int index = disk.heads == 2 ? t : 2 * t;
+    const std::uint32_t offset = static_cast<std::uint32_t>(diskimage::kImageHeaderSize) +
+                                 static_cast<std::uint32_t>(t) * trackBytes;
     for (int b = 0; b < 4; ++b)
-      header[diskimage::kTrackTableOffset + diskimage::kTrackEntrySize * t + b] =
+      header[diskimage::kTrackTableOffset + diskimage::kTrackEntrySize * index + b] =
           static_cast<std::uint8_t>(offset >> (8 * b));
   }
   // The blank disk is written beside path and moved there when whole, so
@@ -470,19 +488,36 @@ bool MakeBlankDisk(const char* path, const tool::MediaGeometry& medium, const ch
   const int fd = CreateTemp(path, 0666);
   if (fd < 0) return Fail(outcome, "cannot make %s: %s", Shown(path), std::strerror(errno));
   bool written = WriteAll(fd, header, sizeof header);
-  std::memset(buffer, 0, static_cast<std::size_t>(trackBytes));
-  for (int t = 0; written && t < medium.tracks; ++t) {
-    for (int r = 1; r <= medium.sectorsPerTrack; ++r) {
-      std::uint8_t* record = buffer + (r - 1) * recordBytes;
-      record[diskimage::kIdCylinderOffset] = static_cast<std::uint8_t>(t >> 1);
-      record[diskimage::kIdHeadOffset] = static_cast<std::uint8_t>(t & 1);
+  std::size_t sectorAt = 0;  // the bytes of the disk before the sector written next
+  for (int t = 0; written && t < disk.cylinders * disk.heads; ++t) {
+    // A track at a time when it fits the buffer, else a sector at a time.
+    std::uint32_t filled = 0;
+    for (int r = 1; written && r <= disk.sectorsPerTrack; ++r) {
+      if (filled + recordBytes > sizeof buffer) {
+        written = WriteAll(fd, buffer, filled);
+        filled = 0;
+      }
+      std::uint8_t* record = buffer + filled;
+      std::memset(record, 0, recordBytes);
+      record[diskimage::kIdCylinderOffset] = static_cast<std::uint8_t>(t / disk.heads);
+      record[diskimage::kIdHeadOffset] = static_cast<std::uint8_t>(t % disk.heads);
       record[diskimage::kIdSectorOffset] = static_cast<std::uint8_t>(r);
-      record[diskimage::kIdSizeCodeOffset] = static_cast<std::uint8_t>(medium.sizeCode);
-      record[diskimage::kSectorCountOffset] = static_cast<std::uint8_t>(medium.sectorsPerTrack);
-      record[diskimage::kDataLengthOffset] = static_cast<std::uint8_t>(medium.sectorBytes);
-      record[diskimage::kDataLengthOffset + 1] = static_cast<std::uint8_t>(medium.sectorBytes >> 8);
+      record[diskimage::kIdSizeCodeOffset] = static_cast<std::uint8_t>(disk.sizeCode);
+      record[diskimage::kSectorCountOffset] = static_cast<std::uint8_t>(disk.sectorsPerTrack);
+      record[diskimage::kSectorCountOffset + 1] =
+          static_cast<std::uint8_t>(disk.sectorsPerTrack >> 8);
+      record[diskimage::kDataLengthOffset] = static_cast<std::uint8_t>(disk.sectorBytes);
+      record[diskimage::kDataLengthOffset + 1] = static_cast<std::uint8_t>(disk.sectorBytes >> 8);
+      const std::size_t sectorBytes = static_cast<std::size_t>(disk.sectorBytes);
+      if (sectorAt < disk.systemBytes) {
+        const std::size_t take =
+            disk.systemBytes - sectorAt < sectorBytes ? disk.systemBytes - sectorAt : sectorBytes;
+        std::memcpy(record + diskimage::kSectorHeaderSize, disk.system + sectorAt, take);
+      }
+      sectorAt += sectorBytes;
+      filled += recordBytes;
     }
-    written = WriteAll(fd, buffer, static_cast<std::size_t>(trackBytes));
+    if (written) written = WriteAll(fd, buffer, filled);
   }
   int error = written ? 0 : errno;
   if (written && !Flush(fd)) error = errno;
@@ -495,6 +530,75 @@ bool MakeBlankDisk(const char* path, const tool::MediaGeometry& medium, const ch
   outcome->changed = true;
   ReleaseTemp();
   return !FlushFailed(path, outcome);
+}
+
+// The D88 media byte of a disk's family: 2HD (1.2 MB and 1.44 MB too)
+// by the bytes of a track, 2D by its 40 cylinders, else 2DD.
+int FamilyMediaType(const geometry::DiskShape& shape) {
+  if (shape.sectors * shape.sectorBytes > 5120) return 0x20;
+  return shape.cylinders <= 42 ? 0x00 : 0x10;
+}
+
+}  // namespace
+
+bool MakeBlankDisk(const char* path, const tool::MediaGeometry& medium, const char* name,
+                   Outcome* outcome) {
+  const BlankDisk disk{medium.mediaType, medium.tracks / 2,  2,       medium.sectorsPerTrack,
+                       medium.sizeCode,  medium.sectorBytes, nullptr, 0};
+  return WriteBlankDisk(path, disk, name, outcome);
+}
+
+bool MakeBlankFatDisk(const char* path, const geometry::DiskShape& shape, const char* name,
+                      const char* label, Outcome* outcome) {
+  outcome->message[0] = '\0';
+  const auto u = [](int v) { return static_cast<std::uint32_t>(v); };
+  const filesystem::Geometry geometry{u(shape.cylinders), u(shape.heads), u(shape.sectors),
+                                      u(shape.sectorBytes)};
+  fat12::FormatParameters parameters;
+  filesystem::Reason reason;
+  if (!fat12::ChooseFormat(geometry, &parameters, reason))
+    return Fail(outcome, "cannot format FAT12: %s", reason.text);
+  std::uint8_t labelBytes[11];
+  if (label != nullptr) {
+    char converted[16] = {};
+    const Conversion conversion = ToShiftJis(label, converted, sizeof converted);
+    if (conversion == Conversion::kNoConverter)
+      return Fail(outcome, "cannot convert names to Shift_JIS: the system has no converter");
+    if (conversion != Conversion::kDone || !fat12::MakeLabel(converted, labelBytes))
+      return Fail(outcome,
+                  "the label \"%s\" is not a volume label (1-11 bytes in Shift_JIS, no . or "
+                  "\" * + , / : ; < = > ? [ \\ ] |)",
+                  Shown(label));
+  }
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#if defined(_WIN32)
+  if (const std::tm* converted = std::localtime(&now)) local = *converted;
+#else
+  localtime_r(&now, &local);
+#endif
+  const int year = local.tm_year + 1900 < 1980 ? 1980 : local.tm_year + 1900;
+  const auto date =
+      static_cast<std::uint16_t>((year - 1980) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
+  const auto time =
+      static_cast<std::uint16_t>(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
+  // The volume serial as DOS makes it: from the date and time.
+  const std::uint32_t serial =
+      (static_cast<std::uint32_t>(date) << 16 | time) ^ static_cast<std::uint32_t>(now);
+  static std::uint8_t system[fat12::kFormatAreaBytes];
+  fat12::FormatSystemArea(parameters, label != nullptr ? labelBytes : nullptr, serial, date, time,
+                          system);
+  int sizeCode = 0;
+  while ((128 << sizeCode) < shape.sectorBytes) ++sizeCode;
+  const BlankDisk disk{FamilyMediaType(shape),
+                       shape.cylinders,
+                       shape.heads,
+                       shape.sectors,
+                       sizeCode,
+                       shape.sectorBytes,
+                       system,
+                       std::size_t{parameters.layout.dataStart} * parameters.layout.bytesPerSector};
+  return WriteBlankDisk(path, disk, name, outcome);
 }
 
 }  // namespace edit

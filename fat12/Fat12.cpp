@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fat12/Entries.h"
 #include "output/NameText.h"
 
 namespace fat12 {
@@ -25,32 +26,6 @@ constexpr int kMedia = 21;
 constexpr int kSectorsPerFat = 22;
 constexpr int kTotalSectors32 = 32;
 
-// Directory entry fields.
-constexpr int kAttributes = 11;
-constexpr int kCaseBits = 12;
-constexpr int kTime = 22;
-constexpr int kDate = 24;
-constexpr int kFirstCluster = 26;
-constexpr int kSize = 28;
-constexpr int kLongChecksum = 13;
-constexpr int kLongUnitOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-
-constexpr std::uint8_t kEndOfDirectory = 0x00;
-constexpr std::uint8_t kDeleted = 0xE5;
-constexpr std::uint8_t kStandsForE5 = 0x05;
-constexpr std::uint8_t kVolumeLabel = 0x08;
-constexpr std::uint8_t kFolder = 0x10;
-constexpr std::uint8_t kLongNamePart = 0x0F;
-constexpr std::uint8_t kLowerName = 0x08;
-constexpr std::uint8_t kLowerExtension = 0x10;
-constexpr std::uint8_t kLastLongPart = 0x40;
-constexpr int kMaxLongParts = 20;  // 255 units of 13 a part
-
-// Table entry values.
-constexpr std::uint32_t kFirstReservedValue = 0xFF0;
-constexpr std::uint32_t kBadCluster = 0xFF7;
-constexpr std::uint32_t kFirstEndValue = 0xFF8;
-
 // Disks of early PC-98 MS-DOS carry no parameter block; their layout
 // follows from the geometry, confirmed by the media descriptor at the head
 // of the FAT.  The one known here: 2HD, 77x2x8 sectors of 1024 bytes, one
@@ -65,10 +40,7 @@ const KnownLayout kKnownLayouts[] = {
     {"PC-98 2HD", {77, 2, 8, 1024}, {false, 1024, 1, 1, 2, 192, 1232, 0xFE, 2}},
 };
 
-std::uint32_t Le16(const std::uint8_t* p) { return static_cast<std::uint32_t>(p[0] | p[1] << 8); }
 std::uint32_t Le32(const std::uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }
-
-bool IsLeadByte(std::uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
 // Fills the derived fields; false with the reason when the counts do not
 // fit a FAT12 disk of sectorCount sectors.
@@ -106,14 +78,6 @@ Sector TableSector(const filesystem::SectorSource& source, const Layout& l, std:
     if (sector.Intact()) return sector;
   }
   return Sector{};
-}
-
-std::uint8_t ShortNameChecksum(const std::uint8_t* raw) {
-  std::uint8_t sum = 0;
-  for (int i = 0; i < 11; ++i) {
-    sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + raw[i]);
-  }
-  return sum;
 }
 
 // Writes the 8.3 name of a short entry ("NAME.EXT", the case bits applied to

@@ -3,12 +3,17 @@
 // sector 0 (so chains and directories get explored); the next 16 bytes
 // mark which of the first 128 sectors are damaged; the rest fills the disk
 // from sector 0 on, zeros after.  A broken promise of the reader aborts.
+// The writer then makes a folder, adds a file to it and removes the first
+// file listed: each a clean refusal that leaves the disk as it was, or a
+// change of only the sectors it names, after which the reader finds the
+// added file intact with its bytes.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "fat12/Fat12.h"
+#include "fat12/Fat12Writer.h"
 
 namespace {
 
@@ -34,6 +39,9 @@ std::uint8_t disk[kDiskBytes];
 std::uint8_t fileBytes[kDiskBytes];
 std::uint32_t sectors[filesystem::kMaxSectors];
 fat12::Fat12Reader reader;
+fat12::Fat12Writer writer;
+fat12::Fat12Reader rereader;
+std::uint8_t before[kDiskBytes];
 
 class FuzzSource final : public filesystem::SectorSource {
  public:
@@ -62,6 +70,50 @@ void CheckPath(const char* path, std::size_t length) {
     if (*p == '\0') return;
     component = p + 1;
   }
+}
+
+// Checks one change of the writer on disk (count sectors of size bytes).
+void CheckChange(bool done, std::uint32_t count, std::uint32_t bytes) {
+  for (std::uint32_t s = 0; s < count; ++s) {
+    const bool differs =
+        std::memcmp(disk + std::size_t{s} * bytes, before + std::size_t{s} * bytes, bytes) != 0;
+    if (differs && !done) Fail("a refusal changed the disk");
+    if (differs && !writer.Changed(s)) Fail("a sector changed that the plan does not name");
+  }
+  std::memcpy(before, disk, std::size_t{count} * bytes);
+}
+
+// The writer's changes on the disk just read.
+void WriteAndReadBack(const FuzzSource& source, const std::uint8_t* payload, std::uint32_t size) {
+  const filesystem::Geometry g = source.geometry;
+  const std::uint32_t count = g.SectorCount();
+  char first[filesystem::kMaxPathBytes + 1] = {};
+  for (int i = 0; i < reader.EntryCount(); ++i) {
+    if (reader.EntryAt(i).kind != filesystem::EntryKind::kFile) continue;
+    reader.Path(i, first, sizeof first);
+    break;
+  }
+  filesystem::Reason reason;
+  if (!writer.Open(disk, count, reader.layout(), reason)) return;
+  std::memcpy(before, disk, std::size_t{count} * g.sectorBytes);
+  CheckChange(writer.MakeFolder("Fuzz dir", 0, 0, reason), count, g.sectorBytes);
+  const bool added = writer.Add("Fuzz dir/A long name.txt", payload, size, 0, 0, reason);
+  CheckChange(added, count, g.sectorBytes);
+  if (first[0] != '\0') CheckChange(writer.Remove(first, reason), count, g.sectorBytes);
+  if (!added) return;
+  if (!rereader.Recognise(source, reason)) Fail("the written disk is no longer FAT12");
+  rereader.Read(source);
+  char path[filesystem::kMaxPathBytes + 1];
+  for (int i = 0; i < rereader.EntryCount(); ++i) {
+    rereader.Path(i, path, sizeof path);
+    if (std::strcmp(path, "Fuzz dir/A long name.txt") != 0) continue;
+    const filesystem::Entry& e = rereader.EntryAt(i);
+    if (e.size != size || rereader.ReadFile(i, 0, fileBytes, sizeof fileBytes) != size ||
+        std::memcmp(fileBytes, payload, size) != 0)
+      Fail("the added file does not read back");
+    return;
+  }
+  Fail("the added file is not listed");
 }
 
 }  // namespace
@@ -103,5 +155,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (reader.ReadFile(i, 0, fileBytes, sizeof fileBytes) != e.size) Fail("intact file short");
   }
+  WriteAndReadBack(source, data, static_cast<std::uint32_t>(size < 4096 ? size : 4096));
   return 0;
 }

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <stdexcept>
@@ -22,6 +23,10 @@
 #include <vector>
 
 #include "testing/D88Builder.h"
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#endif
 
 namespace d88test {
 
@@ -51,6 +56,23 @@ inline bool HaveMtools() {
   return false;
 #else
   return std::system("command -v mkfs.fat >/dev/null && command -v mcopy >/dev/null") == 0;
+#endif
+}
+
+// Runs command in the shell; its output (stderr too) into *out.  Returns
+// its exit status, -1 where there is no shell to ask.
+inline int Shell(const std::string& command, std::string* out) {
+  out->clear();
+#if defined(_WIN32)
+  (void)command;
+  return -1;
+#else
+  std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char chunk[4096];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) out->append(chunk, n);
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
 }
 
