@@ -27,24 +27,15 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
-#if defined(_WIN32)
-#define WIN32_LEAN_AND_MEAN
-#include <io.h>
-#include <windows.h>
-// After windows.h, which it needs.
-#include <shellapi.h>
-#else
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
+#include "d88/ContainerFile.h"
 #include "d88/D88.h"
 #include "diskimage/DiskImage.h"
 #include "edit/Edit.h"
 #include "output/NameText.h"
+#include "platform/Platform.h"
 #include "views/FileSystemViews.h"
 #include "views/SurveyJson.h"
 #include "views/SurveyText.h"
@@ -54,17 +45,15 @@ namespace d88 {
 namespace {
 
 #if defined(_WIN32)
-using PathChar = wchar_t;
-constexpr PathChar kSeparator = L'\\';
+constexpr char kSeparator = '\\';
 #else
-using PathChar = char;
-constexpr PathChar kSeparator = '/';
+constexpr char kSeparator = '/';
 #endif
-using PathString = std::basic_string<PathChar>;
+using PathString = std::string;
 
 // A container to survey, or a folder that could not be read.
 struct Item {
-  PathString path;   // as the file system has it, to open
+  PathString path;   // as the file system has it (UTF-8 on Windows), to open
   std::string text;  // as printed: the bytes on POSIX, the report's code page on Windows
   std::string hex;   // text's bytes in hex when they are not all UTF-8; else empty
   int folderError;   // errno when the folder at path could not be read; else 0
@@ -82,12 +71,13 @@ struct Entry {
 bool IsContainerName(const PathString& name) {
   static constexpr const char* kExtensions[] = {".d88", ".d77", ".88d", ".d98", ".d68", ".1dd"};
   if (name.size() < 4) return false;
-  const PathChar* end = name.c_str() + name.size() - 4;
+  const char* end = name.c_str() + name.size() - 4;
   for (const char* extension : kExtensions) {
     bool same = true;
     for (int i = 0; i < 4 && same; ++i) {
-      const PathChar c = end[i] >= 'A' && end[i] <= 'Z' ? end[i] - 'A' + 'a' : end[i];
-      same = c == static_cast<PathChar>(extension[i]);
+      const char c =
+          end[i] >= 'A' && end[i] <= 'Z' ? static_cast<char>(end[i] - 'A' + 'a') : end[i];
+      same = c == extension[i];
     }
     if (same) return true;
   }
@@ -100,135 +90,54 @@ PathString Join(const PathString& folder, const PathString& name) {
   return ended ? folder + name : folder + kSeparator + name;
 }
 
-#if defined(_WIN32)
-// The ANSI form of wide, as the narrow command line carries it.
-std::string Ansi(const wchar_t* wide) {
-  const int length = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return std::string();
-  std::string text(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide, -1, &text[0], length, nullptr, nullptr);
-  text.resize(static_cast<std::size_t>(length - 1));
+// Where reports go, which decides how their paths are printed.
+struct Shown {
+  std::FILE* stream;  // the report's stream
+  bool utf8;          // JSON: UTF-8 whatever the stream
+};
+
+// The path as the report shows it.
+std::string Printable(const PathString& path, const Shown& shown) {
+  char text[4 * 4096];
+  platform::ShownPath(path.c_str(), shown.stream, shown.utf8, text, sizeof text);
   return text;
 }
 
-// The path arg names, wide.  The narrow arguments lost every character
-// outside the ANSI code page, so the process's wide argument that reads as
-// arg in that code page is taken where there is one.
-PathString FromArgument(const char* arg) {
-  int count = 0;
-  wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-  PathString wide;
-  for (int i = 1; arguments != nullptr && i < count && wide.empty(); ++i) {
-    if (Ansi(arguments[i]) == arg) wide = arguments[i];
-  }
-  if (arguments != nullptr) LocalFree(arguments);
-  if (!wide.empty()) return wide;
-  const int length = MultiByteToWideChar(CP_ACP, 0, arg, -1, nullptr, 0);
-  if (length <= 0) return PathString();
-  wide.assign(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, arg, -1, &wide[0], length);
-  wide.resize(static_cast<std::size_t>(length - 1));
-  return wide;
-}
-
-// The path in codePage; a character it lacks shows as '?'.
-std::string Printable(const PathString& path, unsigned codePage) {
-  const char* fallback = codePage == CP_UTF8 ? nullptr : "?";
-  const int length =
-      WideCharToMultiByte(codePage, 0, path.c_str(), -1, nullptr, 0, fallback, nullptr);
-  if (length <= 0) return std::string();
-  std::string text(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(codePage, 0, path.c_str(), -1, &text[0], length, fallback, nullptr);
-  text.resize(static_cast<std::size_t>(length - 1));
-  return text;
-}
-
-// The code page of paths in a report to out: the console's, when out is
-// one, so that it shows them; else UTF-8, as JSON must be.
-unsigned PathCodePage(const output::Sink& out, bool json) {
-  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(out.Stream())));
-  DWORD mode = 0;
-  if (json || !GetConsoleMode(handle, &mode)) return CP_UTF8;
-  return GetConsoleOutputCP();
-}
-
 bool IsFolder(const PathString& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return platform::KindOf(path.c_str()) == platform::Kind::kFolder;
 }
 
-// Lists folder's subfolders and containers into entries; returns 0, or an
-// errno when the folder cannot be read.  Reparse points (links,
-// junctions) are left alone.
-int ListFolder(const PathString& folder, std::vector<Entry>* entries) {
-  WIN32_FIND_DATAW found;
-  const HANDLE find = FindFirstFileW(Join(folder, L"*").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_ACCESS_DENIED ? EACCES : ENOENT;
-  do {
-    const PathString name = found.cFileName;
-    const DWORD attributes = found.dwFileAttributes;
-    if (name == L"." || name == L".." || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
-    const bool subfolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (subfolder) entries->push_back(Entry{name + kSeparator, true, false});
-    if (!subfolder && IsContainerName(name)) entries->push_back(Entry{name, false, false});
-  } while (FindNextFileW(find, &found));
-  FindClose(find);
-  return 0;
-}
-
-bool OpenContainer(diskimage::DiskImage& disk, const PathString& path) {
-  return disk.OpenWide(path.c_str());
-}
-#else
-PathString FromArgument(const char* arg) { return arg; }
-
-// The path's bytes, as the file system has them.
-std::string Printable(const PathString& path, unsigned) { return path; }
-
-unsigned PathCodePage(const output::Sink&, bool) { return 0; }
-
-bool IsFolder(const PathString& path) {
-  struct stat status;
-  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-// Lists folder's subfolders and containers into entries; returns 0, or an
-// errno when the folder cannot be read.  Symbolic links are left alone.
-int ListFolder(const PathString& folder, std::vector<Entry>* entries) {
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return errno;
-  while (const dirent* found = readdir(dir)) {
-    const PathString name = found->d_name;
-    if (name == "." || name == "..") continue;
-    bool folderEntry = found->d_type == DT_DIR;
-    bool file = found->d_type == DT_REG;
-    struct stat status;
-    if (found->d_type == DT_UNKNOWN && lstat(Join(folder, name).c_str(), &status) == 0) {
-      folderEntry = S_ISDIR(status.st_mode);
-      file = S_ISREG(status.st_mode);
-    }
-    if (folderEntry || (file && IsContainerName(name)))
-      entries->push_back(Entry{folderEntry ? name + kSeparator : name, folderEntry, false});
-    // A running edit holds its temporary file's lock.
-    if (file && edit::IsTempName(name.c_str()) && edit::IsAbandoned(Join(folder, name).c_str()))
-      entries->push_back(Entry{name, false, true});
-  }
-  closedir(dir);
-  return 0;
-}
-
-bool OpenContainer(diskimage::DiskImage& disk, const PathString& path) {
-  return disk.Open(path.c_str());
-}
+// Keeps a folder's subfolders and containers, and the temporary files an
+// interrupted edit left; links are left alone.
+void KeepEntry(void* context, const platform::FolderEntry& found) {
+  auto& listing = *static_cast<std::pair<const PathString*, std::vector<Entry>*>*>(context);
+  const PathString name = found.name;
+  const bool folderEntry = found.kind == platform::Kind::kFolder;
+  const bool file = found.kind == platform::Kind::kFile;
+  if (folderEntry || (file && IsContainerName(name)))
+    listing.second->push_back(Entry{folderEntry ? name + kSeparator : name, folderEntry, false});
+#if !defined(_WIN32)
+  // A running edit holds its temporary file's lock.
+  if (file && edit::IsTempName(name.c_str()) &&
+      edit::IsAbandoned(Join(*listing.first, name).c_str()))
+    listing.second->push_back(Entry{name, false, true});
 #endif
+}
+
+// Lists folder's subfolders and containers into entries; returns 0, or an
+// errno when the folder cannot be read.
+int ListFolder(const PathString& folder, std::vector<Entry>* entries) {
+  std::pair<const PathString*, std::vector<Entry>*> listing{&folder, entries};
+  return platform::ListFolder(folder.c_str(), KeepEntry, &listing);
+}
 
 // The containers of the command line's paths, one at a time: a path that
 // is not a folder as it stands, a folder's containers sorted by path.
 // Holds the entries of the folders being walked, one folder a level.
 class Walker {
  public:
-  // Walks options' paths, printed in codePage (Windows).
-  Walker(const Options& options, unsigned codePage) : options_(options), codePage_(codePage) {}
+  // Walks options' paths, printed as shown says.
+  Walker(const Options& options, const Shown& shown) : options_(options), shown_(shown) {}
 
   // Gives the next container (or unreadable folder) in *item; false when
   // every path is walked.
@@ -249,7 +158,7 @@ class Walker {
       }
       const char* arg = NextPath(options_, &argument_);
       if (arg == nullptr) return false;
-      const PathString path = FromArgument(arg);
+      const PathString path = arg;
       if (Give(path, IsFolder(path), item)) return true;
     }
   }
@@ -265,7 +174,7 @@ class Walker {
   // filled (a container, or a folder that cannot be read).
   bool Give(const PathString& path, bool folder, Item* item) {
     item->path = path;
-    item->text = Printable(path, codePage_);
+    item->text = Printable(path, shown_);
     item->hex.clear();
     for (const char* p = item->text.c_str(); *p != '\0'; p += output::Utf8Bytes(p)) {
       if (output::Utf8Bytes(p) > 0) continue;
@@ -287,7 +196,7 @@ class Walker {
   }
 
   const Options& options_;
-  unsigned codePage_;            // paths are printed in it (Windows)
+  Shown shown_;                  // how paths are printed
   int argument_ = 2;             // where the command line's next path is looked for
   std::vector<Folder> folders_;  // the folders being walked, outermost first
 };
@@ -357,7 +266,7 @@ struct Shared {
   bool done[kAhead] = {};  // container s's report is all handed over: done[s % kAhead]
   std::string walking;     // the path the walker gave last, for the progress line
 
-  Shared(const Options& o, unsigned codePage) : options(o), walker(o, codePage) {}
+  Shared(const Options& o, const Shown& shown) : options(o), walker(o, shown) {}
 
   // The worker whose chunk is in turn, or null.  Under mutex, as all below.
   Worker* InTurn() const {
@@ -456,7 +365,7 @@ void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
   if (item.folderError != 0)
     return ReportUnreadable(w, item, "cannot read the folder", item.folderError, lines, report);
   errno = 0;
-  if (!OpenContainer(w.disk, item.path))
+  if (!OpenContainerFile(w.disk, item.path.c_str()))
     return ReportUnreadable(w, item, "cannot open", errno != 0 ? errno : EIO, lines, report);
   if (w.disk.GetImageCount() == 0) {
     const int error = w.disk.GetReadError();
@@ -537,13 +446,7 @@ constexpr int kProgressColumns = 79;
 // The progress line on standard error, when it is a terminal.
 class Progress {
  public:
-  explicit Progress(output::Sink& err) : err_(err) {
-#if defined(_WIN32)
-    wanted_ = _isatty(_fileno(err.Stream())) != 0;
-#else
-    wanted_ = isatty(fileno(err.Stream())) != 0;
-#endif
-  }
+  explicit Progress(output::Sink& err) : err_(err), wanted_(platform::IsTerminal(err.Stream())) {}
 
   bool Wanted() const { return wanted_; }
 
@@ -670,7 +573,7 @@ void ReportImage(const survey::DiskSurvey& disk, survey::FileSystems& fs, bool l
 }
 
 bool NamesOneContainer(const Options& options) {
-  return options.pathCount == 1 && !IsFolder(FromArgument(options.container));
+  return options.pathCount == 1 && !IsFolder(options.container);
 }
 
 int AuditCollection(const Options& options, output::Sink& out, output::Sink& err) {
@@ -686,7 +589,7 @@ int AuditCollection(const Options& options, output::Sink& out, output::Sink& err
     err.Printf("d88: no memory for %d workers; try -j 1\n", jobs);
     return kExitFailure;
   }
-  Shared shared(options, PathCodePage(out, options.json));
+  Shared shared(options, Shown{out.Stream(), options.json});
   shared.workers = workers;
   shared.workerCount = jobs;
   std::vector<std::thread> threads;

@@ -6,17 +6,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#if !defined(_WIN32)
-#include <unistd.h>
-#endif
-
 #include "d88/Collection.h"
+#include "d88/ContainerFile.h"
 #include "d88/EditVerbs.h"
 #include "d88/Options.h"
 #include "d88/TreeWriter.h"
 #include "d88/WorkDirectory.h"
 #include "diskimage/DiskImage.h"
 #include "output/Sink.h"
+#include "platform/Platform.h"
 #include "survey/FileSystems.h"
 #include "survey/Survey.h"
 #include "tool/Extraction.h"
@@ -75,7 +73,7 @@ bool ReadWell(const diskimage::DiskImage& disk, const char* path, Sinks& sinks) 
 // Opens the container; false after the message when it cannot be opened
 // or read, or holds no image at all.
 bool OpenContainer(diskimage::DiskImage& disk, const char* path, Sinks& sinks) {
-  if (!disk.Open(path)) {
+  if (!OpenContainerFile(disk, path)) {
     PrintFailure(sinks.err, "cannot open ", path, errno);
     return false;
   }
@@ -169,7 +167,7 @@ bool WantsColour(const output::Sink& out) {
   (void)out;
   return false;
 #else
-  return isatty(fileno(out.Stream())) != 0;
+  return platform::IsTerminal(out.Stream());
 #endif
 }
 
@@ -178,7 +176,7 @@ int Map(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) {
   if (!SurveyChosenImage(disk, options, sinks)) return kExitFailure;
   survey::MarkOwners(diskSurvey, fileSystems);
   if (options.svg != nullptr) {
-    std::FILE* svg = std::fopen(options.svg, "wb");
+    std::FILE* svg = platform::OpenStream(options.svg, "wb");
     int error = errno;
     if (svg != nullptr) {
       output::Sink picture(svg);
