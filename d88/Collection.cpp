@@ -16,8 +16,6 @@
 // buffer, and names are decoded by a converter of each thread's own.
 #include "d88/Collection.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -27,13 +25,12 @@
 #include <new>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
-#include "d88/ContainerFile.h"
+#include "d88/Audit.h"
+#include "d88/CollectionWalk.h"
 #include "d88/D88.h"
 #include "diskimage/DiskImage.h"
-#include "edit/Edit.h"
 #include "output/NameText.h"
 #include "platform/Platform.h"
 #include "views/FileSystemViews.h"
@@ -44,202 +41,14 @@ namespace d88 {
 
 namespace {
 
-#if defined(_WIN32)
-constexpr char kSeparator = '\\';
-#else
-constexpr char kSeparator = '/';
-#endif
-using PathString = std::string;
-
-// A container to survey, or a folder that could not be read.
-struct Item {
-  PathString path;   // as the file system has it (UTF-8 on Windows), to open
-  std::string text;  // as printed: the bytes on POSIX, the report's code page on Windows
-  std::string hex;   // text's bytes in hex when they are not all UTF-8; else empty
-  int folderError;   // errno when the folder at path could not be read; else 0
-  bool leftover;     // a temporary file an interrupted edit left, not a container
-};
-
-// One entry of a folder worth keeping.
-struct Entry {
-  PathString name;  // a folder's with the separator after it, so that names sort as paths
-  bool folder;      // a folder (never a link to one); else a container's file
-  bool leftover;    // a temporary file an interrupted edit left
-};
-
-// True when name ends in the extension of a D88 container, in any case.
-bool IsContainerName(const PathString& name) {
-  static constexpr const char* kExtensions[] = {".d88", ".d77", ".88d", ".d98", ".d68", ".1dd"};
-  if (name.size() < 4) return false;
-  const char* end = name.c_str() + name.size() - 4;
-  for (const char* extension : kExtensions) {
-    bool same = true;
-    for (int i = 0; i < 4 && same; ++i) {
-      const char c =
-          end[i] >= 'A' && end[i] <= 'Z' ? static_cast<char>(end[i] - 'A' + 'a') : end[i];
-      same = c == extension[i];
-    }
-    if (same) return true;
-  }
-  return false;
-}
-
-// Returns folder/name, with one separator between them.
-PathString Join(const PathString& folder, const PathString& name) {
-  const bool ended = !folder.empty() && (folder.back() == kSeparator || folder.back() == '/');
-  return ended ? folder + name : folder + kSeparator + name;
-}
-
-// Where reports go, which decides how their paths are printed.
-struct Shown {
-  std::FILE* stream;  // the report's stream
-  bool utf8;          // JSON: UTF-8 whatever the stream
-};
-
-// The path as the report shows it.
-std::string Printable(const PathString& path, const Shown& shown) {
-  char text[4 * 4096];
-  platform::ShownPath(path.c_str(), shown.stream, shown.utf8, text, sizeof text);
-  return text;
-}
-
-bool IsFolder(const PathString& path) {
-  return platform::KindOf(path.c_str()) == platform::Kind::kFolder;
-}
-
-// Keeps a folder's subfolders and containers, and the temporary files an
-// interrupted edit left; links are left alone.
-void KeepEntry(void* context, const platform::FolderEntry& found) {
-  auto& listing = *static_cast<std::pair<const PathString*, std::vector<Entry>*>*>(context);
-  const PathString name = found.name;
-  const bool folderEntry = found.kind == platform::Kind::kFolder;
-  const bool file = found.kind == platform::Kind::kFile;
-  if (folderEntry || (file && IsContainerName(name)))
-    listing.second->push_back(Entry{folderEntry ? name + kSeparator : name, folderEntry, false});
-#if !defined(_WIN32)
-  // A running edit holds its temporary file's lock.
-  if (file && edit::IsTempName(name.c_str()) &&
-      edit::IsAbandoned(Join(*listing.first, name).c_str()))
-    listing.second->push_back(Entry{name, false, true});
-#endif
-}
-
-// Lists folder's subfolders and containers into entries; returns 0, or an
-// errno when the folder cannot be read.
-int ListFolder(const PathString& folder, std::vector<Entry>* entries) {
-  std::pair<const PathString*, std::vector<Entry>*> listing{&folder, entries};
-  return platform::ListFolder(folder.c_str(), KeepEntry, &listing);
-}
-
-// The containers of the command line's paths, one at a time: a path that
-// is not a folder as it stands, a folder's containers sorted by path.
-// Holds the entries of the folders being walked, one folder a level.
-class Walker {
- public:
-  // Walks options' paths, printed as shown says.
-  Walker(const Options& options, const Shown& shown) : options_(options), shown_(shown) {}
-
-  // Gives the next container (or unreadable folder) in *item; false when
-  // every path is walked.
-  bool Next(Item* item) {
-    for (;;) {
-      if (!folders_.empty()) {
-        Folder& top = folders_.back();
-        if (top.next == top.entries.size()) {
-          folders_.pop_back();
-          continue;
-        }
-        const Entry entry = top.entries[top.next++];
-        if (Give(Join(top.path, entry.name), entry.folder, item)) {
-          item->leftover = entry.leftover;
-          return true;
-        }
-        continue;
-      }
-      const char* arg = NextPath(options_, &argument_);
-      if (arg == nullptr) return false;
-      const PathString path = arg;
-      if (Give(path, IsFolder(path), item)) return true;
-    }
-  }
-
- private:
-  struct Folder {
-    PathString path;
-    std::vector<Entry> entries;  // sorted by the paths they make
-    std::size_t next;            // the entry to look at next
-  };
-
-  // Fills item with a container, or enters a folder; true when item is
-  // filled (a container, or a folder that cannot be read).
-  bool Give(const PathString& path, bool folder, Item* item) {
-    item->path = path;
-    item->text = Printable(path, shown_);
-    item->hex.clear();
-    for (const char* p = item->text.c_str(); *p != '\0'; p += output::Utf8Bytes(p)) {
-      if (output::Utf8Bytes(p) > 0) continue;
-      item->hex.resize(item->text.size() * 2 + 1);
-      output::HexName(item->text.c_str(), item->text.size(), &item->hex[0], item->hex.size());
-      item->hex.pop_back();
-      break;
-    }
-    item->folderError = 0;
-    item->leftover = false;
-    if (!folder) return true;
-    std::vector<Entry> entries;
-    item->folderError = ListFolder(path, &entries);
-    if (item->folderError != 0) return true;
-    std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return a.name < b.name; });
-    folders_.push_back(Folder{path, std::move(entries), 0});
-    return false;
-  }
-
-  const Options& options_;
-  Shown shown_;                  // how paths are printed
-  int argument_ = 2;             // where the command line's next path is looked for
-  std::vector<Folder> folders_;  // the folders being walked, outermost first
-};
-
-// What became of the containers a worker surveyed.
-struct Counts {
-  long containers = 0;      // reported
-  long intact = 0;          // of them, sound
-  long damaged = 0;         // of them, with damage test reports
-  long unreadable = 0;      // of them, not opened or without an image
-  long images = 0;          // disks surveyed
-  long files = 0;           // files of known disks
-  long intactFiles = 0;     // of them, intact
-  bool jsonBroken = false;  // a report's JSON nested too deep: the run fails
-
-  void Add(const Counts& other) {
-    containers += other.containers;
-    intact += other.intact;
-    damaged += other.damaged;
-    unreadable += other.unreadable;
-    images += other.images;
-    files += other.files;
-    intactFiles += other.intactFiles;
-    jsonBroken = jsonBroken || other.jsonBroken;
-  }
-};
-
 // Room for one report before it is handed to the writer.
 constexpr std::size_t kReportBytes = 64 * 1024;
-
-// A reader's cache that holds a whole disk, so that each is read once.
-constexpr std::size_t kCacheBytes = 2 * 1024 * 1024;
 
 struct Shared;
 
 // One worker: its reader, its survey and its report, all its own.
-struct Worker {
-  std::uint8_t cache[kCacheBytes];  // disk's cache
-  diskimage::DiskImage disk;
-  survey::DiskSurvey survey;        // one disk at a time
-  survey::FileSystems fileSystems;  // and its file system
+struct Worker : Surveyor {
   char report[kReportBytes];
-  Counts counts;
   Shared* shared = nullptr;
   // Handed to the writer, under the shared mutex:
   long container = -1;          // sequence number of the container surveyed
@@ -307,111 +116,6 @@ void Drain(void* worker, const char* bytes, std::size_t length) {
   Hand(*static_cast<Worker*>(worker), bytes, length);
 }
 
-// Writes the path of item as JSON members: "path", and "pathHex" when its
-// bytes are not all UTF-8.
-void WritePath(views::JsonWriter& json, const Item& item) {
-  json.String("path", item.text.c_str());
-  if (!item.hex.empty()) json.String("pathHex", item.hex.c_str());
-}
-
-// Ends item's report as that of a container that could not be read: the
-// "status" and "error" members of json's object, or one line when json is
-// null.  Counts it.
-void ReportUnreadable(Worker& w, const Item& item, const char* what, int error,
-                      views::JsonWriter* json, output::Sink& report) {
-  ++w.counts.unreadable;
-  char reason[256];
-  std::snprintf(reason, sizeof reason, "%s%s%s", what, error != 0 ? ": " : "",
-                error != 0 ? std::strerror(error) : "");
-  if (json == nullptr) {
-    report.Escaped(item.text.c_str());
-    report.Printf(": %s\n", reason);
-    return;
-  }
-  json->String("status", "unreadable");
-  json->String("error", reason);
-  json->End();
-}
-
-// Writes item's one line as a temporary file an interrupted edit left.
-void ReportLeftover(const Item& item, bool json, output::Sink& report) {
-  static constexpr char kNote[] = "left by an interrupted edit; remove it";
-  if (json) {
-    views::JsonWriter line(report, true);
-    line.Begin(nullptr, '{');
-    WritePath(line, item);
-    line.String("status", "leftover");
-    line.String("error", kNote);
-    line.End();
-    return;
-  }
-  report.Escaped(item.text.c_str());
-  report.Printf(": %s\n", kNote);
-}
-
-// Surveys item's container into report, and counts it.
-void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
-  const Options& options = w.shared->options;
-  const bool list = options.verb == Verb::kList;
-  // Named so that it is removed; no container, and no failure of the run.
-  if (item.leftover) return ReportLeftover(item, options.json, report);
-  ++w.counts.containers;
-  views::JsonWriter json(report, true);
-  views::JsonWriter* lines = options.json ? &json : nullptr;
-  if (options.json) {
-    json.Begin(nullptr, '{');
-    WritePath(json, item);
-  }
-  if (item.folderError != 0)
-    return ReportUnreadable(w, item, "cannot read the folder", item.folderError, lines, report);
-  errno = 0;
-  if (!OpenContainerFile(w.disk, item.path.c_str()))
-    return ReportUnreadable(w, item, "cannot open", errno != 0 ? errno : EIO, lines, report);
-  if (w.disk.GetImageCount() == 0) {
-    const int error = w.disk.GetReadError();
-    w.disk.Open(nullptr);
-    return ReportUnreadable(w, item, error != 0 ? "cannot read" : "holds no disk image", error,
-                            lines, report);
-  }
-  if (options.json) json.Begin("images", '[');
-  survey::Tally tally;
-  bool titled = options.json;  // test names a container only when it has something to say
-  const int images = survey::CountImages(w.disk);
-  for (int k = 0; k < images; ++k) {
-    survey::SurveyDisk(w.disk, k, &w.survey, false);
-    // Only a disk read in full is reported.
-    if (w.disk.GetReadError() != 0) break;
-    survey::ReadFileSystem(w.disk, w.survey, w.fileSystems, options.fileSystem);
-    survey::Tally disk;
-    survey::AddToTally(disk, w.survey, w.fileSystems);
-    survey::AddToTally(tally, w.survey, w.fileSystems);
-    const survey::ImageSummary& image = w.survey.image;
-    if (!titled && (list || !disk.Sound() || image.mediumFromRecords || image.sizeFieldBroken)) {
-      report.Escaped(item.text.c_str());
-      report.Puts(":\n");
-      titled = true;
-    }
-    // JSON tells of what the warnings say in its own fields.
-    ReportImage(w.survey, w.fileSystems, list, lines, report, options.json ? nullptr : &report);
-  }
-  const int readError = w.disk.GetReadError();
-  w.disk.Open(nullptr);
-  if (options.json) json.End();
-  // The disks before a failed read are told of, but not counted.
-  if (readError != 0) return ReportUnreadable(w, item, "cannot read", readError, lines, report);
-  const bool sound = tally.Sound();
-  if (options.json) {
-    views::WriteSummaryJson(json, tally);
-    json.String("status", sound ? "intact" : "damaged");
-    json.End();
-    w.counts.jsonBroken = w.counts.jsonBroken || json.Broken();
-  }
-  ++(sound ? w.counts.intact : w.counts.damaged);
-  w.counts.images += tally.images;
-  w.counts.files += tally.files;
-  w.counts.intactFiles += tally.intact;
-}
-
 // A worker's life: containers from the walker until there are none.
 void Work(Worker* w) {
   Shared& shared = *w->shared;
@@ -430,7 +134,7 @@ void Work(Worker* w) {
       shared.walking = item.text;
     }
     output::Sink report(w->report, sizeof w->report, output::Drain{Drain, w});
-    SurveyContainer(*w, item, report);
+    SurveyContainer(*w, shared.options, item, report);
     report.Flush();
     std::lock_guard<std::mutex> lock(shared.mutex);
     shared.done[w->container % kAhead] = true;
@@ -515,32 +219,6 @@ void WriteInOrder(Shared& shared, output::Sink& out, output::Sink& err) {
     shared.changed.notify_all();
   }
   progress.Clear();
-}
-
-const char* Plural(long count) { return count == 1 ? "" : "s"; }
-
-void WriteSummary(const Counts& counts, bool json, output::Sink& out) {
-  const long damagedFiles = counts.files - counts.intactFiles;
-  if (!json) {
-    out.Printf("%ld container%s: %ld intact, %ld damaged, %ld unreadable; ", counts.containers,
-               Plural(counts.containers), counts.intact, counts.damaged, counts.unreadable);
-    out.Printf("%ld file%s: %ld intact, %ld damaged\n", counts.files, Plural(counts.files),
-               counts.intactFiles, damagedFiles);
-    return;
-  }
-  views::JsonWriter line(out, true);
-  line.Begin(nullptr, '{');
-  line.Begin("summary", '{');
-  line.Int("containers", counts.containers);
-  line.Int("intact", counts.intact);
-  line.Int("damaged", counts.damaged);
-  line.Int("unreadable", counts.unreadable);
-  line.Int("images", counts.images);
-  line.Int("files", counts.files);
-  line.Int("intactFiles", counts.intactFiles);
-  line.Int("damagedFiles", damagedFiles);
-  line.End();
-  line.End();
 }
 
 }  // namespace
