@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "d88/Collection.h"
-#include "d88/ContainerFile.h"
+#include "edit/Edit.h"
 #include "views/JsonWriter.h"
 #include "views/SurveyJson.h"
 
@@ -73,7 +73,7 @@ void SurveyContainer(Surveyor& w, const Options& options, const Item& item, outp
   if (item.folderError != 0)
     return ReportUnreadable(w, item, "cannot read the folder", item.folderError, lines, report);
   errno = 0;
-  if (!OpenContainerFile(w.disk, item.path.c_str()))
+  if (!edit::OpenContainerFile(w.disk, item.path.c_str()))
     return ReportUnreadable(w, item, "cannot open", errno != 0 ? errno : EIO, lines, report);
   if (w.disk.GetImageCount() == 0) {
     const int error = w.disk.GetReadError();

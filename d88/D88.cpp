@@ -7,12 +7,12 @@
 #include <cstring>
 
 #include "d88/Collection.h"
-#include "d88/ContainerFile.h"
 #include "d88/EditVerbs.h"
 #include "d88/Options.h"
 #include "d88/TreeWriter.h"
 #include "d88/WorkDirectory.h"
 #include "diskimage/DiskImage.h"
+#include "edit/Edit.h"
 #include "output/Sink.h"
 #include "platform/Platform.h"
 #include "survey/FileSystems.h"
@@ -41,10 +41,17 @@ struct Sinks {
   output::Sink err;
 };
 
+// Writes the path of a command line on err as the console shows it.
+void PrintPath(output::Sink& err, const char* path) {
+  char shown[4 * 4096];
+  platform::ShownPath(path, err.Stream(), false, shown, sizeof shown);
+  err.Escaped(shown);
+}
+
 // Writes "d88: WHAT PATH: REASON" with the system's reason for errno.
 void PrintFailure(output::Sink& err, const char* what, const char* path, int error) {
   err.Printf("d88: %s", what);
-  err.Escaped(path);
+  PrintPath(err, path);
   err.Printf(": %s\n", std::strerror(error));
 }
 
@@ -73,14 +80,14 @@ bool ReadWell(const diskimage::DiskImage& disk, const char* path, Sinks& sinks) 
 // Opens the container; false after the message when it cannot be opened
 // or read, or holds no image at all.
 bool OpenContainer(diskimage::DiskImage& disk, const char* path, Sinks& sinks) {
-  if (!OpenContainerFile(disk, path)) {
+  if (!edit::OpenContainerFile(disk, path)) {
     PrintFailure(sinks.err, "cannot open ", path, errno);
     return false;
   }
   if (!ReadWell(disk, path, sinks)) return false;
   if (disk.GetImageCount() == 0) {
     sinks.err.Puts("d88: ");
-    sinks.err.Escaped(path);
+    PrintPath(sinks.err, path);
     sinks.err.Puts(" holds no disk image\n");
     return false;
   }
@@ -137,7 +144,7 @@ bool SurveyChosenImage(diskimage::DiskImage& disk, const Options& options, Sinks
   if (!ReadWell(disk, options.container, sinks)) return false;
   if (!surveyed) {
     sinks.err.Puts("d88: ");
-    sinks.err.Escaped(options.container);
+    PrintPath(sinks.err, options.container);
     sinks.err.Printf(" has no image %d (it holds %d)\n", options.image, images);
     return false;
   }

@@ -355,11 +355,7 @@ bool EditLocked(diskimage::DiskImage& original, diskimage::DiskImage& check,
                 const EditRequest& request, Outcome* outcome) {
   const int k = request.image;
 #if defined(_WIN32)
-  const int fd = platform::OpenForReading(request.container);
-  const bool opened = original.OpenDescriptor(fd);
-  const int error = errno;
-  if (fd >= 0) platform::Close(fd);
-  errno = error;
+  const bool opened = OpenContainerFile(original, request.container);
 #else
   // The survey reads the file locked, whatever the path names by now.
   const bool opened = original.OpenDescriptor(LockedDescriptor());

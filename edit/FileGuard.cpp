@@ -301,6 +301,15 @@ bool LockTemp(int fd) {
 #endif
 }
 
+bool OpenContainerFile(diskimage::DiskImage& reader, const char* path) {
+  const int fd = platform::OpenForReading(path);
+  const bool opened = reader.OpenDescriptor(fd);
+  const int error = errno;
+  if (fd >= 0) platform::Close(fd);
+  errno = error;
+  return opened;
+}
+
 bool IsAbandoned(const char* path) {
 #if defined(_WIN32)
   const HANDLE handle = OpenShared(path, GENERIC_READ);

@@ -262,7 +262,11 @@ bool ReadsAsPlanned(const Plan& plan) {
 // Reads the copy back with check and compares every disk with the
 // original's, the edited one with the plan.
 bool Verify(diskimage::DiskImage& original, diskimage::DiskImage& check, int k, const Plan& plan) {
+#if defined(_WIN32)
+  if (!OpenContainerFile(check, tempPath)) return false;
+#else
   if (!check.Open(tempPath)) return false;
+#endif
   const int images = survey::CountImages(original);
   bool same = check.GetFileSize() == plan.fileSize && survey::CountImages(check) == images;
   for (int j = 0; same && j < images; ++j) {
