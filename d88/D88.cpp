@@ -7,10 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#if !defined(_WIN32)
-#include <unistd.h>
-#endif
-
 #include "d88/Collection.h"
 #include "d88/EditVerbs.h"
 #include "d88/Options.h"
@@ -18,7 +14,9 @@
 #include "d88/WholeDiskVerbs.h"
 #include "d88/WorkDirectory.h"
 #include "diskimage/DiskImage.h"
+#include "edit/Edit.h"
 #include "output/Sink.h"
+#include "platform/Platform.h"
 #include "survey/FileSystems.h"
 #include "survey/Survey.h"
 #include "tool/Extraction.h"
@@ -45,10 +43,17 @@ struct Sinks {
   output::Sink err;
 };
 
+// Writes the path of a command line on err as the console shows it.
+void PrintPath(output::Sink& err, const char* path) {
+  char shown[4 * 4096];
+  platform::ShownPath(path, err.Stream(), false, shown, sizeof shown);
+  err.Escaped(shown);
+}
+
 // Writes "d88: WHAT PATH: REASON" with the system's reason for errno.
 void PrintFailure(output::Sink& err, const char* what, const char* path, int error) {
   err.Printf("d88: %s", what);
-  err.Escaped(path);
+  PrintPath(err, path);
   err.Printf(": %s\n", std::strerror(error));
 }
 
@@ -77,7 +82,7 @@ bool ReadWell(const diskimage::DiskImage& disk, const char* path, Sinks& sinks) 
 // Opens the container; false after the message when it cannot be opened
 // or read, or holds no image at all.
 bool OpenContainer(diskimage::DiskImage& disk, const char* path, Sinks& sinks) {
-  if (!disk.Open(path)) {
+  if (!edit::OpenContainerFile(disk, path)) {
     PrintFailure(sinks.err, "cannot open ", path, errno);
     return false;
   }
@@ -90,7 +95,7 @@ bool OpenContainer(diskimage::DiskImage& disk, const char* path, Sinks& sinks) {
   }
   if (disk.GetImageCount() == 0) {
     sinks.err.Puts("d88: ");
-    sinks.err.Escaped(path);
+    PrintPath(sinks.err, path);
     sinks.err.Puts(" holds no disk image\n");
     return false;
   }
@@ -155,7 +160,7 @@ bool SurveyChosenImage(diskimage::DiskImage& disk, const Options& options, Sinks
   if (!ReadWell(disk, options.container, sinks)) return false;
   if (!surveyed) {
     sinks.err.Puts("d88: ");
-    sinks.err.Escaped(options.container);
+    PrintPath(sinks.err, options.container);
     sinks.err.Printf(" has no image %d (it holds %d)\n", options.image, images);
     return false;
   }
@@ -185,7 +190,7 @@ bool WantsColour(const output::Sink& out) {
   (void)out;
   return false;
 #else
-  return isatty(fileno(out.Stream())) != 0;
+  return platform::IsTerminal(out.Stream());
 #endif
 }
 
@@ -194,7 +199,7 @@ int Map(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) {
   if (!SurveyChosenImage(disk, options, sinks)) return kExitFailure;
   survey::MarkOwners(diskSurvey, fileSystems);
   if (options.svg != nullptr) {
-    std::FILE* svg = std::fopen(options.svg, "wb");
+    std::FILE* svg = platform::OpenStream(options.svg, "wb");
     int error = errno;
     if (svg != nullptr) {
       output::Sink picture(svg);

@@ -1,14 +1,9 @@
 #include "d88/WorkDirectory.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
-#if defined(_WIN32)
-#include <direct.h>
-#else
-#include <unistd.h>
-#endif
+
+#include "platform/Platform.h"
 
 namespace d88 {
 
@@ -44,26 +39,11 @@ std::size_t RootLength(const char* path) {
   return 0;
 }
 
-bool IsDirectory(const char* path) {
-#if defined(_WIN32)
-  struct _stat status;
-  return _stat(path, &status) == 0 && (status.st_mode & _S_IFDIR) != 0;
-#else
-  struct stat status;
-  return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
-#endif
-}
-
 // Makes the one directory path unless a directory is there already.
 bool MakeOne(const char* path) {
-#if defined(_WIN32)
-  const bool made = _mkdir(path) == 0;
-#else
-  const bool made = mkdir(path, 0777) == 0;
-#endif
-  if (made) return true;
+  if (platform::MakeFolder(path)) return true;
   const int reason = errno;
-  if (IsDirectory(path)) return true;
+  if (platform::KindOf(path) == platform::Kind::kFolder) return true;
   // Something that is not a directory stands in the way.
   errno = reason == EEXIST ? ENOTDIR : reason;
   return false;
@@ -91,12 +71,6 @@ bool MakeDirectories(const char* path) {
   return true;
 }
 
-bool EnterDirectory(const char* path) {
-#if defined(_WIN32)
-  return _chdir(path) == 0;
-#else
-  return chdir(path) == 0;
-#endif
-}
+bool EnterDirectory(const char* path) { return platform::EnterFolder(path); }
 
 }  // namespace d88

@@ -3,10 +3,12 @@
 
 #include "d88/D88.h"
 #include "diskimage/DiskImage.h"
+#include "platform/Platform.h"
 
 // The program's one reader; its destruction at exit closes the container.
 static diskimage::DiskImage disk;
 
 int main(int argc, char** argv) {
-  return d88::RunD88(disk, argc, argv, d88::Console{stdout, stderr});
+  const platform::Arguments arguments = platform::TakeArguments(argc, argv);
+  return d88::RunD88(disk, arguments.count, arguments.values, d88::Console{stdout, stderr});
 }

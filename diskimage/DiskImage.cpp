@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#if !defined(_WIN32) && !defined(__wasi__)
+#if defined(_WIN32)
+#include <io.h>
+#elif !defined(__wasi__)
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -38,9 +40,11 @@ bool DiskImage::Open(const char* path) {
 }
 
 #if defined(_WIN32)
-bool DiskImage::OpenWide(const wchar_t* path) {
+bool DiskImage::OpenDescriptor(int fd) {
   Close();
-  file = _wfopen(path, L"rb");
+  const int own = fd >= 0 ? _dup(fd) : -1;
+  file = own >= 0 ? _fdopen(own, "rb") : nullptr;
+  if (file == nullptr && own >= 0) _close(own);
   return IndexImages();
 }
 #elif !defined(__wasi__)  // the page reads from memory and locks nothing

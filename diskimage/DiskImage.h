@@ -31,13 +31,11 @@ class DiskImage {
   // 0 images.  A container that was open is closed first.  With a null
   // path: closes the container, returns true.
   bool Open(const char* path);
-#if defined(_WIN32)
-  // Opens the container at a UTF-16 path, as Open does.
-  bool OpenWide(const wchar_t* path);
-#elif !defined(__wasi__)
+#if !defined(__wasi__)
   // Opens the container that the descriptor fd reads (a copy of it is
   // taken; fd stays the caller's), as Open does: an editor reads the very
-  // file it has locked.
+  // file it has locked, and d88 a path it opened wide on Windows.  A
+  // negative fd fails, errno left as it is.
   bool OpenDescriptor(int fd);
 #endif
 

@@ -76,6 +76,11 @@ bool MakeBlankFatDisk(const char* path, const geometry::DiskShape& shape, const 
 // temporary file.
 bool IsTempName(const char* name);
 
+// Opens the container at path in reader as DiskImage::Open does, the path
+// opened through the platform layer (wide on Windows): false, errno saying
+// why, when it cannot be opened.
+bool OpenContainerFile(diskimage::DiskImage& reader, const char* path);
+
 // True when the temporary file at path belongs to no running edit: one
 // that was stopped left it.
 bool IsAbandoned(const char* path);

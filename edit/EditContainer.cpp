@@ -21,6 +21,7 @@
 #include "edit/Edit.h"
 #include "edit/Plan.h"
 #include "output/NameText.h"
+#include "platform/Platform.h"
 #include "survey/FileSystems.h"
 
 namespace edit {
@@ -256,7 +257,7 @@ bool AddFile(const char* path, const char* diskName, int k, Outcome* outcome) {
                   "out; remove it with rm '#%d'; nothing written",
                   k, stop, Shown(entry.name), stop);
   }
-  std::FILE* file = std::fopen(path, "rb");
+  std::FILE* file = platform::OpenStream(path, "rb");
   if (file == nullptr)
     return Fail(outcome, "cannot open %s: %s; nothing written", Shown(path), std::strerror(errno));
   struct stat status;
@@ -354,7 +355,7 @@ bool EditLocked(diskimage::DiskImage& original, diskimage::DiskImage& check,
                 const EditRequest& request, Outcome* outcome) {
   const int k = request.image;
 #if defined(_WIN32)
-  const bool opened = original.Open(request.container);
+  const bool opened = OpenContainerFile(original, request.container);
 #else
   // The survey reads the file locked, whatever the path names by now.
   const bool opened = original.OpenDescriptor(LockedDescriptor());

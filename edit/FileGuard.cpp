@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "edit/Plan.h"
+#include "platform/Platform.h"
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
@@ -80,7 +81,12 @@ bool IdentityOfHandle(HANDLE handle, FileIdentity* identity) {
 }
 
 HANDLE OpenShared(const char* path, DWORD access) {
-  return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  wchar_t wide[platform::kMaxPathChars];
+  if (!platform::Widen(path, wide, platform::kMaxPathChars)) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateFileW(wide, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 #else
@@ -298,6 +304,15 @@ bool LockTemp(int fd) {
 #endif
 }
 
+bool OpenContainerFile(diskimage::DiskImage& reader, const char* path) {
+  const int fd = platform::OpenForReading(path);
+  const bool opened = reader.OpenDescriptor(fd);
+  const int error = errno;
+  if (fd >= 0) platform::Close(fd);
+  errno = error;
+  return opened;
+}
+
 bool IsAbandoned(const char* path) {
 #if defined(_WIN32)
   const HANDLE handle = OpenShared(path, GENERIC_READ);
@@ -348,9 +363,9 @@ bool FindLeftover([[maybe_unused]] const char* target, char (&found)[kPathBytes]
 
 Published PublishNew(const char* from, const char* to) {
 #if defined(_WIN32)
-  wchar_t wideFrom[kPathBytes], wideTo[kPathBytes];
-  if (MultiByteToWideChar(CP_ACP, 0, from, -1, wideFrom, kPathBytes) == 0 ||
-      MultiByteToWideChar(CP_ACP, 0, to, -1, wideTo, kPathBytes) == 0) {
+  wchar_t wideFrom[platform::kMaxPathChars], wideTo[platform::kMaxPathChars];
+  if (!platform::Widen(from, wideFrom, platform::kMaxPathChars) ||
+      !platform::Widen(to, wideTo, platform::kMaxPathChars)) {
     errno = ENAMETOOLONG;
     return Published::kFailed;
   }

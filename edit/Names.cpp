@@ -6,13 +6,12 @@
 
 #include "edit/Edit.h"
 #include "output/NameText.h"
+#include "platform/Platform.h"
 #include "tool/Extraction.h"
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-// After windows.h, which it needs.
-#include <shellapi.h>
 #else
 #include <iconv.h>
 #include <langinfo.h>
@@ -25,36 +24,6 @@ namespace {
 #if defined(_WIN32)
 // Room for a name in wide characters: longer ones are refused anyway.
 constexpr int kWideNameChars = 64;
-
-// The command line's narrow arguments lost every character outside the
-// ANSI code page.  Finds the wide argument whose ANSI form is text, or
-// ends in a separator and text (a file's name), and copies its wide text,
-// or the part after its last separator, into wide.  False when none is.
-bool FindWideArgument(const char* text, wchar_t (&wide)[kWideNameChars]) {
-  int count = 0;
-  wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (arguments == nullptr) return false;
-  bool found = false;
-  const std::size_t length = std::strlen(text);
-  for (int i = 1; i < count && !found; ++i) {
-    const wchar_t* name = arguments[i];
-    for (const wchar_t* c = arguments[i]; *c != L'\0'; ++c) {
-      if (*c == L'/' || *c == L'\\' || *c == L':') name = c + 1;
-    }
-    for (const wchar_t* candidate : {static_cast<const wchar_t*>(arguments[i]), name}) {
-      char narrow[4 * kWideNameChars];
-      const int bytes =
-          WideCharToMultiByte(CP_ACP, 0, candidate, -1, narrow, sizeof narrow, nullptr, nullptr);
-      if (found || bytes == 0 || std::strlen(narrow) != length ||
-          std::memcmp(narrow, text, length) != 0 || std::wcslen(candidate) >= kWideNameChars)
-        continue;
-      std::wcscpy(wide, candidate);
-      found = true;
-    }
-  }
-  LocalFree(arguments);
-  return found;
-}
 #else
 // Decodes the UTF-8 text into wide (room for size characters with the
 // terminator); false when it does not fit.  The text comes from the
@@ -91,9 +60,8 @@ bool IsLocaleText(const char* text) {
 Conversion ToShiftJis(const char* text, char* out, int outSize) {
 #if defined(_WIN32)
   wchar_t wide[kWideNameChars];
-  if (!FindWideArgument(text, wide) &&
-      MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, wide, kWideNameChars) == 0)
-    return Conversion::kNoForm;
+  // The programs' arguments are UTF-8.
+  if (!platform::Widen(text, wide, kWideNameChars)) return Conversion::kNoForm;
   // No best fit: a character without a Shift_JIS form is refused, not
   // replaced by a look-alike.
   BOOL usedDefault = FALSE;

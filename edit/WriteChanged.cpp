@@ -11,6 +11,7 @@
 
 #include "edit/Plan.h"
 #include "fat12/Fat12Writer.h"
+#include "platform/Platform.h"
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
@@ -91,39 +92,23 @@ void ApplyPatches(std::int64_t at, std::uint8_t* chunk, std::int64_t length) {
 
 // The temporary file's primitives, shared with the other writers.
 #if defined(_WIN32)
-int OpenExclusive(const char* path, int mode, bool) {
-  return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, mode & (_S_IREAD | _S_IWRITE));
-}
 bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t length) {
   return _write(fd, bytes, static_cast<unsigned>(length)) == static_cast<int>(length);
 }
 bool Flush(int fd) { return _commit(fd) == 0; }
 bool CloseFile(int fd) { return _close(fd) == 0; }
 
-// Moves from over to, flushed to the disk.
-bool Replace(const char* from, const char* to) {
-  wchar_t wideFrom[kPathBytes], wideTo[kPathBytes];
-  if (MultiByteToWideChar(CP_ACP, 0, from, -1, wideFrom, kPathBytes) == 0 ||
-      MultiByteToWideChar(CP_ACP, 0, to, -1, wideTo, kPathBytes) == 0)
-    return false;
-  if (MoveFileExW(wideFrom, wideTo, MOVEFILE_WRITE_THROUGH | MOVEFILE_REPLACE_EXISTING))
-    return true;
-  errno = EACCES;
-  return false;
-}
-
 // True when path is a link of some kind, which the replace would cut.
 bool IsLink(const char* path) {
-  const DWORD attributes = GetFileAttributesA(path);
+  wchar_t wide[platform::kMaxPathChars];
+  if (!platform::Widen(path, wide, platform::kMaxPathChars)) return false;
+  const DWORD attributes = GetFileAttributesW(wide);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 int DuplicateLock(int) { return -1; }
 void TakeOwnerAndMode(int, const struct stat&, bool) {}
 #else
-int OpenExclusive(const char* path, int mode, bool) {
-  return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777);
-}
 bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t length) {
   while (length > 0) {
     const ssize_t written = write(fd, bytes, length);
@@ -139,7 +124,6 @@ bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t length) {
 }
 bool Flush(int fd) { return fsync(fd) == 0; }
 bool CloseFile(int fd) { return close(fd) == 0; }
-bool Replace(const char* from, const char* to) { return rename(from, to) == 0; }
 
 // A second descriptor of fd's open file, which keeps its lock after fd
 // is closed; -1 when none.
@@ -219,7 +203,7 @@ int CreateTemp(const char* target, int mode) {
       errno = ENAMETOOLONG;
       return -1;
     }
-    const int fd = OpenExclusive(tempPath, mode, true);
+    const int fd = platform::CreateExclusive(tempPath, mode);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd >= 0 && LockTemp(fd)) tempLock = DuplicateLock(fd);
     return fd;
@@ -229,7 +213,7 @@ int CreateTemp(const char* target, int mode) {
 
 // Removes the temporary file after a failure.
 void DropTemp() {
-  std::remove(tempPath);
+  platform::Remove(tempPath);
   ReleaseTemp();
 }
 
@@ -289,7 +273,11 @@ bool ReadsAsPlanned(const Plan& plan) {
 // Reads the copy back with check and compares every disk with the
 // original's, the edited one with the plan.
 bool Verify(diskimage::DiskImage& original, diskimage::DiskImage& check, int k, const Plan& plan) {
+#if defined(_WIN32)
+  if (!OpenContainerFile(check, tempPath)) return false;
+#else
   if (!check.Open(tempPath)) return false;
+#endif
   const int images = survey::CountImages(original);
   bool same = check.GetFileSize() == plan.fileSize && survey::CountImages(check) == images;
   for (int j = 0; same && j < images; ++j) {
@@ -311,10 +299,10 @@ bool Verify(diskimage::DiskImage& original, diskimage::DiskImage& check, int k, 
 // Returns EEXIST when path names anything (a dangling link too), ENOENT
 // when it names nothing, or why that cannot be told.
 int LookAt(const char* path) {
-  struct stat status;
 #if defined(_WIN32)
-  return stat(path, &status) == 0 ? EEXIST : errno;
+  return platform::KindOf(path) != platform::Kind::kNothing ? EEXIST : errno;
 #else
+  struct stat status;
   return lstat(path, &status) == 0 ? EEXIST : errno;
 #endif
 }
@@ -368,7 +356,7 @@ bool WriteChanged(diskimage::DiskImage& original, diskimage::DiskImage& check,
                   std::strerror(error));
   }
   CollectPatches(plan);
-  std::FILE* source = std::fopen(request.container, "rb");
+  std::FILE* source = platform::OpenStream(request.container, "rb");
   if (source == nullptr)
     return Fail(outcome, "cannot open %s: %s", Shown(request.container), std::strerror(errno));
   FileIdentity streamed;
@@ -421,7 +409,8 @@ bool WriteChanged(diskimage::DiskImage& original, diskimage::DiskImage& check,
     // The last check of the file is done; its open lock would stop the move.
     UnlockContainer();
 #endif
-    if (!Replace(tempPath, target)) {
+    // Moved over target, flushed to the disk.
+    if (!platform::Rename(tempPath, target)) {
       const int failure = errno;
       DropTemp();
       return Fail(outcome, "cannot write %s: %s; nothing written", Shown(target),
