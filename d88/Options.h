@@ -9,15 +9,16 @@
 
 namespace d88 {
 
-enum class Verb { kNone, kHelp, kVersion, kList, kTest, kExtract, kMap, kNew, kAdd, kRemove };
+enum class Verb { kNone, kHelp, kVersion, kList, kTest, kExtract, kMap, kNew, kAdd, kRemove, kCat };
 
-// The most files (add) or names (rm) one command takes: more than a
-// directory holds.
+// The most files (add) or names (rm, extract, cat) one command takes:
+// more than a directory holds.
 constexpr int kMaxItems = 256;
 
 struct Options {
   Verb verb = Verb::kNone;            // what to do
   int image = 0;                      // -i K: the image extract and map work on
+  bool imageChosen = false;           // -i given: list shows that image alone
   const char* directory = nullptr;    // -C DIR: where extract writes; null = here
   bool json = false;                  // --json: JSON instead of text
   const char* svg = nullptr;          // --svg FILE: where map draws its picture
@@ -31,7 +32,7 @@ struct Options {
   const char* diskName = nullptr;     // -n NAME: the name new gives the disk
   const char* output = nullptr;       // -o OUT: where add and rm write; null = over the container
   const char* as = nullptr;           // --as NAME: add's one file's name on the disk
-  const char* items[kMaxItems] = {};  // add's files, rm's names
+  const char* items[kMaxItems] = {};  // add's files, rm's, extract's and cat's names
   int itemCount = 0;                  // how many
   survey::FileSystemChoice fileSystem = survey::FileSystemChoice::kAny;  // --fs
 };
