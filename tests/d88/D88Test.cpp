@@ -1257,6 +1257,12 @@ std::string PathsBelow(const std::string& dir) {
 TEST(D88, TakesFilesByName) {
   const Bytes sound = ThreeFiles(k2HD, false).Build(), damaged = ThreeFiles(k2HD, true).Build();
   const Bytes fat = WrapFat(BuildOracleTree(kFatPc98), kFatPc98).Build();
+  FatBuilder broken(kFatPc98);  // A.TXT's sector flagged bad
+  const std::size_t bad =
+      broken.ClusterOffset(broken.AddFile(0, "A.TXT", Text("a")).cluster) / 1024;
+  broken.AddFile(0, "B.TXT", Text("b"));
+  Image brokenImage = broken.Build();
+  brokenImage.tracks[static_cast<int>(bad / 8)][bad % 8].status = 0xB0;
   const std::string kana = "\xef\xbd\xb6\xef\xbe\x85";  // ｶﾅ, decoded from B6 C5
   const std::string media = "MEDIA TYPE=2HD\n", read = "READ TRK=00 SEC=04 SIZE=9\n";
   const std::string noFile = "d88: image 0 holds no file \"NOPE\"; nothing written\n";
@@ -1304,6 +1310,20 @@ TEST(D88, TakesFilesByName) {
        "Sub/Deeper/big file.bin\n",
        "",
        "Sub Sub/Deeper Sub/Deeper/big file.bin"},
+      {"FAT damaged",
+       {"extract", "-C", "{C}.out", "{C}", "a.txt"},
+       brokenImage.Build(),
+       2,
+       "A.TXT\ndamaged: A.TXT\n",
+       "",
+       "A.TXT"},
+      {"FAT intact beside damage",
+       {"extract", "-C", "{C}.out", "{C}", "b.txt"},
+       brokenImage.Build(),
+       0,
+       "B.TXT\n",
+       "",
+       "B.TXT"},
       {"not found writes nothing",
        {"extract", "-C", "{C}.out", "{C}", "READ", "NOPE"},
        sound,
