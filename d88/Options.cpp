@@ -18,7 +18,7 @@ const char kHelpText[] =
     "  list      every disk image with its medium and its files, each file's state\n"
     "  test      check every file; print only what is wrong and a summary\n"
     "  extract   write the files of one disk image into a directory, or those named\n"
-    "            (a path on a FAT disk; #N: entry N): d88 extract CONTAINER DOCS/A.TXT\n"
+    "            (a FAT path; #N: entry N): d88 extract CONTAINER DOCS/A.TXT\n"
     "  cat       write one file's bytes to standard output: d88 cat CONTAINER NAME\n"
     "  map       the sector map of one disk image: its files and its damage\n"
     "  new       make a blank formatted disk: d88 new -m 2HD|2DD [-n NAME] OUT.d88\n"

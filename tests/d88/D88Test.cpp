@@ -1401,6 +1401,10 @@ TEST(D88, TakesFilesByName) {
   EXPECT_EQ(cat.out, std::string(extracted.begin(), extracted.end()));
   EXPECT_EQ(cat.err, "d88: image 0: TBL: damaged: TRK=00 SEC=06 missing, TRK=00 SEC=07 short\n");
   EXPECT_EQ(cat.status, 2);
+  // Standard output opened as text, as Windows opens it, takes the bytes
+  // as they stand too.
+  RunD88With({"cat", "{C}", "READ"}, sound, dir, std::fopen(dir.File("text").c_str(), "w"));
+  EXPECT_EQ(ReadFileBytes(dir.File("text")), Text("read me\r\n"));
 }
 
 }  // namespace
