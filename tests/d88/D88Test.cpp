@@ -1257,12 +1257,15 @@ std::string PathsBelow(const std::string& dir) {
 TEST(D88, TakesFilesByName) {
   const Bytes sound = ThreeFiles(k2HD, false).Build(), damaged = ThreeFiles(k2HD, true).Build();
   const Bytes fat = WrapFat(BuildOracleTree(kFatPc98), kFatPc98).Build();
-  FatBuilder broken(kFatPc98);  // A.TXT's sector flagged bad
-  const std::size_t bad =
-      broken.ClusterOffset(broken.AddFile(0, "A.TXT", Text("a")).cluster) / 1024;
-  broken.AddFile(0, "B.TXT", Text("b"));
+  FatBuilder broken(kFatPc98);  // the sectors of A.TXT and C.TXT flagged bad
+  std::size_t bad[2];
+  for (const char* name : {"A.TXT", "B.TXT", "C.TXT"}) {
+    const std::size_t at = broken.ClusterOffset(broken.AddFile(0, name, Text(name)).cluster);
+    if (name[0] != 'B') bad[name[0] == 'C'] = at / 1024;
+  }
   Image brokenImage = broken.Build();
-  brokenImage.tracks[static_cast<int>(bad / 8)][bad % 8].status = 0xB0;
+  for (std::size_t sector : bad)
+    brokenImage.tracks[static_cast<int>(sector / 8)][sector % 8].status = 0xB0;
   const std::string kana = "\xef\xbd\xb6\xef\xbe\x85";  // ｶﾅ, decoded from B6 C5
   const std::string media = "MEDIA TYPE=2HD\n", read = "READ TRK=00 SEC=04 SIZE=9\n";
   const std::string noFile = "d88: image 0 holds no file \"NOPE\"; nothing written\n";
