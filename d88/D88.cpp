@@ -146,7 +146,8 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) 
     }
     return kExitFailure;
   }
-  survey::NoteBytesAfter(disk, images, &tally);
+  // Bytes after the last image are the container's, not the one image's.
+  if (!options.imageChosen) survey::NoteBytesAfter(disk, images, &tally);
   if (options.json) {
     json.End();
     views::WriteSummaryJson(json, tally);
