@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "d88/CatVerb.h"
 #include "d88/Collection.h"
 #include "d88/EditVerbs.h"
+#include "d88/NamedFiles.h"
 #include "d88/Options.h"
 #include "d88/TreeWriter.h"
 #include "d88/WholeDiskVerbs.h"
@@ -102,10 +104,24 @@ bool OpenContainer(diskimage::DiskImage& disk, const char* path, Sinks& sinks) {
   return true;
 }
 
-// list and test: every disk of the container, in text or JSON.
+// Writes that the container has no image -i names.
+void PrintNoImage(const Options& options, int images, Sinks& sinks) {
+  sinks.err.Puts("d88: ");
+  PrintPath(sinks.err, options.container);
+  sinks.err.Printf(" has no image %d (it holds %d)\n", options.image, images);
+}
+
+// list and test: every disk of the container (list -i: the one it names),
+// in text or JSON.
 int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) {
   if (!OpenContainer(disk, options.container, sinks)) return kExitFailure;
   const bool list = options.verb == Verb::kList;
+  const int images = survey::CountImages(disk);
+  // A read that failed is told of below, as without -i.
+  if (options.imageChosen && options.image >= images && disk.GetReadError() == 0) {
+    PrintNoImage(options, images, sinks);
+    return kExitFailure;
+  }
   views::JsonWriter json(sinks.out);
   if (options.json) {
     json.Begin(nullptr, '{');
@@ -113,9 +129,10 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) 
     json.Begin("images", '[');
   }
   survey::Tally tally;
-  const int images = survey::CountImages(disk);
+  const int first = options.imageChosen ? options.image : 0;
+  const int end = options.imageChosen ? options.image + 1 : images;
   // Only a disk read in full is reported.
-  for (int k = 0; k < images; ++k) {
+  for (int k = first; k < end; ++k) {
     survey::SurveyDisk(disk, k, &diskSurvey, false);
     if (disk.GetReadError() != 0) break;
     survey::ReadFileSystem(disk, diskSurvey, fileSystems, options.fileSystem);
@@ -135,7 +152,8 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) 
     }
     return kExitFailure;
   }
-  survey::NoteBytesAfter(disk, images, &tally);
+  // Bytes after the last image are the container's, not the one image's.
+  if (!options.imageChosen) survey::NoteBytesAfter(disk, images, &tally);
   if (options.json) {
     json.End();
     views::WriteSummaryJson(json, tally);
@@ -159,9 +177,7 @@ bool SurveyChosenImage(diskimage::DiskImage& disk, const Options& options, Sinks
       options.image < images && survey::SurveyDisk(disk, options.image, &diskSurvey);
   if (!ReadWell(disk, options.container, sinks)) return false;
   if (!surveyed) {
-    sinks.err.Puts("d88: ");
-    PrintPath(sinks.err, options.container);
-    sinks.err.Printf(" has no image %d (it holds %d)\n", options.image, images);
+    PrintNoImage(options, images, sinks);
     return false;
   }
   const survey::ImageSummary& image = diskSurvey.image;
@@ -242,21 +258,24 @@ void ReportTreeEvent(void* context, const TreeEvent& event) {
   sinks.out.Putc('\n');
 }
 
-// extract of a disk read through the file-system interface: its tree,
-// then the paths of the damaged files and folders.
-int ExtractTree(Sinks& sinks) {
+// extract of a disk read through the file-system interface: its tree (or
+// the entries chosen marks), then the paths of the damaged files and
+// folders written; the root's and the disk's faults only for the whole.
+int ExtractTree(Sinks& sinks, const bool* chosen) {
   const filesystem::FileSystem& fs = *fileSystems.chosen;
-  const TreeResult result = WriteTree(fs, {ReportTreeEvent, &sinks});
+  const TreeResult result = WriteTree(fs, {ReportTreeEvent, &sinks}, chosen);
   if (result.notWritten > 0) return kExitFailure;
-  bool damaged = fs.RootFaults() != 0 || fs.DiskFaults() != 0;
-  for (int i = 0; i < fs.EntryCount(); ++i) damaged = damaged || !fs.EntryAt(i).Intact();
-  if (!damaged) return diskSurvey.image.cutShort ? kExitDamaged : kExitSuccess;
+  const bool whole = chosen == nullptr;
+  bool damaged = whole && (fs.RootFaults() != 0 || fs.DiskFaults() != 0);
+  for (int i = 0; i < fs.EntryCount(); ++i)
+    damaged = damaged || ((whole || chosen[i]) && !fs.EntryAt(i).Intact());
+  if (!damaged) return whole && diskSurvey.image.cutShort ? kExitDamaged : kExitSuccess;
   sinks.out.Puts("damaged:");
-  if (fs.RootFaults() != 0) sinks.out.Puts(" /");
+  if (whole && fs.RootFaults() != 0) sinks.out.Puts(" /");
   char path[filesystem::kMaxPathBytes + 1];
   for (int i = 0; i < fs.EntryCount(); ++i) {
     const filesystem::Entry& e = fs.EntryAt(i);
-    if (e.Intact()) continue;
+    if (e.Intact() || !(whole || chosen[i])) continue;
     fs.Path(i, path, sizeof path);
     sinks.out.Putc(' ');
     sinks.out.Escaped(path);
@@ -266,11 +285,18 @@ int ExtractTree(Sinks& sinks) {
   return kExitDamaged;
 }
 
-// extract: the files of one disk, written as the extraction tool writes
-// them, then the names of the damaged ones (and the directory, if it is).
+// extract: the files of one disk (or those named), written as the
+// extraction tool writes them, then the names of the damaged ones (and,
+// for the whole disk, the directory if it is).
 int Extract(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) {
   if (!SurveyChosenImage(disk, options, sinks)) return kExitFailure;
   const survey::ImageSummary& image = diskSurvey.image;
+  // Every name is found before anything is made.
+  static bool chosenFiles[kMostFiles];
+  const bool* chosen = options.itemCount > 0 ? chosenFiles : nullptr;
+  if (chosen != nullptr && !ChooseFiles(diskSurvey, fileSystems, options.items, options.itemCount,
+                                        chosenFiles, sinks.err))
+    return kExitFailure;
   if (options.directory != nullptr && !MakeDirectories(options.directory)) {
     PrintFailure(sinks.err, "cannot make the directory ", options.directory, errno);
     return kExitFailure;
@@ -279,11 +305,13 @@ int Extract(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) {
     PrintFailure(sinks.err, "cannot enter the directory ", options.directory, errno);
     return kExitFailure;
   }
-  if (!fileSystems.IsFlat()) return ExtractTree(sinks);
+  if (!fileSystems.IsFlat()) return ExtractTree(sinks, chosen);
   sinks.out.Puts(image.medium->mediaLine);
   errno = 0;
-  const int failedEntry = tool::ListAndWriteFiles(diskSurvey.directory, diskSurvey.data,
-                                                  *image.medium, {ListEntry, &sinks.out});
+  const int failedEntry = chosen != nullptr
+                              ? WriteChosenFlatFiles(diskSurvey, chosen, {ListEntry, &sinks.out})
+                              : tool::ListAndWriteFiles(diskSurvey.directory, diskSurvey.data,
+                                                        *image.medium, {ListEntry, &sinks.out});
   if (failedEntry >= 0) {
     const char* name = diskSurvey.files[failedEntry].entry.name;
     // The listing comes first also where both streams share one file.
@@ -293,17 +321,22 @@ int Extract(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) {
     sinks.err.Printf("\": %s\n", RefusalReason(name, errno));
     return kExitFailure;
   }
+  const bool whole = chosen == nullptr;
+  const auto damagedFile = [&](int i) {
+    return (whole || chosen[i]) && !diskSurvey.files[i].Intact();
+  };
   int damaged = 0;
   for (int i = 0; i < diskSurvey.fileCount; ++i) {
-    if (!diskSurvey.files[i].Intact()) ++damaged;
+    if (damagedFile(i)) ++damaged;
   }
-  const bool directoryDamaged = diskSurvey.directoryDamage.count > 0;
+  const bool directoryDamaged = whole && diskSurvey.directoryDamage.count > 0;
   // An image cut short may have lost files its directory no longer lists.
-  if (damaged == 0 && !directoryDamaged) return image.cutShort ? kExitDamaged : kExitSuccess;
+  if (damaged == 0 && !directoryDamaged)
+    return whole && image.cutShort ? kExitDamaged : kExitSuccess;
   // No name has more than 4 bytes, so "directory" is never a file's.
   sinks.out.Puts(directoryDamaged ? "damaged: directory" : "damaged:");
   for (int i = 0; i < diskSurvey.fileCount; ++i) {
-    if (!diskSurvey.files[i].Intact()) {
+    if (damagedFile(i)) {
       sinks.out.Putc(' ');
       sinks.out.DecodedName(diskSurvey.files[i].entry.name);
     }
@@ -327,6 +360,9 @@ int Run(diskimage::DiskImage& disk, int argc, const char* const* argv, Sinks& si
       return Extract(disk, options, sinks);
     case Verb::kMap:
       return Map(disk, options, sinks);
+    case Verb::kCat:
+      if (!SurveyChosenImage(disk, options, sinks)) return kExitFailure;
+      return CatFile(diskSurvey, fileSystems, options.items[0], sinks.out, sinks.err);
     case Verb::kNew:
     case Verb::kAdd:
     case Verb::kRemove:
@@ -337,6 +373,10 @@ int Run(diskimage::DiskImage& disk, int argc, const char* const* argv, Sinks& si
     case Verb::kImport:
       return RunWholeDiskVerb(disk, options, sinks.err);
     default:
+      if (!NamesOneContainer(options) && options.imageChosen) {
+        sinks.err.Puts("d88: -i applies to one container, not to several or a folder\n");
+        return kExitFailure;
+      }
       if (!NamesOneContainer(options)) return AuditCollection(options, sinks.out, sinks.err);
       return SurveyAll(disk, options, sinks);
   }

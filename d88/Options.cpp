@@ -17,7 +17,9 @@ const char kHelpText[] =
     "Verbs:\n"
     "  list      every disk image with its medium and its files, each file's state\n"
     "  test      check every file; print only what is wrong and a summary\n"
-    "  extract   write the files of one disk image into a directory\n"
+    "  extract   write the files of one disk image into a directory, or those named\n"
+    "            (a FAT path; #N: entry N): d88 extract CONTAINER DOCS/A.TXT\n"
+    "  cat       write one file's bytes to standard output: d88 cat CONTAINER NAME\n"
     "  map       the sector map of one disk image: its files and its damage\n"
     "  new       make a blank formatted disk: d88 new -m 2HD|2DD [-n NAME] OUT.d88\n"
     "  add       put host files on a disk: d88 add CONTAINER FILE... [--as NAME]\n"
@@ -30,7 +32,8 @@ const char kHelpText[] =
     "            d88 import [-g SHAPE] [-n NAME] [-f raw|fdi] IN OUT.d88\n"
     "\n"
     "Options:\n"
-    "  -i K        extract, map, add, rm: the image, from 0 (default 0)\n"
+    "  -i K        extract, cat, map, add, rm: the image, from 0 (default 0); list:\n"
+    "              that image only, of one container: d88 list -i 1 CONTAINER\n"
     "  -C DIR      extract: the directory to write into, made with its parents if\n"
     "              missing (default: the current one)\n"
     "  --json      list, test, map: write JSON instead of text (JSON Lines, one\n"
@@ -46,7 +49,7 @@ const char kHelpText[] =
     "  -o OUT      add, rm: write the result to OUT (a new file) instead of replacing\n"
     "              the container\n"
     "  --as NAME   add: the name on the disk of the one FILE (default: its own)\n"
-    "  --fs FS     list, test, map, extract: read the disk as FS (flat or fat12)\n"
+    "  --fs FS     list, test, map, extract, cat: read the disk as FS (flat or fat12)\n"
     "              whatever it looks like\n"
     "  -f FORMAT   export, import: raw or fdi (default: fdi for a name ending .fdi)\n"
     "  -g SHAPE    import: 2HD, 2DD, 2DD8, 1.44M, 1.2M, 2D or C/H/S/BYTES (default:\n"
@@ -71,9 +74,9 @@ struct VerbName {
 constexpr VerbName kVerbs[] = {
     {"list", Verb::kList},     {"test", Verb::kTest},        {"extract", Verb::kExtract},
     {"map", Verb::kMap},       {"new", Verb::kNew},          {"add", Verb::kAdd},
-    {"rm", Verb::kRemove},     {"split", Verb::kSplit},      {"join", Verb::kJoin},
-    {"export", Verb::kExport}, {"import", Verb::kImport},    {"-h", Verb::kHelp},
-    {"--help", Verb::kHelp},   {"--version", Verb::kVersion}};
+    {"rm", Verb::kRemove},     {"cat", Verb::kCat},          {"split", Verb::kSplit},
+    {"join", Verb::kJoin},     {"export", Verb::kExport},    {"import", Verb::kImport},
+    {"-h", Verb::kHelp},       {"--help", Verb::kHelp},      {"--version", Verb::kVersion}};
 
 // True for an option followed by its value.
 bool TakesValue(const char* arg) {
@@ -174,6 +177,8 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
   if (options->verb == Verb::kNone) return Fail(err, "unknown verb: ", argv[1]);
   if (options->verb == Verb::kHelp || options->verb == Verb::kVersion) return true;
   const bool extract = options->verb == Verb::kExtract;
+  const bool cat = options->verb == Verb::kCat;
+  const bool named = extract || cat;  // takes names of files on the disk
   const bool map = options->verb == Verb::kMap;
   const bool edits = options->verb == Verb::kAdd || options->verb == Verb::kRemove;
   const bool makes = options->verb == Verb::kNew;
@@ -187,7 +192,7 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
     if (IsPath(arg, i, options->optionsEnd)) {
       if (options->container == nullptr) {
         options->container = arg;
-      } else if (edits || whole) {
+      } else if (edits || whole || named) {
         if (options->itemCount == kMaxItems)
           return Fail(err, "too many files or names, from ", arg);
         options->items[options->itemCount++] = arg;
@@ -211,10 +216,11 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
     } else if (whole) {
       if (!ParseWholeDiskOption(argv, &i, err, options)) return false;
     } else if (std::strcmp(arg, "--json") == 0) {
-      if (extract || edits || makes) return Fail(err, "--json does not apply to ", argv[1]);
+      if (named || edits || makes) return Fail(err, "--json does not apply to ", argv[1]);
       options->json = true;
-    } else if (std::strcmp(arg, "-i") == 0 && !extract && !map && !edits) {
-      return Fail(err, arg, " applies to extract, map, add and rm only");
+    } else if (std::strcmp(arg, "-i") == 0 && !named && !map && !edits &&
+               options->verb != Verb::kList) {
+      return Fail(err, arg, " applies to list, extract, cat, map, add and rm only");
     } else if (std::strcmp(arg, "-C") == 0 && !extract) {
       return Fail(err, arg, " applies to extract only");
     } else if (std::strcmp(arg, "--svg") == 0) {
@@ -223,6 +229,7 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
     } else if (std::strcmp(arg, "-i") == 0) {
       if (!ParseImage(argv[++i], &options->image))
         return Fail(err, "not an image index (0-63): ", argv[i]);
+      options->imageChosen = true;
     } else if (std::strcmp(arg, "-C") == 0) {
       options->directory = argv[++i];
     } else if ((std::strcmp(arg, "-m") == 0 || std::strcmp(arg, "-n") == 0) && !makes) {
@@ -244,7 +251,8 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
     } else if (std::strcmp(arg, "-o") == 0) {
       options->output = argv[++i];
     } else if (std::strcmp(arg, "--fs") == 0) {
-      if (edits || makes) return Fail(err, arg, " applies to list, test, map and extract only");
+      if (edits || makes)
+        return Fail(err, arg, " applies to list, test, map, extract and cat only");
       if (!survey::ParseFileSystemChoice(argv[++i], &options->fileSystem))
         return Fail(err, "not a file system (flat or fat12): ", argv[i]);
     } else if (std::strcmp(arg, "--as") == 0 && options->verb != Verb::kAdd) {
@@ -262,6 +270,8 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
   if (makes && options->medium == nullptr) return Fail(err, "new needs -m 2HD or -m 2DD", "");
   if (options->label != nullptr && options->format == nullptr)
     return Fail(err, "--label needs -f fat12", "");
+  if (cat && options->itemCount != 1)
+    return Fail(err, options->itemCount == 0 ? "no name given" : "cat takes one name", "");
   if (edits && options->itemCount == 0)
     return Fail(err, options->verb == Verb::kAdd ? "no file given" : "no name given", "");
   if (options->as != nullptr && options->itemCount != 1)

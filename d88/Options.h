@@ -23,16 +23,18 @@ enum class Verb {
   kSplit,
   kJoin,
   kExport,
-  kImport
+  kImport,
+  kCat
 };
 
-// The most files (add) or names (rm) one command takes: more than a
-// directory holds.
+// The most files (add) or names (rm, extract, cat) one command takes:
+// more than a directory holds.
 constexpr int kMaxItems = 256;
 
 struct Options {
   Verb verb = Verb::kNone;            // what to do
   int image = 0;                      // -i K: the image extract and map work on
+  bool imageChosen = false;           // -i given: list shows that image alone
   const char* directory = nullptr;    // -C DIR: where extract writes; null = here
   bool json = false;                  // --json: JSON instead of text
   const char* svg = nullptr;          // --svg FILE: where map draws its picture
@@ -48,7 +50,7 @@ struct Options {
   const char* label = nullptr;        // --label LABEL: the volume label new -f fat12 gives
   const char* output = nullptr;       // -o OUT: where add and rm write; null = over the container
   const char* as = nullptr;           // --as NAME: add's one file's name on the disk
-  const char* items[kMaxItems] = {};  // add's files, rm's names
+  const char* items[kMaxItems] = {};  // add's files, rm's, extract's and cat's names
   int itemCount = 0;                  // how many
   survey::FileSystemChoice fileSystem = survey::FileSystemChoice::kAny;  // --fs
   const char* sectorFile = nullptr;  // -f raw|fdi: export's and import's file; null = by extension

@@ -312,7 +312,7 @@ Step WriteEntry(const FileSystem& fs, int index, std::uint8_t* buffer) {
 
 }  // namespace
 
-TreeResult WriteTree(const FileSystem& fs, const TreeReport& report) {
+TreeResult WriteTree(const FileSystem& fs, const TreeReport& report, const bool* chosen) {
   TreeResult result;
   std::uint8_t buffer[kCopyBytes];
   char path[filesystem::kMaxPathBytes + 1];
@@ -334,6 +334,7 @@ TreeResult WriteTree(const FileSystem& fs, const TreeReport& report) {
   const int count =
       fs.EntryCount() < filesystem::kMaxEntries ? fs.EntryCount() : filesystem::kMaxEntries;
   for (int i = 0; i < count; ++i) {
+    if (chosen != nullptr && !chosen[i]) continue;
     const Step step = WriteEntry(fs, i, buffer);
     made[i] = step.outcome == TreeOutcome::kWritten;
     tell(i, step);

@@ -43,8 +43,10 @@ struct TreeResult {
 // file's bytes are what fs.ReadFile gives, through a fixed buffer.  Times
 // are the entries' DOS dates and times taken as local time, set on
 // folders after their contents are written.  Refused and failed files are
-// reported and the rest go on.
-TreeResult WriteTree(const filesystem::FileSystem& fs, const TreeReport& report);
+// reported and the rest go on.  With chosen, only the entries it marks
+// are written (with the folders above them).
+TreeResult WriteTree(const filesystem::FileSystem& fs, const TreeReport& report,
+                     const bool* chosen = nullptr);
 
 // A TreeReport::report for an output::Sink (the context): one line for
 // each file or folder not written, its path escaped, nothing otherwise.

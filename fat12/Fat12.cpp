@@ -540,6 +540,11 @@ Faults Fat12Reader::AddEntry(int folder, const std::uint8_t* raw, const LongName
   e.hasTime = true;
   e.dosTime = static_cast<std::uint16_t>(Le16(raw + kTime));
   e.dosDate = static_cast<std::uint16_t>(Le16(raw + kDate));
+  if (encoding == filesystem::NameEncoding::kUtf16le) {
+    // Kept last, so that a pool too full for it costs only the alias.
+    output::DecodeName(reinterpret_cast<const char*>(shortName), shortLength, text, sizeof text);
+    e.aliasText = reinterpret_cast<const char*>(Keep(text, std::strlen(text) + 1));
+  }
   firstCluster_[entryCount_] = static_cast<std::uint16_t>(Le16(raw + kFirstCluster));
   ++entryCount_;
   return 0;

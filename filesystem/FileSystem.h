@@ -101,7 +101,10 @@ struct Entry {
   const std::uint8_t* nameBytes = nullptr;
   std::uint16_t nameByteCount = 0;
   NameEncoding encoding = NameEncoding::kShiftJis;
-  const char* nameText = nullptr;   // NUL-terminated
+  const char* nameText = nullptr;  // NUL-terminated
+  // The UTF-8 text of the 8.3 name DOS also knows the entry by, when its
+  // name is a long one; null otherwise.
+  const char* aliasText = nullptr;
   std::uint16_t pathTextBytes = 0;  // length of Path()'s text
   bool hasAttributes = false;
   std::uint8_t attributes = 0;

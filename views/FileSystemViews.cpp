@@ -125,15 +125,24 @@ void PrintFileSystemProblems(output::Sink& out, const survey::DiskSurvey& disk,
   }
   PrintDiskFaults(out, disk, fs);
   for (int i = 0; i < fs.chosen->EntryCount(); ++i) {
-    const filesystem::Entry& e = fs.chosen->EntryAt(i);
-    if (e.Intact()) continue;
-    out.Printf("image %d: ", disk.image.index);
-    if (e.kind == filesystem::EntryKind::kFolder) out.Puts("directory of ");
-    PrintPath(out, fs, i);
-    out.Puts(": ");
-    PrintEntryState(out, disk, fs, i);
-    out.Putc('\n');
+    if (!fs.chosen->EntryAt(i).Intact()) PrintFileProblem(out, disk, fs, i);
   }
+}
+
+void PrintFileProblem(output::Sink& out, const survey::DiskSurvey& disk, survey::FileSystems& fs,
+                      int index) {
+  out.Printf("image %d: ", disk.image.index);
+  if (fs.IsFlat()) {
+    out.DecodedName(disk.files[index].entry.name);
+    out.Puts(": ");
+    PrintFileState(out, disk.files[index]);
+  } else {
+    if (fs.chosen->EntryAt(index).kind == filesystem::EntryKind::kFolder) out.Puts("directory of ");
+    PrintPath(out, fs, index);
+    out.Puts(": ");
+    PrintEntryState(out, disk, fs, index);
+  }
+  out.Putc('\n');
 }
 
 void WriteFileSystemJson(JsonWriter& json, const survey::DiskSurvey& disk,

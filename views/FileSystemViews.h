@@ -20,6 +20,11 @@ void PrintFileSystemListing(output::Sink& out, const survey::DiskSurvey& disk,
 void PrintFileSystemProblems(output::Sink& out, const survey::DiskSurvey& disk,
                              survey::FileSystems& fs);
 
+// Writes "image K: PATH: what is wrong" and a line end for file index of
+// fs (on the flat directory, index of disk's files), as test tells of it.
+void PrintFileProblem(output::Sink& out, const survey::DiskSurvey& disk, survey::FileSystems& fs,
+                      int index);
+
 // JSON: "fileSystem", "folders", and "files" (regular files, each with its
 // path), for the image object being written.
 void WriteFileSystemJson(JsonWriter& json, const survey::DiskSurvey& disk, survey::FileSystems& fs);

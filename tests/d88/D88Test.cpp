@@ -1241,3 +1241,173 @@ TEST(D88, TestPromisesWhatTheContainerHolds) {
   const D88Run map = RunD88With({"map", "{C}"}, RecordedTwice(true), dir);
   EXPECT_NE(map.out.find("\n 00 .  #  #  A  B? B  B  B\n"), std::string::npos) << map.out;
 }
+
+namespace {
+
+// The paths below dir, joined by spaces; "-" when dir was never made.
+std::string PathsBelow(const std::string& dir) {
+  if (!std::filesystem::exists(dir)) return "-";
+  std::string paths;
+  for (const auto& [path, bytes] : FolderTree(dir)) paths += (paths.empty() ? "" : " ") + path;
+  return paths;
+}
+
+// extract and cat by name, and list of one image: what reaches the user's
+// streams and which files extract writes into {C}.out.
+TEST(D88, TakesFilesByName) {
+  const Bytes sound = ThreeFiles(k2HD, false).Build(), damaged = ThreeFiles(k2HD, true).Build();
+  const Bytes fat = WrapFat(BuildOracleTree(kFatPc98), kFatPc98).Build();
+  FatBuilder broken(kFatPc98);  // the sectors of A.TXT and C.TXT flagged bad
+  std::size_t bad[2];
+  for (const char* name : {"A.TXT", "B.TXT", "C.TXT"}) {
+    const std::size_t at = broken.ClusterOffset(broken.AddFile(0, name, Text(name)).cluster);
+    if (name[0] != 'B') bad[name[0] == 'C'] = at / 1024;
+  }
+  Image brokenImage = broken.Build();
+  for (std::size_t sector : bad)
+    brokenImage.tracks[static_cast<int>(sector / 8)][sector % 8].status = 0xB0;
+  const std::string kana = "\xef\xbd\xb6\xef\xbe\x85";  // ｶﾅ, decoded from B6 C5
+  const std::string media = "MEDIA TYPE=2HD\n", read = "READ TRK=00 SEC=04 SIZE=9\n";
+  const std::string noFile = "d88: image 0 holds no file \"NOPE\"; nothing written\n";
+  const std::string long1 = "LONG TRK=01 SEC=01 SIZE=12192  damaged: TRK=02 SEC=03 data CRC error";
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    Bytes container;
+    int status;
+    std::string out, err, written;
+  } rows[] = {
+      {"flat by name and position",
+       {"extract", "-C", "{C}.out", "{C}", "#2", "READ"},
+       sound,
+       0,
+       media + read + "LONG TRK=01 SEC=01 SIZE=12192\n",
+       "",
+       "LONG READ"},
+      {"flat damaged",
+       {"extract", "-C", "{C}.out", "{C}", "TBL"},
+       damaged,
+       2,
+       media + "TBL  TRK=00 SEC=05 SIZE=4096\ndamaged: TBL\n",
+       "",
+       "TBL"},
+      {"flat intact beside damage",
+       {"extract", "-C", "{C}.out", "{C}", "READ"},
+       damaged,
+       0,
+       media + read,
+       "",
+       "READ"},
+      {"FAT by path, case and alias",
+       {"extract", "-C", "{C}.out", "{C}", "alongf~1.tex", "/sub\\MIXED.TXT",
+        "Sub/" + kana + ".tXT"},
+       fat,
+       0,
+       "A long file name.text\nSub/MiXed.Txt\nSub/" + kana + ".TXT\n",
+       "",
+       "A long file name.text Sub Sub/MiXed.Txt Sub/" + kana + ".TXT"},
+      {"FAT folder",
+       {"extract", "-C", "{C}.out", "{C}", "SUB/deeper"},
+       fat,
+       0,
+       "Sub/Deeper/big file.bin\n",
+       "",
+       "Sub Sub/Deeper Sub/Deeper/big file.bin"},
+      {"FAT damaged",
+       {"extract", "-C", "{C}.out", "{C}", "a.txt"},
+       brokenImage.Build(),
+       2,
+       "A.TXT\ndamaged: A.TXT\n",
+       "",
+       "A.TXT"},
+      {"FAT intact beside damage",
+       {"extract", "-C", "{C}.out", "{C}", "b.txt"},
+       brokenImage.Build(),
+       0,
+       "B.TXT\n",
+       "",
+       "B.TXT"},
+      {"not found writes nothing",
+       {"extract", "-C", "{C}.out", "{C}", "READ", "NOPE"},
+       sound,
+       1,
+       "",
+       noFile,
+       "-"},
+      {"FAT not found",
+       {"extract", "-C", "{C}.out", "{C}", "Sub/NOPE"},
+       fat,
+       1,
+       "",
+       "d88: image 0 holds no file \"Sub/NOPE\"; nothing written\n",
+       "-"},
+      {"cat flat", {"cat", "{C}", "READ"}, sound, 0, "read me\r\n", "", "-"},
+      {"cat FAT",
+       {"cat", "{C}", "sub\\" + kana + ".txt"},
+       fat,
+       0,
+       std::string(kKanaBytes.begin(), kKanaBytes.end()),
+       "",
+       "-"},
+      {"cat decoded", {"cat", "{C}", "\uff71\uff72"}, ControlNames(), 0, "d", "", "-"},
+      {"cat as extract names it", {"cat", "{C}", "\xb1\xb2"}, ControlNames(), 0, "d", "", "-"},
+      {"cat not found", {"cat", "{C}", "NOPE"}, sound, 1, "", noFile, "-"},
+      {"cat folder",
+       {"cat", "{C}", "sub"},
+       fat,
+       1,
+       "",
+       "d88: image 0: \"sub\" is a folder; nothing written\n",
+       "-"},
+      {"list one image",
+       {"list", "-i", "1", "{C}"},
+       Concat({sound, damaged}),
+       0,
+       "image 1 \"DISK \xef\xbd\xb1\": media byte 0x20, medium 2HD, size 1280204, 154 tracks "
+       "recorded\nREAD TRK=00 SEC=04 SIZE=9  intact\nTBL  TRK=00 SEC=05 SIZE=4096  damaged: TRK=00 "
+       "SEC=06 missing, "
+       "TRK=00 SEC=07 short\n" +
+           long1 + "\n",
+       "",
+       "-"},
+      {"list missing image",
+       {"list", "-i", "2", "{C}"},
+       Concat({sound, damaged}),
+       1,
+       "",
+       "d88: {C} has no image 2 (it holds 2)\n",
+       "-"},
+      {"list -i of two",
+       {"list", "-i", "0", "{C}", "{C}"},
+       sound,
+       1,
+       "",
+       "d88: -i applies to one container, not to several or a folder\n",
+       "-"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    ScratchDir dir;
+    const D88Run r = RunD88With(row.args, row.container, dir);
+    std::string err = row.err;
+    if (err.find("{C}") != std::string::npos) err.replace(err.find("{C}"), 3, dir.File("c.d88"));
+    EXPECT_EQ(r.status, row.status);
+    EXPECT_EQ(r.out, row.out);
+    EXPECT_EQ(r.err, err);
+    EXPECT_EQ(PathsBelow(dir.File("c.d88.out")), row.written);
+  }
+  // cat gives a damaged file's bytes as extract writes them.
+  ScratchDir dir;
+  RunD88With({"extract", "-C", "{C}.out", "{C}"}, damaged, dir);
+  const D88Run cat = RunD88With({"cat", "{C}", "TBL"}, damaged, dir);
+  const Bytes extracted = ReadFileBytes(dir.File("c.d88.out/TBL"));
+  EXPECT_EQ(cat.out, std::string(extracted.begin(), extracted.end()));
+  EXPECT_EQ(cat.err, "d88: image 0: TBL: damaged: TRK=00 SEC=06 missing, TRK=00 SEC=07 short\n");
+  EXPECT_EQ(cat.status, 2);
+  // Standard output opened as text, as Windows opens it, takes the bytes
+  // as they stand too.
+  RunD88With({"cat", "{C}", "READ"}, sound, dir, std::fopen(dir.File("text").c_str(), "w"));
+  EXPECT_EQ(ReadFileBytes(dir.File("text")), Text("read me\r\n"));
+}
+
+}  // namespace
