@@ -477,7 +477,8 @@ void SurveyContainer(Worker& w, const Item& item, output::Sink& report) {
     survey::AddToTally(disk, w.survey, w.fileSystems);
     survey::AddToTally(tally, w.survey, w.fileSystems);
     const survey::ImageSummary& image = w.survey.image;
-    if (!titled && (list || !disk.Sound() || image.mediumFromRecords || image.sizeFieldBroken)) {
+    if (!titled && (list || !disk.Sound() || image.mediumFromRecords || image.sizeFieldBroken ||
+                    image.headerBytes != diskimage::kImageHeaderSize)) {
       report.Escaped(item.text.c_str());
       report.Puts(":\n");
       titled = true;

@@ -85,7 +85,7 @@ bool FindUsableSlots(diskimage::DiskImage& disk, int k, int images, std::int64_t
   areaCount = 0;
   for (int p = 0; p < before.slots; ++p) {
     const std::int64_t header = before.facts[p].position;
-    usable[p] = header >= 0 && header >= imageStart + diskimage::kImageHeaderSize &&
+    usable[p] = header >= 0 && header >= imageStart + before.image.headerBytes &&
                 header + diskimage::kSectorHeaderSize + g.sectorBytes <= imageEnd &&
                 (before.sectors[p] == survey::SectorState::kIntact || IsDirectorySlot(p, g));
     if (usable[p]) areas[areaCount++] = Area{header + diskimage::kSectorHeaderSize, p};
