@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "edit/CopyWriter.h"
 #include "edit/Edit.h"
 #include "edit/Plan.h"
 #include "output/NameText.h"
@@ -353,14 +354,7 @@ namespace {
 bool EditLocked(diskimage::DiskImage& original, diskimage::DiskImage& check,
                 const EditRequest& request, Outcome* outcome) {
   const int k = request.image;
-#if defined(_WIN32)
-  const bool opened = original.Open(request.container);
-#else
-  // The survey reads the file locked, whatever the path names by now.
-  const bool opened = original.OpenDescriptor(LockedDescriptor());
-#endif
-  if (!opened)
-    return Fail(outcome, "cannot open %s: %s", Shown(request.container), std::strerror(errno));
+  if (!OpenLocked(original, request.container, outcome)) return false;
   const int images = survey::CountImages(original);
   const bool surveyed = k < images && survey::SurveyDisk(original, k, &before);
   if (original.GetReadError() != 0)
