@@ -12,6 +12,7 @@
 
 #include "d88/Collection.h"
 #include "d88/EditVerbs.h"
+#include "d88/HeaderVerbs.h"
 #include "d88/Options.h"
 #include "d88/TreeWriter.h"
 #include "d88/WorkDirectory.h"
@@ -310,6 +311,11 @@ int Run(diskimage::DiskImage& disk, int argc, const char* const* argv, Sinks& si
     case Verb::kAdd:
     case Verb::kRemove:
       return RunEditVerb(disk, options, sinks.err);
+    case Verb::kSet:
+    case Verb::kFix:
+      return RunHeaderVerb(disk, options, sinks.out, sinks.err);
+    case Verb::kHash:
+      return RunHash(disk, options, sinks.out, sinks.err);
     default:
       if (!NamesOneContainer(options)) return AuditCollection(options, sinks.out, sinks.err);
       return SurveyAll(disk, options, sinks);

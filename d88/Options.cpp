@@ -22,6 +22,10 @@ const char kHelpText[] =
     "  new       make a blank formatted disk: d88 new -m 2HD|2DD [-n NAME] OUT.d88\n"
     "  add       put host files on a disk: d88 add CONTAINER FILE... [--as NAME]\n"
     "  rm        remove files from a disk: d88 rm CONTAINER NAME... (#N: entry N)\n"
+    "  set       change a disk's header: d88 set [--name NAME] [--protect on|off]\n"
+    "            [--media 2D|2DD|2HD|0xNN] CONTAINER\n"
+    "  fix       repair headers the records contradict: d88 fix [-o OUT] CONTAINER\n"
+    "  hash      each image's size, CRC32 and SHA-1, and a hash of its sector data\n"
     "\n"
     "Options:\n"
     "  -i K        extract, map, add, rm: the image, from 0 (default 0)\n"
@@ -37,6 +41,9 @@ const char kHelpText[] =
     "  -o OUT      add, rm: write the result to OUT (a new file) instead of replacing\n"
     "              the container\n"
     "  --as NAME   add: the name on the disk of the one FILE (default: its own)\n"
+    "  --name NAME, --protect on|off, --media MEDIUM\n"
+    "              set: the disk's name, write protection and media byte; set also\n"
+    "              takes -i and -o, fix takes -o, hash takes --json\n"
     "  --fs FS     list, test, map, extract: read the disk as FS (flat or fat12)\n"
     "              whatever it looks like\n"
     "  -h, --help  show this help and exit\n"
@@ -55,11 +62,12 @@ struct VerbName {
   Verb verb;         // what it selects
 };
 
-constexpr VerbName kVerbs[] = {{"list", Verb::kList},       {"test", Verb::kTest},
-                               {"extract", Verb::kExtract}, {"map", Verb::kMap},
-                               {"new", Verb::kNew},         {"add", Verb::kAdd},
-                               {"rm", Verb::kRemove},       {"-h", Verb::kHelp},
-                               {"--help", Verb::kHelp},     {"--version", Verb::kVersion}};
+constexpr VerbName kVerbs[] = {
+    {"list", Verb::kList},        {"test", Verb::kTest}, {"extract", Verb::kExtract},
+    {"map", Verb::kMap},          {"new", Verb::kNew},   {"add", Verb::kAdd},
+    {"rm", Verb::kRemove},        {"set", Verb::kSet},   {"fix", Verb::kFix},
+    {"hash", Verb::kHash},        {"-h", Verb::kHelp},   {"--help", Verb::kHelp},
+    {"--version", Verb::kVersion}};
 
 // True for an option followed by its value.
 bool TakesValue(const char* arg) {
@@ -67,12 +75,23 @@ bool TakesValue(const char* arg) {
          std::strcmp(arg, "--svg") == 0 || std::strcmp(arg, "-j") == 0 ||
          std::strcmp(arg, "-m") == 0 || std::strcmp(arg, "-n") == 0 ||
          std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--as") == 0 ||
-         std::strcmp(arg, "--fs") == 0;
+         std::strcmp(arg, "--fs") == 0 || std::strcmp(arg, "--name") == 0 ||
+         std::strcmp(arg, "--protect") == 0 || std::strcmp(arg, "--media") == 0;
 }
 
 // True when argument i is a path rather than an option.
 bool IsPath(const char* arg, int i, int optionsEnd) {
   return i > optionsEnd || arg[0] != '-' || arg[1] == '\0';
+}
+
+// Takes set's option arg with its value; false when arg is none of them.
+bool ParseSetOption(const char* arg, const char* value, Options* options) {
+  const char** field = std::strcmp(arg, "--name") == 0      ? &options->newName
+                       : std::strcmp(arg, "--protect") == 0 ? &options->protect
+                       : std::strcmp(arg, "--media") == 0   ? &options->media
+                                                            : nullptr;
+  if (field != nullptr) *field = value;
+  return field != nullptr;
 }
 
 bool Fail(output::Sink& err, const char* what, const char* detail) {
@@ -115,6 +134,7 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
   const bool edits = options->verb == Verb::kAdd || options->verb == Verb::kRemove;
   const bool makes = options->verb == Verb::kNew;
   const bool many = options->verb == Verb::kList || options->verb == Verb::kTest;
+  const bool headers = options->verb == Verb::kSet || options->verb == Verb::kFix;
   options->argv = argv;
   options->argc = argc;
   options->optionsEnd = argc;  // after "--" every argument is a path
@@ -127,7 +147,7 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
         if (options->itemCount == kMaxItems)
           return Fail(err, "too many files or names, from ", arg);
         options->items[options->itemCount++] = arg;
-      } else if (!many) {
+      } else if (!many && options->verb != Verb::kHash) {
         return Fail(err, "more than one container given: ", arg);
       }
       ++options->pathCount;
@@ -145,9 +165,11 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
       options->verb = Verb::kHelp;
       return true;
     } else if (std::strcmp(arg, "--json") == 0) {
-      if (extract || edits || makes) return Fail(err, "--json does not apply to ", argv[1]);
+      if (extract || edits || makes || headers)
+        return Fail(err, "--json does not apply to ", argv[1]);
       options->json = true;
-    } else if (std::strcmp(arg, "-i") == 0 && !extract && !map && !edits) {
+    } else if (std::strcmp(arg, "-i") == 0 && !extract && !map && !edits &&
+               options->verb != Verb::kSet) {
       return Fail(err, arg, " applies to extract, map, add and rm only");
     } else if (std::strcmp(arg, "-C") == 0 && !extract) {
       return Fail(err, arg, " applies to extract only");
@@ -165,14 +187,17 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
       options->medium = argv[++i];
     } else if (std::strcmp(arg, "-n") == 0) {
       options->diskName = argv[++i];
-    } else if (std::strcmp(arg, "-o") == 0 && !edits) {
-      return Fail(err, arg, " applies to add and rm only");
+    } else if (std::strcmp(arg, "-o") == 0 && !edits && !headers) {
+      return Fail(err, arg, " applies to add, rm, set and fix only");
     } else if (std::strcmp(arg, "-o") == 0) {
       options->output = argv[++i];
     } else if (std::strcmp(arg, "--fs") == 0) {
       if (edits || makes) return Fail(err, arg, " applies to list, test, map and extract only");
       if (!survey::ParseFileSystemChoice(argv[++i], &options->fileSystem))
         return Fail(err, "not a file system (flat or fat12): ", argv[i]);
+    } else if (ParseSetOption(arg, i + 1 < argc ? argv[i + 1] : nullptr, options)) {
+      if (options->verb != Verb::kSet) return Fail(err, arg, " applies to set only");
+      ++i;
     } else if (std::strcmp(arg, "--as") == 0 && options->verb != Verb::kAdd) {
       return Fail(err, arg, " applies to add only");
     } else if (std::strcmp(arg, "--as") == 0) {

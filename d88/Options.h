@@ -9,7 +9,21 @@
 
 namespace d88 {
 
-enum class Verb { kNone, kHelp, kVersion, kList, kTest, kExtract, kMap, kNew, kAdd, kRemove };
+enum class Verb {
+  kNone,
+  kHelp,
+  kVersion,
+  kList,
+  kTest,
+  kExtract,
+  kMap,
+  kNew,
+  kAdd,
+  kRemove,
+  kSet,
+  kFix,
+  kHash,
+};
 
 // The most files (add) or names (rm) one command takes: more than a
 // directory holds.
@@ -33,6 +47,9 @@ struct Options {
   const char* as = nullptr;           // --as NAME: add's one file's name on the disk
   const char* items[kMaxItems] = {};  // add's files, rm's names
   int itemCount = 0;                  // how many
+  const char* newName = nullptr;      // --name NAME: the name set gives the disk
+  const char* protect = nullptr;      // --protect on|off: set's write-protect byte
+  const char* media = nullptr;        // --media M: set's media byte
   survey::FileSystemChoice fileSystem = survey::FileSystemChoice::kAny;  // --fs
 };
 

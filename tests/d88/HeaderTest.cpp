@@ -3,12 +3,14 @@
 // d88extract then makes of the result.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "d88/D88.h"
+#include "digest/Digest.h"
 #include "diskimage/DiskImage.h"
 #include "testing/CheckedRun.h"
 
@@ -122,6 +124,182 @@ TEST(ShortHeader, OneTrackIsOne) {
   image.tracks[0].push_back(MakeRecord(0, 0, 1, 3, 1, Bytes(1024, 0)));
   const Disk disk(image.Build());
   EXPECT_NE(D88({"list", disk.path}).out.find(", 1 track recorded"), std::string::npos);
+}
+
+// Returns bytes with image's header bytes [at, at + replacement.size())
+// replaced.
+Bytes Patched(Bytes bytes, std::size_t at, const Bytes& replacement) {
+  std::copy(replacement.begin(), replacement.end(),
+            bytes.begin() + static_cast<std::ptrdiff_t>(at));
+  return bytes;
+}
+
+// Each field set changes only its bytes, of the image -i names, in place
+// or in OUT; the disk marked 2HD is read as 2DD by d88extract afterwards.
+TEST(Set, ChangesOnlyItsBytes) {
+  Image first = TwoFiles(k2DD);
+  first.mediaType = 0x20;
+  const Bytes one = first.Build(), two = TwoFiles(k2HD).Build(), both = Concat({one, two});
+  Bytes name(17, 0);
+  std::copy_n("NEW NAME", 8, name.begin());
+  const struct {
+    std::vector<std::string> args;
+    Bytes expected;
+  } rows[] = {
+      {{"--name", "NEW NAME"}, Patched(both, 0, name)},
+      {{"--protect", "on"}, Patched(both, 0x1A, {0x10})},
+      {{"--protect", "on", "--protect", "off"}, both},
+      {{"--media", "2dd"}, Patched(both, 0x1B, {0x10})},
+      {{"--media", "2D"}, Patched(both, 0x1B, {0x00})},
+      {{"--media", "0x3f", "--protect", "on"}, Patched(both, 0x1A, {0x10, 0x3F})},
+      {{"-i", "1", "--media", "2HD", "--name", "NEW NAME"},
+       Patched(Patched(both, one.size(), name), one.size() + 0x1B, {0x20})},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args[1]);
+    const Disk disk(both);
+    std::vector<std::string> args = {"set"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const std::string out = disk.box.WorkDir() + "/out.d88";
+    std::vector<std::string> toOut = args;
+    toOut.insert(toOut.end(), {"-o", out, disk.path});
+    args.push_back(disk.path);
+    const Ran ran = D88(toOut);
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ReadFileBytes(out), row.expected);
+    EXPECT_EQ(disk.Now(), both);
+    fs::remove(out);
+    EXPECT_EQ(D88(args).status, 0);
+    EXPECT_EQ(disk.Now(), row.expected);
+    EXPECT_TRUE(disk.Others().empty());
+  }
+  const Disk disk(one);
+  EXPECT_EQ(Extract(one).out, "MEDIA TYPE=2HD\n");
+  ASSERT_EQ(D88({"set", "--media", "2DD", disk.path}).status, 0);
+  EXPECT_EQ(Extract(disk.Now()).files, Extract(TwoFiles(k2DD).Build()).files);
+}
+
+// A value set cannot take, an image that is not there or an OUT that
+// is: the container stays as it was, and nothing is left beside it.
+TEST(Set, RefusalsLeaveEverythingAsItWas) {
+  const Bytes container = TwoFiles(k2HD).Build();
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } rows[] = {
+      {{"--media", "3HD"}, "d88: not a medium (2D, 2DD, 2HD or 0xNN): 3HD\n"},
+      {{"--media", "0x100"}, "d88: not a medium (2D, 2DD, 2HD or 0xNN): 0x100\n"},
+      {{"--protect", "yes"}, "d88: not on or off: yes\n"},
+      {{}, "d88: set needs --name, --protect or --media\n"},
+      {{"--name", "SEVENTEEN BYTES!!"},
+       "d88: the disk name \"SEVENTEEN BYTES!!\" has no Shift_JIS form of at most 16 bytes; "
+       "nothing written\n"},
+      {{"-i", "1", "--protect", "on"}, "d88: DISK has no image 1 (it holds 1)\n"},
+      {{"-o", "disk.d88", "--protect", "on"},
+       "d88: cannot write DISK: File exists; nothing written\n"},
+  };
+  for (const auto& row : rows) {
+    const Disk disk(container);
+    std::vector<std::string> args = {"set"};
+    for (const std::string& arg : row.args) args.push_back(arg == "disk.d88" ? disk.path : arg);
+    args.push_back(disk.path);
+    const Ran ran = D88(args);
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_EQ(ran.err, Replaced(row.err, "DISK", disk.path));
+    EXPECT_EQ(disk.Now(), container);
+    EXPECT_TRUE(disk.Others().empty());
+  }
+}
+
+#if !defined(_WIN32)
+// Returns what python3's zlib and hashlib say of the file at path:
+// "crc32 XXXXXXXX  sha1 ...".
+std::string PythonHashes(const std::string& path) {
+  const std::string command =
+      "python3 -c \"import sys,zlib,hashlib;d=open(sys.argv[1],'rb').read();"
+      "print('size %d  crc32 %08x  sha1 %s' % "
+      "(len(d),zlib.crc32(d),hashlib.sha1(d).hexdigest()))\" " +
+      path;
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return "";
+  std::string text;
+  for (int c; (c = std::fgetc(pipe)) != EOF;) text += static_cast<char>(c);
+  pclose(pipe);
+  return text;
+}
+
+// hash gives each image's size, CRC-32 and SHA-1 as Python's zlib and
+// hashlib give them for the image alone.
+TEST(Hash, AgreesWithPython) {
+  const Bytes one = TwoFiles(k2DD).Build(), two = TwoFiles(k2HD, 0x2A0).Build();
+  const Disk disk(Concat({one, two}));
+  const std::string alone = disk.box.WorkDir() + "/alone";
+  std::string expected;
+  for (const Bytes* image : {&one, &two}) {
+    WriteFileBytes(alone, *image);
+    const std::string python = PythonHashes(alone);
+    if (python.empty()) GTEST_SKIP() << "no python3";
+    expected += disk.path + " #" + std::to_string(image == &two) + "  " +
+                python.substr(0, python.size() - 1) + "  content ";
+  }
+  const Ran ran = D88({"hash", disk.path});
+  EXPECT_EQ(ran.status, 0) << ran.err;
+  // The content hashes are judged below; here only the rest of each line.
+  std::string shown = ran.out;
+  for (std::size_t at = 0; (at = shown.find("content ", at)) != std::string::npos;)
+    shown.erase(at += 8, 41);
+  EXPECT_EQ(shown, expected);
+}
+
+#endif
+
+// The known answers of both checksums, over one block and over many.
+TEST(Hash, KnownAnswers) {
+  digest::Crc32 crc;
+  crc.Update(reinterpret_cast<const std::uint8_t*>("123456789"), 9);
+  EXPECT_EQ(crc.Value(), 0xCBF43926u);
+  const struct {
+    std::string text;
+    int repeat;
+    const char* sha1;
+  } rows[] = {{"", 1, "da39a3ee5e6b4b0d3255bfef95601890afd80709"},
+              {"abc", 1, "a9993e364706816aba3e25717850c26c9cd0d89d"},
+              {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", 1,
+               "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
+              {"a", 1000000, "34aa973cd4c4daa4f61eeb2bdbad27316534016f"}};
+  for (const auto& row : rows) {
+    digest::Sha1 sha;
+    for (int i = 0; i < row.repeat; ++i)
+      sha.Update(reinterpret_cast<const std::uint8_t*>(row.text.data()), row.text.size());
+    std::uint8_t bytes[digest::kSha1Bytes];
+    char hex[digest::kSha1HexBytes];
+    sha.Finish(bytes);
+    digest::ToHex(bytes, hex);
+    EXPECT_EQ(std::string(hex), row.sha1) << row.text;
+  }
+}
+
+// The content hash of a disk stays under another name, protect flag,
+// record order and header length; one sector changed changes it.
+TEST(Hash, ContentIsTheSectorData) {
+  const auto content = [](const Image& image) {
+    const Disk disk(image.Build());
+    const std::string out = D88({"hash", disk.path}).out;
+    return out.substr(out.find("content ") + 8);
+  };
+  const Image plain = TwoFiles(k2HD);
+  Image renamed = plain, reordered = plain, shortened = plain, changed = plain;
+  renamed.name = "ANOTHER";
+  std::reverse(reordered.tracks[3].begin(), reordered.tracks[3].end());
+  shortened.headerBytes = 0x2A0;
+  changed.tracks[40][5].data[7] ^= 1;
+  const Disk protectedDisk(plain.Build());
+  D88({"set", "--protect", "on", protectedDisk.path});
+  const std::string out = D88({"hash", protectedDisk.path}).out;
+  EXPECT_EQ(out.substr(out.find("content ") + 8), content(plain));
+  for (const Image* same : {&renamed, &reordered, &shortened})
+    EXPECT_EQ(content(*same), content(plain));
+  EXPECT_NE(content(changed), content(plain));
 }
 
 }  // namespace
