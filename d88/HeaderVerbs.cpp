@@ -46,11 +46,35 @@ int ParseChange(const Options& options, output::Sink& err, edit::HeaderChange* c
   return kExitSuccess;
 }
 
+edit::Repairs repairs;
+
+// Writes each of count lines (of which the first kMostRepairLines are
+// kept) after prefix, and how many more there were.
+void PrintLines(output::Sink& sink, const char* prefix, const char (*lines)[edit::kRepairLineBytes],
+                int count) {
+  for (int i = 0; i < count && i < edit::kMostRepairLines; ++i)
+    sink.Printf("%s%s\n", prefix, lines[i]);
+  if (count > edit::kMostRepairLines)
+    sink.Printf("%sand %d more\n", prefix, count - edit::kMostRepairLines);
+}
+
+int Fix(diskimage::DiskImage& disk, const Options& options, output::Sink& out, output::Sink& err) {
+  const bool done =
+      edit::FixContainer(disk, checkDisk, options.container, options.output, &repairs, &outcome);
+  PrintLines(err, "d88: ", repairs.notes, repairs.noteCount);
+  if (done && repairs.count == 0) {
+    out.Puts("nothing to repair\n");
+    return kExitSuccess;
+  }
+  if (done) PrintLines(out, "", repairs.lines, repairs.count);
+  return EditStatus(outcome, done, err);
+}
+
 }  // namespace
 
 int RunHeaderVerb(diskimage::DiskImage& disk, const Options& options, output::Sink& out,
                   output::Sink& err) {
-  (void)out;
+  if (options.verb == Verb::kFix) return Fix(disk, options, out, err);
   edit::HeaderChange change;
   if (ParseChange(options, err, &change) != kExitSuccess) return kExitFailure;
   const bool done = edit::SetHeader(disk, checkDisk, change, &outcome);

@@ -30,6 +30,28 @@ int ParseMediaByte(const char* text);
 bool SetHeader(diskimage::DiskImage& original, diskimage::DiskImage& check,
                const HeaderChange& change, Outcome* outcome);
 
+// The most repairs and notes fix keeps the text of; more are counted.
+constexpr int kMostRepairLines = 256;
+constexpr int kRepairLineBytes = 160;
+
+// What fix did, and what it left as it was for want of proof, one line
+// each without its end.
+struct Repairs {
+  int count;
+  char lines[kMostRepairLines][kRepairLineBytes];
+  int noteCount;
+  char notes[kMostRepairLines][kRepairLineBytes];
+};
+
+// Repairs the container (to output, or over it) where only one reading
+// is possible, never touching sector data, listing each repair in
+// repairs.  Returns true when the result is in place, or nothing needed
+// repair (repairs->count 0, nothing written); false with outcome->message
+// saying why (a repair that would lose a record among them), nothing
+// changed unless outcome->changed.
+bool FixContainer(diskimage::DiskImage& original, diskimage::DiskImage& check,
+                  const char* container, const char* output, Repairs* repairs, Outcome* outcome);
+
 }  // namespace edit
 
 #endif

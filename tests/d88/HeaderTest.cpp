@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -300,6 +301,101 @@ TEST(Hash, ContentIsTheSectorData) {
   for (const Image* same : {&renamed, &reordered, &shortened})
     EXPECT_EQ(content(*same), content(plain));
   EXPECT_NE(content(changed), content(plain));
+}
+
+// The files d88 extract writes of the container at path.
+std::map<std::string, Bytes> D88Extracted(const std::string& path) {
+  d88check::Sandbox box;
+  const fs::path here = fs::current_path();
+  D88({"extract", "-C", box.WorkDir(), path});
+  fs::current_path(here);
+  std::map<std::string, Bytes> files;
+  for (const auto& e : fs::directory_iterator(box.WorkDir()))
+    files[e.path().filename().string()] = ReadFileBytes(e.path());
+  return files;
+}
+
+// Each repair of fix on a disk that differs from a sound one only by it:
+// the line that tells of it, the copy byte for byte the sound disk, which
+// d88extract reads as d88 read the original and d88 test finds no fault
+// in the header of; the original stays as it was.
+TEST(Fix, RepairsWhatOnlyOneReadingExplains) {
+  const Image sound = TwoFiles(k2DD);
+  Image shortHeader = sound, counts = sound, lengths = sound, twice = sound, marked = sound;
+  shortHeader.headerBytes = 0x2A0;
+  for (Record& rec : counts.tracks[3]) rec.sectorCount = 20;
+  lengths.tracks[5][1].dataLength = 300;
+  twice.tracks[6].insert(twice.tracks[6].begin() + 3, twice.tracks[6][2]);
+  for (Record& rec : twice.tracks[6]) rec.sectorCount = 10;
+  marked.mediaType = 0x20;
+  Bytes cut = sound.Build(), broken = cut;
+  PutLE(cut, 28, static_cast<std::uint32_t>(cut.size() + 1000));
+  PutLE(broken, 28, 0);
+  const std::string size = std::to_string(sound.Build().size());
+  const struct {
+    Bytes container;
+    std::string out;
+  } rows[] = {
+      {shortHeader.Build(),
+       "image 0: header of 672 bytes made 688; the records follow 16 bytes later\n"},
+      {cut, "image 0: size field " + std::to_string(cut.size() + 1000) + " made " + size +
+                ", the image's length\n"},
+      {broken, "image 0: size field 0 made " + size + ", the image's length\n"},
+      {counts.Build(), "image 0: track 3: sector counts made 9, the records it holds\n"},
+      {lengths.Build(),
+       "image 0: track 5: sector 2: data length 300 made 512, where its record ends\n"},
+      {twice.Build(),
+       "image 0: track 6: sector 3 recorded twice, byte for byte; the second copy dropped\n"
+       "image 0: track 6: sector counts made 9, the records it holds\n"},
+      {marked.Build(), "image 0: media byte 0x20 made 0x10, the records' 2DD\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.out);
+    const Disk disk(row.container);
+    const std::string copy = disk.box.WorkDir() + "/copy.d88";
+    const std::map<std::string, Bytes> before = D88Extracted(disk.path);
+    const Ran ran = D88({"fix", "-o", copy, disk.path});
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ran.out, row.out);
+    EXPECT_EQ(ReadFileBytes(copy), sound.Build());
+    EXPECT_EQ(disk.Now(), row.container);
+    const d88check::RunReport tool = Extract(ReadFileBytes(copy));
+    EXPECT_EQ(tool.out.substr(0, 15), "MEDIA TYPE=2DD\n");
+    // The lying length hid the files' bytes from d88 too.
+    if (row.container != lengths.Build()) {
+      EXPECT_EQ(tool.files, before);
+    }
+    const Ran test = D88({"test", copy});
+    EXPECT_EQ(test.err, "");
+    EXPECT_EQ(test.status, 0);
+    EXPECT_EQ(D88({"fix", disk.path}).status, 0);
+    EXPECT_EQ(disk.Now(), sound.Build());
+  }
+}
+
+// A sound disk needs nothing: fix says so and writes nothing.  A record
+// that runs past its image's end would be lost when the records move:
+// fix refuses, and writes nothing either.
+TEST(Fix, NothingToRepairAndRefusals) {
+  const Bytes sound = TwoFiles(k2HD).Build();
+  const Disk disk(sound);
+  const Ran ran = D88({"fix", "-o", disk.box.WorkDir() + "/copy.d88", disk.path});
+  EXPECT_EQ(ran.status, 0);
+  EXPECT_EQ(ran.out, "nothing to repair\n");
+  EXPECT_TRUE(disk.Others().empty());
+  // The last record runs past the image's end, which a record moved
+  // 16 bytes on would then cross.
+  Bytes both = TwoFiles(k2HD, 0x2A0).Build();
+  PutLE(both, 28, static_cast<std::uint32_t>(both.size() - 100));
+  const Disk refused(both);
+  const Ran refusal = D88({"fix", refused.path});
+  EXPECT_EQ(refusal.status, 1);
+  EXPECT_EQ(refusal.out, "");
+  EXPECT_EQ(refusal.err,
+            "d88: image 0: records of its tracks lie outside the image, and moving the records "
+            "would lose them; nothing written\n");
+  EXPECT_EQ(refused.Now(), both);
+  EXPECT_TRUE(refused.Others().empty());
 }
 
 }  // namespace
