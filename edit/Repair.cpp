@@ -342,12 +342,14 @@ const char* CheckRepaired(void* context, const char* path) {
            now.image.headerBytes == kHeader && !now.image.sizeFieldBroken && !now.image.cutShort &&
            !now.image.mediumFromRecords;
     // A sector the original's records failed to give may now be read in
-    // full; every other keeps its bytes, and no file becomes damaged.
+    // full; every other is still read well, with its bytes, and no file
+    // becomes damaged.
     const std::size_t bytes = static_cast<std::size_t>(was.shape.sectorBytes);
     for (int p = 0; same && p < was.slots; ++p) {
       const std::size_t at = static_cast<std::size_t>(p) * bytes;
       same = survey::DamagesData(was.sectors[p]) ||
-             std::memcmp(was.data + at, now.data + at, bytes) == 0;
+             (!survey::DamagesData(now.sectors[p]) &&
+              std::memcmp(was.data + at, now.data + at, bytes) == 0);
     }
     for (int i = 0; same && i < was.fileCount; ++i)
       same = !was.files[i].Intact() || now.files[i].Intact();

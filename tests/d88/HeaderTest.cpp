@@ -291,7 +291,7 @@ TEST(Hash, ContentIsTheSectorData) {
   const Image plain = TwoFiles(k2HD);
   Image renamed = plain, reordered = plain, shortened = plain, changed = plain;
   renamed.name = "ANOTHER";
-  std::reverse(reordered.tracks[3].begin(), reordered.tracks[3].end());
+  std::reverse(reordered.tracks[0].begin(), reordered.tracks[0].end());
   shortened.headerBytes = 0x2A0;
   changed.tracks[40][5].data[7] ^= 1;
   const Disk protectedDisk(plain.Build());
