@@ -131,13 +131,13 @@ bool HashContainer(diskimage::DiskImage& disk, const char* path, views::JsonWrit
                    output::Sink& out, output::Sink& err) {
   std::FILE* file = disk.Open(path) ? std::fopen(path, "rb") : nullptr;
   int error = errno;
-  bool read = file != nullptr && disk.GetReadError() == 0;
+  const int images = file != nullptr && disk.GetReadError() == 0 ? survey::CountImages(disk) : 0;
+  bool read = images > 0;
   if (json != nullptr && read) {
     json->Begin(nullptr, '{');
     json->String("container", path);
     json->Begin("images", '[');
   }
-  const int images = read ? survey::CountImages(disk) : 0;
   for (int k = 0; k < images && read; ++k) {
     survey::ImageSummary image;
     ImageHashes hashes;
@@ -153,16 +153,24 @@ bool HashContainer(diskimage::DiskImage& disk, const char* path, views::JsonWrit
                static_cast<long long>(hashes.size), static_cast<unsigned long>(hashes.crc32),
                hashes.sha1, hashes.content);
   }
-  if (json != nullptr && (read || images > 0)) {
+  if (json != nullptr && images > 0) {
     json->End();
     json->End();
   }
-  if (file != nullptr) std::fclose(file);
+  const bool opened = file != nullptr;
+  if (opened) std::fclose(file);
+  const int readError = disk.GetReadError();
   disk.Open(nullptr);
   if (read) return true;
-  err.Puts("d88: cannot read ");
+  err.Puts("d88: ");
+  if (opened && readError == 0 && images == 0) {
+    err.Escaped(path);
+    err.Puts(" holds no disk image\n");
+    return false;
+  }
+  err.Puts(opened ? "cannot read " : "cannot open ");
   err.Escaped(path);
-  err.Printf(": %s\n", std::strerror(error != 0 ? error : EIO));
+  err.Printf(": %s\n", std::strerror(readError != 0 ? readError : error != 0 ? error : EIO));
   return false;
 }
 

@@ -51,11 +51,14 @@ const char* WritePatchedHeader(void* context, std::FILE* source, int fd) {
   }
 }
 
-// The container whose header is patched; its path for the check.
+// The container whose header is patched, its path and readers, for the
+// check.
 const char* patchedContainer;
+diskimage::DiskImage* originalDisk;
+diskimage::DiskImage* checkDisk;
 
 // The copy must be the container's bytes with the patch laid over them,
-// and no byte more or less.
+// and no byte more or less, and hold as many images.
 const char* CheckPatchedHeader(void* context, const char* path) {
   const HeaderPatch& patch = *static_cast<HeaderPatch*>(context);
   std::FILE* was = std::fopen(patchedContainer, "rb");
@@ -72,6 +75,9 @@ const char* CheckPatchedHeader(void* context, const char* path) {
   same = same && !std::ferror(copy);
   if (was != nullptr) std::fclose(was);
   if (copy != nullptr) std::fclose(copy);
+  same = same && checkDisk->Open(path) &&
+         survey::CountImages(*checkDisk) == survey::CountImages(*originalDisk);
+  checkDisk->Open(nullptr);
   return same ? nullptr : "the copy does not read back as planned";
 }
 
@@ -110,7 +116,8 @@ bool PlanPatch(const diskimage::DiskImage& original, const HeaderChange& change,
 
 HeaderPatch headerPatch;
 
-bool SetLocked(diskimage::DiskImage& original, const HeaderChange& change, Outcome* outcome) {
+bool SetLocked(diskimage::DiskImage& original, diskimage::DiskImage& check,
+               const HeaderChange& change, Outcome* outcome) {
   if (!OpenLocked(original, change.container, outcome)) return false;
   const int images = survey::CountImages(original);
   const bool selected = change.image < images && original.Select(change.image);
@@ -122,6 +129,8 @@ bool SetLocked(diskimage::DiskImage& original, const HeaderChange& change, Outco
                 images);
   if (!PlanPatch(original, change, &headerPatch, outcome)) return false;
   patchedContainer = change.container;
+  originalDisk = &original;
+  checkDisk = &check;
   return WriteProducedCopy(original, change.container, change.output,
                            CopyProducer{WritePatchedHeader, CheckPatchedHeader, &headerPatch},
                            outcome);
@@ -155,13 +164,12 @@ int ParseMediaByte(const char* text) {
 
 bool SetHeader(diskimage::DiskImage& original, diskimage::DiskImage& check,
                const HeaderChange& change, Outcome* outcome) {
-  (void)check;  // the copy is compared byte for byte
   outcome->surveyed = false;
   outcome->changed = false;
   outcome->message[0] = '\0';
   outcome->leftover[0] = '\0';
   if (!LockContainer(change.container, outcome)) return false;
-  const bool done = SetLocked(original, change, outcome);
+  const bool done = SetLocked(original, check, change, outcome);
   original.Open(nullptr);
   UnlockContainer();
   return done;

@@ -178,8 +178,7 @@ void RepairTrack(std::FILE* file, int k, int t, std::int64_t start, std::int64_t
 
 // Notes track t when the walk of its records finds counts or data
 // lengths that disagree and no repair could prove which is right.
-void NoteTrack(diskimage::DiskImage& disk, int k, int t, const diskimage::TrackRecord* records,
-               int count) {
+void NoteTrack(int k, int t, const diskimage::TrackRecord* records, int count) {
   for (int i = 0; i < count; ++i) {
     const int nominal = records[i].id[3] <= 7 ? 128 << records[i].id[3] : -1;
     if (records[i].sectorCount != count || records[i].dataLength != nominal) {
@@ -190,11 +189,10 @@ void NoteTrack(diskimage::DiskImage& disk, int k, int t, const diskimage::TrackR
       return;
     }
   }
-  (void)disk;
 }
 
-// Plans image k of images (current in disk) in plans[k].
-void PlanImage(diskimage::DiskImage& disk, std::FILE* file, int k, int images) {
+// Plans image k of disk's container in plans[k].
+void PlanImage(diskimage::DiskImage& disk, std::FILE* file, int k) {
   survey::ImageSummary summary;
   disk.Select(k);
   survey::SummarizeImage(disk, k, &summary);
@@ -244,7 +242,7 @@ void PlanImage(diskimage::DiskImage& disk, std::FILE* file, int k, int images) {
         Walk(file, start, end, false) < 0 && Walk(file, start, end, true) < 0) {
       const int count =
           disk.ReadTrackRecords(places[i].track, records, diskimage::kMaxTrackRecords);
-      NoteTrack(disk, k, places[i].track, records, count);
+      NoteTrack(k, places[i].track, records, count);
     }
   }
   std::int64_t cutBytes = 0;
@@ -276,7 +274,6 @@ void PlanImage(diskimage::DiskImage& disk, std::FILE* file, int k, int images) {
         byte, survey::MediumName(*summary.recordMedium));
     plan.header[diskimage::kMediaTypeOffset] = static_cast<std::uint8_t>(byte);
   }
-  (void)images;
 }
 
 // Writes the original's bytes from..to into fd, patched and cut.
@@ -370,7 +367,7 @@ bool FixLocked(diskimage::DiskImage& original, diskimage::DiskImage& check, cons
     return Fail(outcome, "cannot open %s: %s", Shown(container), std::strerror(errno));
   cutCount = fieldCount = 0;
   tooMany = false;
-  for (int k = 0; k < planCount; ++k) PlanImage(original, file, k, planCount);
+  for (int k = 0; k < planCount; ++k) PlanImage(original, file, k);
   const bool readWell = !std::ferror(file) && original.GetReadError() == 0;
   std::fclose(file);
   if (!readWell)

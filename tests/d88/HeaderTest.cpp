@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -396,6 +397,44 @@ TEST(Fix, NothingToRepairAndRefusals) {
             "would lose them; nothing written\n");
   EXPECT_EQ(refused.Now(), both);
   EXPECT_TRUE(refused.Others().empty());
+}
+
+// Several containers in JSON: one document a line; one that cannot be
+// opened or holds no image is named on standard error, status 1.
+TEST(Hash, JsonLinesAndFailures) {
+  const Disk disk(TwoFiles(k2HD).Build()), empty(Bytes{});
+  const std::string text = D88({"hash", disk.path}).out;
+  const auto field = [&](const char* name) {
+    const std::size_t at = text.find(std::string(name) + " ") + std::strlen(name) + 1;
+    return text.substr(at, text.find(' ', at) - at);
+  };
+  const std::string line = "{\"container\":\"" + disk.path +
+                           "\",\"images\":[{\"index\":0,\"name\":{\"text\":\"D88EXTRACT "
+                           "TEST\",\"hex\":\"443838455854524143542054455354\"},\"size\":" +
+                           field("size") + ",\"crc32\":\"" + field("crc32") + "\",\"sha1\":\"" +
+                           field("sha1") + "\",\"content\":\"" + field("content").substr(0, 40) +
+                           "\"}]}\n";
+  const Ran ran = D88({"hash", "--json", disk.path, empty.path, disk.path + ".none", disk.path});
+  EXPECT_EQ(ran.status, 1);
+  EXPECT_EQ(ran.out, line + line);
+  EXPECT_EQ(ran.err, "d88: " + empty.path + " holds no disk image\nd88: cannot open " + disk.path +
+                         ".none: No such file or directory\n");
+}
+
+// A track whose records lead to the next track's start neither by their
+// data lengths nor by their sizes is left as it is, and fix says so.
+TEST(Fix, LeavesWhatNoReadingExplains) {
+  Image image = TwoFiles(k2DD);
+  for (Record& rec : image.tracks[8]) rec.sectorCount = 20;
+  image.tracks[8][4].data.resize(519);
+  const Disk disk(image.Build());
+  const Ran ran = D88({"fix", disk.path});
+  EXPECT_EQ(ran.status, 0);
+  EXPECT_EQ(ran.out, "nothing to repair\n");
+  EXPECT_EQ(ran.err,
+            "d88: image 0: track 8: its records do not end where the next track begins; their "
+            "counts and data lengths are left as they are\n");
+  EXPECT_EQ(disk.Now(), image.Build());
 }
 
 }  // namespace
