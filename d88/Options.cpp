@@ -28,22 +28,21 @@ const char kHelpText[] =
     "  hash      each image's size, CRC32 and SHA-1, and a hash of its sector data\n"
     "\n"
     "Options:\n"
-    "  -i K        extract, map, add, rm: the image, from 0 (default 0)\n"
+    "  -i K        extract, map, add, rm, set: the image, from 0 (default 0)\n"
     "  -C DIR      extract: the directory to write into, made with its parents if\n"
     "              missing (default: the current one)\n"
-    "  --json      list, test, map: write JSON instead of text (JSON Lines, one\n"
+    "  --json      list, test, map, hash: write JSON instead of text (JSON Lines, one\n"
     "              line a container, for several paths or a folder)\n"
     "  -j N        list, test: survey up to N containers at once (default: one\n"
     "              per processor)\n"
     "  --svg FILE  map: draw the map into FILE as an SVG picture instead\n"
     "  -m MEDIUM   new: 2HD or 2DD\n"
     "  -n NAME     new: the disk's name\n"
-    "  -o OUT      add, rm: write the result to OUT (a new file) instead of replacing\n"
-    "              the container\n"
+    "  -o OUT      add, rm, set, fix: write the result to OUT (a new file) instead of\n"
+    "              replacing the container\n"
     "  --as NAME   add: the name on the disk of the one FILE (default: its own)\n"
     "  --name NAME, --protect on|off, --media MEDIUM\n"
-    "              set: the disk's name, write protection and media byte; set also\n"
-    "              takes -i and -o, fix takes -o, hash takes --json\n"
+    "              set: the disk's name, write protection and media byte\n"
     "  --fs FS     list, test, map, extract: read the disk as FS (flat or fat12)\n"
     "              whatever it looks like\n"
     "  -h, --help  show this help and exit\n"
@@ -51,9 +50,9 @@ const char kHelpText[] =
     "\n"
     "Exit status: 0 all intact (or the listing or map written); 2 a file or directory\n"
     "damaged, or a disk of unknown medium; 1 a wrong command line, a container that\n"
-    "cannot be read, no such image, or a file that cannot be written; new, add and rm\n"
-    "then leave every file as it was.  Over many containers: 1 when any cannot be\n"
-    "read, else 2 when any is damaged (test).\n";
+    "cannot be read, no such image, or a file that cannot be written; new, add, rm,\n"
+    "set and fix then leave every file as it was.  Over many containers: 1 when any\n"
+    "cannot be read, else 2 when any is damaged (test).\n";
 
 namespace {
 
@@ -170,7 +169,7 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
       options->json = true;
     } else if (std::strcmp(arg, "-i") == 0 && !extract && !map && !edits &&
                options->verb != Verb::kSet) {
-      return Fail(err, arg, " applies to extract, map, add and rm only");
+      return Fail(err, arg, " applies to extract, map, add, rm and set only");
     } else if (std::strcmp(arg, "-C") == 0 && !extract) {
       return Fail(err, arg, " applies to extract only");
     } else if (std::strcmp(arg, "--svg") == 0) {
@@ -192,7 +191,8 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
     } else if (std::strcmp(arg, "-o") == 0) {
       options->output = argv[++i];
     } else if (std::strcmp(arg, "--fs") == 0) {
-      if (edits || makes) return Fail(err, arg, " applies to list, test, map and extract only");
+      if (edits || makes || headers || options->verb == Verb::kHash)
+        return Fail(err, arg, " applies to list, test, map and extract only");
       if (!survey::ParseFileSystemChoice(argv[++i], &options->fileSystem))
         return Fail(err, "not a file system (flat or fat12): ", argv[i]);
     } else if (ParseSetOption(arg, i + 1 < argc ? argv[i + 1] : nullptr, options)) {

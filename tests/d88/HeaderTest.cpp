@@ -437,4 +437,26 @@ TEST(Fix, LeavesWhatNoReadingExplains) {
   EXPECT_EQ(disk.Now(), image.Build());
 }
 
+// Each option of the new verbs where it does not apply, and a path too
+// many: one line and the pointer to --help, status 1.
+TEST(HeaderVerbs, OptionsWhereTheyDoNotApply) {
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } rows[] = {
+      {{"list", "--name", "X", "c.d88"}, "--name applies to set only"},
+      {{"fix", "--media", "2DD", "c.d88"}, "--media applies to set only"},
+      {{"fix", "-i", "1", "c.d88"}, "-i applies to extract, map, add, rm and set only"},
+      {{"hash", "-o", "o.d88", "c.d88"}, "-o applies to add, rm, set and fix only"},
+      {{"set", "--json", "c.d88"}, "--json does not apply to set"},
+      {{"hash", "--fs", "flat", "c.d88"}, "--fs applies to list, test, map and extract only"},
+      {{"fix", "a.d88", "b.d88"}, "more than one container given: b.d88"},
+  };
+  for (const auto& row : rows) {
+    const Ran ran = D88(row.args);
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_EQ(ran.err, "d88: " + row.err + "\nTry 'd88 --help' for more information.\n");
+  }
+}
+
 }  // namespace
