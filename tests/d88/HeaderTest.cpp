@@ -408,7 +408,8 @@ TEST(Hash, JsonLinesAndFailures) {
     const std::size_t at = text.find(std::string(name) + " ") + std::strlen(name) + 1;
     return text.substr(at, text.find(' ', at) - at);
   };
-  const std::string line = "{\"container\":\"" + disk.path +
+  // A Windows path's backslashes are escaped in JSON.
+  const std::string line = "{\"container\":\"" + Replaced(disk.path, "\\", "\\\\") +
                            "\",\"images\":[{\"index\":0,\"name\":{\"text\":\"D88EXTRACT "
                            "TEST\",\"hex\":\"443838455854524143542054455354\"},\"size\":" +
                            field("size") + ",\"crc32\":\"" + field("crc32") + "\",\"sha1\":\"" +
