@@ -46,8 +46,8 @@ void ReportUnreadable(Surveyor& w, const Item& item, const char* what, int error
 
 // Ends item's report as that of a file of another format, counted apart
 // from the containers.
-void ReportNotAContainer(Surveyor& w, const Item& item, const char* format,
-                         views::JsonWriter* json, output::Sink& report) {
+void ReportNotAContainer(Surveyor& w, const Item& item, const char* format, views::JsonWriter* json,
+                         output::Sink& report) {
   --w.counts.containers;
   ++w.counts.notContainers;
   char reason[96];
@@ -114,7 +114,8 @@ void SurveyContainer(Surveyor& w, const Options& options, const Item& item, outp
     survey::AddToTally(disk, w.survey, w.fileSystems);
     survey::AddToTally(tally, w.survey, w.fileSystems);
     const survey::ImageSummary& image = w.survey.image;
-    if (!titled && (list || !disk.Sound() || image.mediumFromRecords || image.sizeFieldBroken)) {
+    if (!titled && (list || !disk.Sound() || image.mediumFromRecords || image.sizeFieldBroken ||
+                    image.headerBytes != diskimage::kImageHeaderSize)) {
       report.Escaped(item.text.c_str());
       report.Puts(":\n");
       titled = true;

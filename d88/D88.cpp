@@ -10,6 +10,7 @@
 #include "d88/CatVerb.h"
 #include "d88/Collection.h"
 #include "d88/EditVerbs.h"
+#include "d88/HeaderVerbs.h"
 #include "d88/NamedFiles.h"
 #include "d88/Options.h"
 #include "d88/TreeWriter.h"
@@ -372,6 +373,11 @@ int Run(diskimage::DiskImage& disk, int argc, const char* const* argv, Sinks& si
     case Verb::kExport:
     case Verb::kImport:
       return RunWholeDiskVerb(disk, options, sinks.err);
+    case Verb::kSet:
+    case Verb::kFix:
+      return RunHeaderVerb(disk, options, sinks.out, sinks.err);
+    case Verb::kHash:
+      return RunHash(disk, options, sinks.out, sinks.err);
     default:
       if (!NamesOneContainer(options) && options.imageChosen) {
         sinks.err.Puts("d88: -i applies to one container, not to several or a folder\n");

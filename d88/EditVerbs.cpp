@@ -61,16 +61,20 @@ int RunEditVerb(diskimage::DiskImage& disk, const Options& options, output::Sink
       views::PrintSizeWarning(err, outcome.image);
       views::PrintCutShort(err, outcome.image, true);
     }
-    if (outcome.leftover[0] != '\0') {
-      err.Puts("d88: ");
-      err.Escaped(outcome.leftover);
-      err.Puts(": left by an interrupted edit; remove it\n");
-    }
   }
-  if (!done) err.Printf("d88: %s\n", outcome.message);
+  return EditStatus(outcome, done, err);
+}
+
+int EditStatus(const edit::Outcome& result, bool done, output::Sink& err) {
+  if (result.leftover[0] != '\0') {
+    err.Puts("d88: ");
+    err.Escaped(result.leftover);
+    err.Puts(": left by an interrupted edit; remove it\n");
+  }
+  if (!done) err.Printf("d88: %s\n", result.message);
   // Once the container is changed, a failure to tell of everything is
   // not one of the edit.
-  if (outcome.changed) return done && err.Finish() ? kExitSuccess : kExitIncomplete;
+  if (result.changed) return done && err.Finish() ? kExitSuccess : kExitIncomplete;
   return done ? kExitSuccess : kExitFailure;
 }
 

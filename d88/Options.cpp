@@ -30,13 +30,17 @@ const char kHelpText[] =
     "            d88 export [-i K] [-f raw|fdi] [--force] CONTAINER OUT\n"
     "  import    make a disk of a raw or FDI file:\n"
     "            d88 import [-g SHAPE] [-n NAME] [-f raw|fdi] IN OUT.d88\n"
+    "  set       change a disk's header: d88 set [--name NAME] [--protect on|off]\n"
+    "            [--media 2D|2DD|2HD|0xNN] CONTAINER\n"
+    "  fix       repair headers the records contradict: d88 fix [-o OUT] CONTAINER\n"
+    "  hash      each image's size, CRC32 and SHA-1, and a hash of its sector data\n"
     "\n"
     "Options:\n"
-    "  -i K        extract, cat, map, add, rm: the image, from 0 (default 0); list:\n"
-    "              that image only, of one container: d88 list -i 1 CONTAINER\n"
+    "  -i K        extract, cat, map, add, rm, set: the image, from 0 (default 0);\n"
+    "              list: that image only, of one container: d88 list -i 1 CONTAINER\n"
     "  -C DIR      extract: the directory to write into, made with its parents if\n"
     "              missing (default: the current one)\n"
-    "  --json      list, test, map: write JSON instead of text (JSON Lines, one\n"
+    "  --json      list, test, map, hash: write JSON instead of text (JSON Lines, one\n"
     "              line a container, for several paths or a folder)\n"
     "  -j N        list, test: survey up to N containers at once (default: one\n"
     "              per processor)\n"
@@ -46,9 +50,11 @@ const char kHelpText[] =
     "  -f fat12    new: format a FAT12 disk; -m then also 2DD8, 1.44M, 1.2M or\n"
     "              C/H/S/BYTES\n"
     "  --label L   new -f fat12: the volume label\n"
-    "  -o OUT      add, rm: write the result to OUT (a new file) instead of replacing\n"
-    "              the container\n"
+    "  -o OUT      add, rm, set, fix: write the result to OUT (a new file) instead of\n"
+    "              replacing the container\n"
     "  --as NAME   add: the name on the disk of the one FILE (default: its own)\n"
+    "  --name NAME, --protect on|off, --media MEDIUM\n"
+    "              set: the disk's name, write protection and media byte\n"
     "  --fs FS     list, test, map, extract, cat: read the disk as FS (flat or fat12)\n"
     "              whatever it looks like\n"
     "  -f FORMAT   export, import: raw or fdi (default: fdi for a name ending .fdi)\n"
@@ -60,9 +66,9 @@ const char kHelpText[] =
     "\n"
     "Exit status: 0 all intact (or the listing or map written); 2 a file or directory\n"
     "damaged, or a disk of unknown medium; 1 a wrong command line, a container that\n"
-    "cannot be read, no such image, or a file that cannot be written; new, add and rm\n"
-    "then leave every file as it was.  Over many containers: 1 when any cannot be\n"
-    "read, else 2 when any is damaged (test).\n";
+    "cannot be read, no such image, or a file that cannot be written; new, add, rm,\n"
+    "set and fix then leave every file as it was.  Over many containers: 1 when any\n"
+    "cannot be read, else 2 when any is damaged (test).\n";
 
 namespace {
 
@@ -72,11 +78,12 @@ struct VerbName {
 };
 
 constexpr VerbName kVerbs[] = {
-    {"list", Verb::kList},     {"test", Verb::kTest},        {"extract", Verb::kExtract},
-    {"map", Verb::kMap},       {"new", Verb::kNew},          {"add", Verb::kAdd},
-    {"rm", Verb::kRemove},     {"cat", Verb::kCat},          {"split", Verb::kSplit},
-    {"join", Verb::kJoin},     {"export", Verb::kExport},    {"import", Verb::kImport},
-    {"-h", Verb::kHelp},       {"--help", Verb::kHelp},      {"--version", Verb::kVersion}};
+    {"list", Verb::kList}, {"test", Verb::kTest},     {"extract", Verb::kExtract},
+    {"map", Verb::kMap},   {"new", Verb::kNew},       {"add", Verb::kAdd},
+    {"rm", Verb::kRemove}, {"cat", Verb::kCat},       {"split", Verb::kSplit},
+    {"join", Verb::kJoin}, {"export", Verb::kExport}, {"import", Verb::kImport},
+    {"set", Verb::kSet},   {"fix", Verb::kFix},       {"hash", Verb::kHash},
+    {"-h", Verb::kHelp},   {"--help", Verb::kHelp},   {"--version", Verb::kVersion}};
 
 // True for an option followed by its value.
 bool TakesValue(const char* arg) {
@@ -85,12 +92,24 @@ bool TakesValue(const char* arg) {
          std::strcmp(arg, "-m") == 0 || std::strcmp(arg, "-n") == 0 ||
          std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--as") == 0 ||
          std::strcmp(arg, "--fs") == 0 || std::strcmp(arg, "-f") == 0 ||
-         std::strcmp(arg, "-g") == 0 || std::strcmp(arg, "--label") == 0;
+         std::strcmp(arg, "-g") == 0 || std::strcmp(arg, "--label") == 0 ||
+         std::strcmp(arg, "--name") == 0 || std::strcmp(arg, "--protect") == 0 ||
+         std::strcmp(arg, "--media") == 0;
 }
 
 // True when argument i is a path rather than an option.
 bool IsPath(const char* arg, int i, int optionsEnd) {
   return i > optionsEnd || arg[0] != '-' || arg[1] == '\0';
+}
+
+// Takes set's option arg with its value; false when arg is none of them.
+bool ParseSetOption(const char* arg, const char* value, Options* options) {
+  const char** field = std::strcmp(arg, "--name") == 0      ? &options->newName
+                       : std::strcmp(arg, "--protect") == 0 ? &options->protect
+                       : std::strcmp(arg, "--media") == 0   ? &options->media
+                                                            : nullptr;
+  if (field != nullptr) *field = value;
+  return field != nullptr;
 }
 
 bool Fail(output::Sink& err, const char* what, const char* detail) {
@@ -184,6 +203,7 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
   const bool makes = options->verb == Verb::kNew;
   const bool many = options->verb == Verb::kList || options->verb == Verb::kTest;
   const bool whole = IsWholeDiskVerb(options->verb);
+  const bool headers = options->verb == Verb::kSet || options->verb == Verb::kFix;
   options->argv = argv;
   options->argc = argc;
   options->optionsEnd = argc;  // after "--" every argument is a path
@@ -196,7 +216,7 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
         if (options->itemCount == kMaxItems)
           return Fail(err, "too many files or names, from ", arg);
         options->items[options->itemCount++] = arg;
-      } else if (!many) {
+      } else if (!many && options->verb != Verb::kHash) {
         return Fail(err, "more than one container given: ", arg);
       }
       ++options->pathCount;
@@ -216,11 +236,12 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
     } else if (whole) {
       if (!ParseWholeDiskOption(argv, &i, err, options)) return false;
     } else if (std::strcmp(arg, "--json") == 0) {
-      if (named || edits || makes) return Fail(err, "--json does not apply to ", argv[1]);
+      if (named || edits || makes || headers)
+        return Fail(err, "--json does not apply to ", argv[1]);
       options->json = true;
     } else if (std::strcmp(arg, "-i") == 0 && !named && !map && !edits &&
-               options->verb != Verb::kList) {
-      return Fail(err, arg, " applies to list, extract, cat, map, add and rm only");
+               options->verb != Verb::kList && options->verb != Verb::kSet) {
+      return Fail(err, arg, " applies to list, extract, cat, map, add, rm and set only");
     } else if (std::strcmp(arg, "-C") == 0 && !extract) {
       return Fail(err, arg, " applies to extract only");
     } else if (std::strcmp(arg, "--svg") == 0) {
@@ -246,15 +267,18 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
       options->format = argv[i];
     } else if (std::strcmp(arg, "--label") == 0) {
       options->label = argv[++i];
-    } else if (std::strcmp(arg, "-o") == 0 && !edits) {
-      return Fail(err, arg, " applies to add and rm only");
+    } else if (std::strcmp(arg, "-o") == 0 && !edits && !headers) {
+      return Fail(err, arg, " applies to add, rm, set and fix only");
     } else if (std::strcmp(arg, "-o") == 0) {
       options->output = argv[++i];
     } else if (std::strcmp(arg, "--fs") == 0) {
-      if (edits || makes)
+      if (edits || makes || headers || options->verb == Verb::kHash)
         return Fail(err, arg, " applies to list, test, map, extract and cat only");
       if (!survey::ParseFileSystemChoice(argv[++i], &options->fileSystem))
         return Fail(err, "not a file system (flat or fat12): ", argv[i]);
+    } else if (ParseSetOption(arg, i + 1 < argc ? argv[i + 1] : nullptr, options)) {
+      if (options->verb != Verb::kSet) return Fail(err, arg, " applies to set only");
+      ++i;
     } else if (std::strcmp(arg, "--as") == 0 && options->verb != Verb::kAdd) {
       return Fail(err, arg, " applies to add only");
     } else if (std::strcmp(arg, "--as") == 0) {

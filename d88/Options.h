@@ -24,7 +24,10 @@ enum class Verb {
   kJoin,
   kExport,
   kImport,
-  kCat
+  kCat,
+  kSet,
+  kFix,
+  kHash,
 };
 
 // The most files (add) or names (rm, extract, cat) one command takes:
@@ -52,6 +55,9 @@ struct Options {
   const char* as = nullptr;           // --as NAME: add's one file's name on the disk
   const char* items[kMaxItems] = {};  // add's files, rm's, extract's and cat's names
   int itemCount = 0;                  // how many
+  const char* newName = nullptr;      // --name NAME: the name set gives the disk
+  const char* protect = nullptr;      // --protect on|off: set's write-protect byte
+  const char* media = nullptr;        // --media M: set's media byte
   survey::FileSystemChoice fileSystem = survey::FileSystemChoice::kAny;  // --fs
   const char* sectorFile = nullptr;  // -f raw|fdi: export's and import's file; null = by extension
   const char* shape = nullptr;       // -g GEOMETRY: the disk import makes; null = by size

@@ -97,6 +97,7 @@ void DiskImage::ClearCurrentImage() {
   mediaType = -1;
   diskSize = 0;
   trackLimit = 0;
+  headerLength = 0;
   std::memset(name, 0, sizeof name);
 }
 
@@ -120,6 +121,17 @@ bool DiskImage::Select(int k) {
     name[i] = static_cast<char>(header[kNameOffset + i]);
   }
   return true;
+}
+
+std::int32_t DiskImage::UseHeaderLength() {
+  std::int32_t first = kImageHeaderSize;
+  for (int t = 0; t < kTrackCount; ++t) {
+    const std::int32_t offset = trackOffsets[t];
+    const std::int32_t entryEnd = kTrackTableOffset + (t + 1) * kTrackEntrySize;
+    if (offset >= entryEnd && offset <= trackLimit && offset < first) first = offset;
+  }
+  headerLength = first;
+  return headerLength;
 }
 
 }  // namespace diskimage

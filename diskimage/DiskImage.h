@@ -74,6 +74,16 @@ class DiskImage {
   // until the next Select.
   void SetTrackLimit(std::int32_t limit) { trackLimit = limit; }
 
+  // Works out the current image's header length from its track table: some
+  // tools write a table of fewer than 164 entries, their first track
+  // following at once.  The lowest usable entry that points past its own
+  // bytes starts the first track; below 0x2B0 the header ends there, and
+  // the entries after it are that track's bytes.  Until the next Select,
+  // an entry that lies past the header or points inside it is no track.
+  // Returns the header's length (0x2B0 unless shorter); d88extract never
+  // asks, and reads every table as written.
+  std::int32_t UseHeaderLength();
+
   // Caches the container in bytes (size bytes) instead of the built-in
   // window (null: back to it).  One that holds a whole container reads it
   // from the file once, for a program that reads many.
@@ -147,6 +157,7 @@ class DiskImage {
   std::int32_t imageOffsets[kMaxImages] = {};   // start of image k in the file
   std::int32_t diskSize = 0;                    // size field of the current image
   std::int32_t trackLimit = 0;                  // largest usable track table entry
+  std::int32_t headerLength = 0;                // the header's length; 0: the table as written
   std::int32_t imageOffset = 0;                 // start of the current image; -1 when cleared
   std::int32_t trackOffsets[kTrackCount] = {};  // current image's track table
   std::int32_t mediaType = -1;                  // current media type byte; -1 when none

@@ -17,6 +17,9 @@ std::int64_t DiskImage::TrackStart(int track) const {
   if (file == nullptr || track < 0 || track >= kTrackCount) return -1;
   const std::int32_t offset = trackOffsets[track];
   if (offset == 0 || offset > trackLimit) return -1;
+  if (headerLength > 0 &&
+      (offset < headerLength || kTrackTableOffset + (track + 1) * kTrackEntrySize > headerLength))
+    return -1;
   const std::int64_t position = static_cast<std::int64_t>(imageOffset) + offset;
   return position >= 0 ? position : -1;
 }

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "edit/CopyWriter.h"
 #include "edit/Edit.h"
 #include "edit/Plan.h"
 #include "output/NameText.h"
@@ -86,7 +87,7 @@ bool FindUsableSlots(diskimage::DiskImage& disk, int k, int images, std::int64_t
   areaCount = 0;
   for (int p = 0; p < before.slots; ++p) {
     const std::int64_t header = before.facts[p].position;
-    usable[p] = header >= 0 && header >= imageStart + diskimage::kImageHeaderSize &&
+    usable[p] = header >= 0 && header >= imageStart + before.image.headerBytes &&
                 header + diskimage::kSectorHeaderSize + g.sectorBytes <= imageEnd &&
                 (before.sectors[p] == survey::SectorState::kIntact || IsDirectorySlot(p, g));
     if (usable[p]) areas[areaCount++] = Area{header + diskimage::kSectorHeaderSize, p};
@@ -354,14 +355,7 @@ namespace {
 bool EditLocked(diskimage::DiskImage& original, diskimage::DiskImage& check,
                 const EditRequest& request, Outcome* outcome) {
   const int k = request.image;
-#if defined(_WIN32)
-  const bool opened = OpenContainerFile(original, request.container);
-#else
-  // The survey reads the file locked, whatever the path names by now.
-  const bool opened = original.OpenDescriptor(LockedDescriptor());
-#endif
-  if (!opened)
-    return Fail(outcome, "cannot open %s: %s", Shown(request.container), std::strerror(errno));
+  if (!OpenLocked(original, request.container, outcome)) return false;
   const int images = survey::CountImages(original);
   const bool surveyed = k < images && survey::SurveyDisk(original, k, &before);
   if (original.GetReadError() != 0)

@@ -12,6 +12,7 @@
 #include "diskimage/D88Format.h"
 #include "diskimage/TrackRecord.h"
 #include "edit/Plan.h"
+#include "platform/Platform.h"
 #include "survey/Survey.h"
 
 namespace edit {
@@ -39,18 +40,10 @@ std::uint8_t records[2][kMostRecordBytes];
 // The container made by import, as read back.
 survey::DiskSurvey readBack;
 
-bool SeekTo(std::FILE* file, std::int64_t position) {
-#if defined(_WIN32)
-  return _fseeki64(file, position, SEEK_SET) == 0;
-#else
-  return fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0;
-#endif
-}
-
 // Reads up to length bytes at position; the count read, -1 with errno
 // when a read failed (the end of the file is none).
 std::int64_t ReadAt(std::FILE* file, std::int64_t position, std::uint8_t* to, std::size_t length) {
-  if (!SeekTo(file, position)) return -1;
+  if (!platform::SeekStream(file, position)) return -1;
   const std::size_t got = std::fread(to, 1, length, file);
   if (std::ferror(file) != 0) return -1;
   return static_cast<std::int64_t>(got);
@@ -60,7 +53,8 @@ std::int64_t ReadAt(std::FILE* file, std::int64_t position, std::uint8_t* to, st
 class Input {
  public:
   // Null opens nothing.
-  explicit Input(const char* path) : file_(path != nullptr ? std::fopen(path, "rb") : nullptr) {}
+  explicit Input(const char* path)
+      : file_(path != nullptr ? platform::OpenStream(path, "rb") : nullptr) {}
   ~Input() {
     if (file_ != nullptr) std::fclose(file_);
   }
@@ -80,7 +74,7 @@ bool CannotRead(const char* path, int error, Outcome* outcome) {
 // Opens the container at path into disk; false after the message when it
 // cannot be opened or read.
 bool OpenContainer(diskimage::DiskImage& disk, const char* path, Outcome* outcome) {
-  if (!disk.Open(path))
+  if (!OpenContainerFile(disk, path))
     return Fail(outcome, "cannot open %s: %s", Shown(path), std::strerror(errno));
   if (disk.GetReadError() != 0) return CannotRead(path, disk.GetReadError(), outcome);
   if (disk.GetImageCount() == 0) return Fail(outcome, "%s holds no disk image", Shown(path));
@@ -624,7 +618,7 @@ bool ImportShape(std::FILE* file, const ImportRequest& request, geometry::DiskSh
 // a disk of shape s whose sectors hold data.
 bool ReadsBack(diskimage::DiskImage& check, const geometry::DiskShape& s,
                const std::uint8_t* data) {
-  if (!check.Open(TempPath()) || survey::CountImages(check) != 1 ||
+  if (!OpenContainerFile(check, TempPath()) || survey::CountImages(check) != 1 ||
       !survey::SurveyDisk(check, 0, &readBack) || check.GetReadError() != 0)
     return false;
   const survey::DiskShape& g = readBack.shape;
@@ -754,7 +748,7 @@ bool SplitContainer(diskimage::DiskImage& disk, const char* container, const cha
     const int one = 1;
     if (WriteSpans(splitPaths[k], &container, &list, &one, 1, outcome)) continue;
     // The images written so far go again: all or none.
-    for (int j = 0; j < k; ++j) std::remove(splitPaths[j]);
+    for (int j = 0; j < k; ++j) platform::Remove(splitPaths[j]);
     outcome->changed = false;
     return false;
   }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "edit/CopyWriter.h"
 #include "edit/Plan.h"
 #include "fat12/Fat12Writer.h"
 #include "platform/Platform.h"
@@ -217,8 +218,6 @@ void DropTemp() {
   ReleaseTemp();
 }
 
-const char* TempPath() { return tempPath; }
-
 namespace {
 
 // Streams the container from source into fd with the patches laid over
@@ -272,11 +271,12 @@ bool ReadsAsPlanned(const Plan& plan) {
 
 // Reads the copy back with check and compares every disk with the
 // original's, the edited one with the plan.
-bool Verify(diskimage::DiskImage& original, diskimage::DiskImage& check, int k, const Plan& plan) {
+bool Verify(diskimage::DiskImage& original, diskimage::DiskImage& check, const char* path, int k,
+            const Plan& plan) {
 #if defined(_WIN32)
-  if (!OpenContainerFile(check, tempPath)) return false;
+  if (!OpenContainerFile(check, path)) return false;
 #else
-  if (!check.Open(tempPath)) return false;
+  if (!check.Open(path)) return false;
 #endif
   const int images = survey::CountImages(original);
   bool same = check.GetFileSize() == plan.fileSize && survey::CountImages(check) == images;
@@ -334,92 +334,43 @@ bool PublishTemp(const char* target, Outcome* outcome, const char* verb) {
               verb[0] == 'w' ? "; nothing written" : "");
 }
 
-bool WriteChanged(diskimage::DiskImage& original, diskimage::DiskImage& check,
-                  const EditRequest& request, const Plan& plan, Outcome* outcome) {
-  const bool inPlace = request.output == nullptr;
-  const char* target = inPlace ? request.container : request.output;
-  const FileIdentity& locked = LockedIdentity();
-  if (inPlace && IsLink(request.container))
-    return Fail(outcome,
-                "%s is a symbolic link, which replacing would cut; write the result with -o OUT; "
-                "nothing written",
-                Shown(request.container));
-  if (inPlace && locked.links > 1)
-    return Fail(outcome,
-                "%s has %d hard links, which replacing would part; write the result with -o OUT; "
-                "nothing written",
-                Shown(request.container), locked.links);
-  if (!inPlace) {
-    const int error = LookAt(request.output);
-    if (error != ENOENT)
-      return Fail(outcome, "cannot write %s: %s; nothing written", Shown(request.output),
-                  std::strerror(error));
-  }
-  CollectPatches(plan);
-  std::FILE* source = platform::OpenStream(request.container, "rb");
-  if (source == nullptr)
-    return Fail(outcome, "cannot open %s: %s", Shown(request.container), std::strerror(errno));
-  FileIdentity streamed;
-  struct stat status;
-  if (fstat(fileno(source), &status) != 0 || !IdentityOfDescriptor(fileno(source), &streamed) ||
-      !SameFile(streamed, locked) || plan.fileSize != locked.size) {
-    std::fclose(source);
-    return Fail(outcome, "cannot write %s: the container changed during the run; nothing written",
-                Shown(target));
-  }
-  IgnoreFileSizeSignal();
-  FindLeftover(target, outcome->leftover);
-  const int fd = CreateTemp(target, static_cast<int>(status.st_mode));
-  if (fd < 0) {
-    const int error = errno;
-    std::fclose(source);
-    return Fail(outcome, "cannot write %s: %s; nothing written", Shown(target),
-                std::strerror(error));
-  }
-  TakeOwnerAndMode(fd, status, inPlace);
+const char* TempPath() { return tempPath; }
+
+namespace {
+
+// The edit being written, for the copy's producer.
+struct PatchedCopy {
+  diskimage::DiskImage* original;
+  diskimage::DiskImage* check;
+  int image;
+  const Plan* plan;
+};
+
+const char* WritePatched(void* context, std::FILE* source, int fd) {
+  const Plan& plan = *static_cast<PatchedCopy*>(context)->plan;
   sourceDiffers = false;
   const std::int64_t copied = StreamCopy(source, fd);
-  int error = copied < 0 ? errno : 0;
-  std::fclose(source);
-  if (copied >= 0 && !Flush(fd)) error = errno;
-  if (!CloseFile(fd) && error == 0) error = errno;
-  FileIdentity now;
-  const char* problem = nullptr;
-  if (error != 0) {
-    problem = std::strerror(error);
-  } else if (copied != plan.fileSize) {
-    problem = "the container changed size during the run";
-  } else if (sourceDiffers) {
-    problem = "the container changed during the run";
-  } else if (!Verify(original, check, request.image, plan)) {
-    problem = "the copy does not read back as planned";
-  } else if (!IdentityOfPath(request.container, &now) || !SameFile(now, locked)) {
-    problem = "the container changed during the run";
-  } else if (!original.Open(nullptr)) {  // Windows replaces no file still open
-    problem = "the container cannot be closed";
-  }
-  if (problem != nullptr) {
-    DropTemp();
-    return Fail(outcome, "cannot write %s: %s; nothing written", Shown(target), problem);
-  }
-  if (!inPlace) {
-    if (!PublishTemp(target, outcome, "write")) return false;
-  } else {
-#if defined(_WIN32)
-    // The last check of the file is done; its open lock would stop the move.
-    UnlockContainer();
-#endif
-    // Moved over target, flushed to the disk.
-    if (!platform::Rename(tempPath, target)) {
-      const int failure = errno;
-      DropTemp();
-      return Fail(outcome, "cannot write %s: %s; nothing written", Shown(target),
-                  std::strerror(failure));
-    }
-  }
-  outcome->changed = true;
-  ReleaseTemp();
-  return !FlushFailed(target, outcome);
+  if (copied < 0) return std::strerror(errno);
+  if (copied != plan.fileSize) return "the container changed size during the run";
+  if (sourceDiffers) return "the container changed during the run";
+  return nullptr;
+}
+
+const char* CheckPatched(void* context, const char* path) {
+  const PatchedCopy& copy = *static_cast<PatchedCopy*>(context);
+  if (!Verify(*copy.original, *copy.check, path, copy.image, *copy.plan))
+    return "the copy does not read back as planned";
+  return nullptr;
+}
+
+}  // namespace
+
+bool WriteChanged(diskimage::DiskImage& original, diskimage::DiskImage& check,
+                  const EditRequest& request, const Plan& plan, Outcome* outcome) {
+  CollectPatches(plan);
+  PatchedCopy copy{&original, &check, request.image, &plan};
+  return WriteProducedCopy(original, request.container, request.output,
+                           CopyProducer{WritePatched, CheckPatched, &copy}, outcome);
 }
 
 namespace {

@@ -2,8 +2,9 @@
 // rm (writing to a new file) either refuse, leaving no file behind, or
 // change so that the file added reads back whole; export --force refuses
 // it the same way or writes whole sectors (status 0, or 2 having named
-// what it forced).  The container itself never changes.  A broken promise
-// aborts.
+// what it forced); d88 fix refuses it, finds it sound, or repairs it into
+// a copy of as many images with as many files.  The container itself
+// never changes.  A broken promise aborts.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +38,22 @@ bool HoldsAdded(const std::string& path, int k, const d88test::Bytes& bytes) {
             std::memcmp(result.data + file.range.offset, bytes.data(), bytes.size()) == 0);
   }
   return false;
+}
+
+// True when the containers at a and b hold as many images, each with as
+// many files.
+bool SameFiles(const std::string& a, const std::string& b) {
+  static diskimage::DiskImage disks[2];
+  static survey::DiskSurvey surveys[2];
+  if (!disks[0].Open(a.c_str()) || !disks[1].Open(b.c_str())) return false;
+  const int images = survey::CountImages(disks[0]);
+  bool same = survey::CountImages(disks[1]) == images;
+  for (int k = 0; same && k < images; ++k) {
+    same = survey::SurveyDisk(disks[0], k, &surveys[0], false) &&
+           survey::SurveyDisk(disks[1], k, &surveys[1], false) &&
+           surveys[0].fileCount == surveys[1].fileCount;
+  }
+  return same;
 }
 
 }  // namespace
@@ -78,5 +95,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (status == 0 && argv[1][0] == 'a' && !HoldsAdded(out, argv[2][1] == 'i' ? 1 : 0, added))
       Fail("the file added does not read back");
   }
+  std::filesystem::remove(out);
+  const char* fix[] = {"d88", "fix", "-o", out.c_str(), container.c_str()};
+  const int status = d88::RunD88(disk, 5, fix, d88::Console{sink, sink});
+  disk.Open(nullptr);
+  if (d88test::ReadFileBytes(container) != input) Fail("fix changed the container");
+  if (status != 0 && status != 1) Fail("fix: status " + std::to_string(status));
+  if (status == 1 && std::filesystem::exists(out)) Fail("fix: a refusal left a file behind");
+  if (status == 0 && std::filesystem::exists(out) && !SameFiles(container, out))
+    Fail("fix: the copy holds other files");
   return 0;
 }

@@ -56,6 +56,10 @@ std::FILE* OpenStream(const char* path, const char* mode) {
   return _wfopen(wide, wideMode);
 }
 
+bool SeekStream(std::FILE* stream, std::int64_t position) {
+  return _fseeki64(stream, position, SEEK_SET) == 0;
+}
+
 Kind KindOf(const char* path) {
   wchar_t wide[kMaxPathChars];
   struct _stat64 status;
@@ -128,6 +132,10 @@ int CreateExclusive(const char* path, int mode) {
 bool Close(int fd) { return close(fd) == 0; }
 
 std::FILE* OpenStream(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+bool SeekStream(std::FILE* stream, std::int64_t position) {
+  return fseeko(stream, static_cast<off_t>(position), SEEK_SET) == 0;
+}
 
 Kind KindOf(const char* path) {
   struct stat status;

@@ -6,6 +6,7 @@
 #define D88EXTRACT_PLATFORM_PLATFORM_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 namespace platform {
@@ -31,6 +32,8 @@ int CreateExclusive(const char* path, int mode);
 bool Close(int fd);
 // fopen of path.
 std::FILE* OpenStream(const char* path, const char* mode);
+// Moves stream to the 64-bit position; false with errno.
+bool SeekStream(std::FILE* stream, std::int64_t position);
 
 // What a path names, following links.
 enum class Kind { kNothing, kFile, kFolder, kOther };

@@ -123,6 +123,7 @@ void SummarizeImage(diskimage::DiskImage& disk, int k, ImageSummary* summary) {
   } else if (summary->size > INT32_MAX) {
     disk.SetTrackLimit(INT32_MAX);
   }
+  summary->headerBytes = disk.UseHeaderLength();
   geometry::ReadGeometry(disk, &summary->geometry);
   summary->tracksRecorded = summary->geometry.tracksRecorded;
   summary->recordsFitNoMedium = FitsNoMedium(summary->geometry);

@@ -65,9 +65,10 @@ struct ImageSummary {
   std::uint32_t size;                   // header size field
   std::int64_t bytesInFile;             // bytes of the image the file holds
   bool sizeFieldBroken;                 // size below a header: taken to run to the end of the file
-  bool cutShort;                        // the size field reaches past the end of the file
-  int tracksRecorded;                   // tracks with at least one readable record
-  const tool::MediaGeometry* medium;    // the medium in use; null when unknown
+  int headerBytes;     // the header's length: 0x2B0, less where the first track begins
+  bool cutShort;       // the size field reaches past the end of the file
+  int tracksRecorded;  // tracks with at least one readable record
+  const tool::MediaGeometry* medium;        // the medium in use; null when unknown
   const tool::MediaGeometry* recordMedium;  // what the records show; null when they say nothing
   bool mediumFromRecords;                   // the records overrule a header byte that disagrees
   bool recordsFitNoMedium;      // the records show a geometry of neither medium: medium unknown

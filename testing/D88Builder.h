@@ -53,17 +53,20 @@ struct Image {
   std::uint8_t mediaType = 0x20;                     // header byte 27
   std::map<int, std::vector<Record>> tracks;         // records by track index 0-163
   std::map<int, std::uint32_t> trackOffsetOverride;  // table entries to force
+  std::size_t headerBytes = 0x2B0;  // 0x2A0: a table of 160 entries, the first track at once
 
   // Returns the image's bytes: the header, whose size field is the image's
   // length, then the tracks in index order.
   Bytes Build() const {
-    Bytes out(0x2B0, 0);
+    Bytes out(headerBytes, 0);
     std::copy(name.begin(),
               name.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(name.size(), 16)),
               out.begin());
     out[27] = mediaType;
     for (const auto& [track, records] : tracks) {
-      PutLE(out, 32 + 4 * static_cast<std::size_t>(track), static_cast<std::uint32_t>(out.size()));
+      if (32 + 4 * static_cast<std::size_t>(track) < headerBytes)
+        PutLE(out, 32 + 4 * static_cast<std::size_t>(track),
+              static_cast<std::uint32_t>(out.size()));
       for (const Record& rec : records) {
         out.insert(out.end(), {rec.c, rec.h, rec.r, rec.n, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
         PutLE(out, out.size() - 12, rec.sectorCount, 2);

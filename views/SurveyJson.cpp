@@ -102,6 +102,7 @@ void WriteImageJson(JsonWriter& json, const survey::DiskSurvey& disk, survey::Fi
   json.Bool("mediumFromRecords", image.mediumFromRecords);
   json.Int("size", image.size);
   json.Bool("sizeFieldBroken", image.sizeFieldBroken);
+  json.Int("headerBytes", image.headerBytes);
   json.Bool("cutShort", image.cutShort);
   json.Int("bytesInFile", image.bytesInFile);
   json.Int("tracksRecorded", image.tracksRecorded);

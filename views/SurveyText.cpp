@@ -80,10 +80,11 @@ void PrintImageTitle(output::Sink& out, const survey::ImageSummary& image) {
 
 void PrintImageLine(output::Sink& out, const survey::ImageSummary& image) {
   PrintImageTitle(out, image);
-  out.Printf(": media byte 0x%02x, medium %s%s, size %lu, %d tracks recorded", image.mediaByte,
+  out.Printf(": media byte 0x%02x, medium %s%s, size %lu, %d track%s recorded", image.mediaByte,
              image.medium != nullptr ? survey::MediumName(*image.medium) : "unknown",
              image.mediumFromRecords ? " (from the records)" : "",
-             static_cast<unsigned long>(image.size), image.tracksRecorded);
+             static_cast<unsigned long>(image.size), image.tracksRecorded,
+             image.tracksRecorded == 1 ? "" : "s");
   // A disk of neither medium says what the records show instead.
   const geometry::Geometry& shown = image.geometry;
   if (image.medium == nullptr && shown.Known()) {
@@ -104,6 +105,13 @@ void PrintMediumWarning(output::Sink& err, const survey::ImageSummary& image) {
 }
 
 void PrintSizeWarning(output::Sink& err, const survey::ImageSummary& image) {
+  if (image.headerBytes != diskimage::kImageHeaderSize) {
+    err.Printf(
+        "d88: image %d: header of %d bytes: its track table holds %d entries, the first track "
+        "follows it\n",
+        image.index, image.headerBytes,
+        (image.headerBytes - diskimage::kTrackTableOffset) / diskimage::kTrackEntrySize);
+  }
   if (!image.sizeFieldBroken) return;
   err.Printf(
       "d88: image %d: size field %lu is smaller than an image header; taken to run to "

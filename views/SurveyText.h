@@ -18,8 +18,10 @@ void PrintImageLine(output::Sink& out, const survey::ImageSummary& image);
 // records overrule the header byte; nothing otherwise.
 void PrintMediumWarning(output::Sink& err, const survey::ImageSummary& image);
 
-// Writes "d88: image K: size field N is smaller than an image header; ..."
-// when the records overrule a size field; nothing otherwise.
+// Writes "d88: image K: header of N bytes: ..." when the first track
+// begins before 0x2B0, and "d88: image K: size field N is smaller than an
+// image header; ..." when the records overrule a size field; nothing
+// otherwise.
 void PrintSizeWarning(output::Sink& err, const survey::ImageSummary& image);
 
 // Writes "image K: cut short: the file holds N of its M bytes", after

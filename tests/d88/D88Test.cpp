@@ -1183,7 +1183,7 @@ TEST(D88, TestPromisesWhatTheContainerHolds) {
        {"list", "{C}"},
        Refused(".."),
        0,
-       "image 0 \"D88EXTRACT TEST\": media byte 0x20, medium 2HD, size 9008, 1 tracks "
+       "image 0 \"D88EXTRACT TEST\": media byte 0x20, medium 2HD, size 9008, 1 track "
        "recorded\nREAD TRK=00 SEC=04 SIZE=9  intact\n..   TRK=00 SEC=04 SIZE=1  intact; cannot "
        "be written under its name\n",
        ""},

@@ -1,0 +1,58 @@
+// Inside edit: writing a changed container as a new copy from a producer,
+// for the writers whose result is not the original's bytes patched in
+// place (records moved, images taken apart or put together), and the
+// steps of the temporary file that every writer shares.
+#ifndef D88EXTRACT_EDIT_COPYWRITER_H
+#define D88EXTRACT_EDIT_COPYWRITER_H
+
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "diskimage/DiskImage.h"
+#include "edit/Edit.h"
+
+namespace edit {
+
+// What makes the copy and judges it.  Each returns null when all is well,
+// else why not, in words that follow "cannot write OUT: ".
+struct CopyProducer {
+  // Writes the whole new file into fd (with WriteAll), reading the
+  // container from source, which stands at its start.
+  const char* (*write)(void* context, std::FILE* source, int fd);
+  // Reads the flushed copy at path back and compares it with what was meant.
+  const char* (*check)(void* context, const char* path);
+  void* context;
+};
+
+// With container locked (LockContainer) and original reading it, writes
+// producer's file beside output (a new file; null: over container) under
+// a temporary name, flushed and checked, then publishes it: renamed over
+// the container, or moved to output where nothing stands.  False with the
+// message when a step fails; nothing changed unless outcome->changed.
+bool WriteProducedCopy(diskimage::DiskImage& original, const char* container, const char* output,
+                       const CopyProducer& producer, Outcome* outcome);
+
+// Opens the locked container with original; false after the message.
+bool OpenLocked(diskimage::DiskImage& original, const char* container, Outcome* outcome);
+
+// The steps, defined beside the patched writer that has always used them.
+bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t length);
+bool Flush(int fd);
+bool CloseFile(int fd);
+bool IsLink(const char* path);
+void TakeOwnerAndMode(int fd, const struct stat& original, bool sameOwner);
+void IgnoreFileSizeSignal();
+int CreateTemp(const char* target, int mode);
+const char* TempPath();
+void DropTemp();
+void ReleaseTemp();
+int LookAt(const char* path);
+bool FlushFailed(const char* target, Outcome* outcome);
+bool PublishTemp(const char* target, Outcome* outcome, const char* verb);
+
+}  // namespace edit
+
+#endif
