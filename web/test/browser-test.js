@@ -15,22 +15,59 @@ const site = path.join(web, 'site');
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'd88-web-'));
 const d88 = (...args) => spawnSync(path.join(native, 'd88'), args, { cwd: scratch });
 execFileSync(path.join(native, 'make_samples'), [scratch]);
+const sampleBytes = (name) => fs.readFileSync(path.join(scratch, name));
+
+// The record of sector r of track in the D88 image at base.
+function sectorAt(bytes, base, track, r) {
+  let at = base + bytes.readUInt32LE(base + 0x20 + 4 * track);
+  for (let n = bytes.readUInt16LE(at + 4); n > 0; n--, at += 16 + bytes.readUInt16LE(at + 14)) {
+    if (bytes[at + 2] === r) return at;
+  }
+  throw new Error(`no sector ${r} on track ${track}`);
+}
+
+// Containers a worn disk or a careless dump leaves: a directory read with
+// a CRC error, then a disk of unknown medium, then one cut short; and
+// names that show alike (the byte 0x01 and the text \x01, a byte that is
+// no character and the text \x80), before one no file may take.
+const crcDirectory = sampleBytes('sample-2hd.d88');
+crcDirectory[sectorAt(crcDirectory, 0, 0, 2) + 8] = 0xb0;
+const unknownMedium = sampleBytes('sample-2hd.d88');
+unknownMedium[0x1b] = 0x30;
+unknownMedium.fill(0, 0x20, 0x2b0);
+fs.writeFileSync(path.join(scratch, 'test-worn.d88'),
+  Buffer.concat([crcDirectory, unknownMedium, sampleBytes('sample-2hd.d88').subarray(0, 600000)]));
+const names = sampleBytes('sample-shift-jis.d88');
+const entry = (i) => sectorAt(names, 0, 0, 2) + 16 + 10 * i;
+names.copy(names, entry(5), entry(3), entry(3) + 10);
+names.copy(names, entry(4), entry(1), entry(1) + 10);
+names.write('\x01   ', entry(0), 'latin1');
+names.write('\x80   ', entry(2), 'latin1');
+names.write('\\x01', entry(3), 'latin1');
+names.write('\\x80', entry(4), 'latin1');
+fs.writeFileSync(path.join(scratch, 'test-names.d88'), names);
 const samples = fs.readdirSync(scratch).filter((name) => name.endsWith('.d88')).sort();
 
 // What d88 prints for image k of sample: its notes and its files' states.
 function expectedText(sample, k) {
   const run = d88('list', sample);
   const lines = (run.stderr + run.stdout).split('\n');
+  const summary = d88('test', sample).stdout.toString().trim().split('\n').pop();
   const notes = lines.filter((line) => line.startsWith(`d88: image ${k}:`)
     || (line.startsWith(`image ${k}: `) && line !== `image ${k}: FAT12`));
   const start = lines.findIndex((line) => line.startsWith(`image ${k} "`));
   const states = [];
+  const names = [];
+  const fileLines = [];
   for (const line of lines.slice(start + 1)) {
     const state = /SIZE=-?\d+ {2}(.*)$/.exec(line);
-    if (line.startsWith('image ') || !state) break;
+    if (/^image \d+ "/.test(line)) break;
+    if (!state) continue;
     states.push(state[1]);
+    names.push(line.split(' ')[0]);
+    fileLines.push(line);
   }
-  return { notes, states };
+  return { notes, states, names, lines: fileLines, summary };
 }
 
 // The CRC-32 a .zip entry records (Node 18 has no zlib.crc32).
@@ -78,7 +115,7 @@ async function drop(page, files) {
     }
     document.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true }));
   }, files.map(([name, bytes]) => (typeof bytes === 'number' ? [name, '', bytes] : [name, bytes.toString('base64'), 0])));
-  const done = () => page.evaluate((n) => document.getElementById('status').textContent.startsWith('Read ')
+  const done = () => page.evaluate((n) => document.getElementById('status').textContent === 'Done.'
     && document.querySelectorAll('article.container').length === n, shown + files.length);
   while (!await done()) await new Promise((resolve) => setTimeout(resolve, 20));
   return page.locator('article.container').nth(shown);
@@ -95,30 +132,61 @@ async function checkImage(page, sample, section, image) {
   const rows = section.getByRole('table', { name: `Files of image ${k}` }).locator('tbody tr');
   const extracted = path.join(scratch, `${sample}-${k}`);
   d88('extract', '-i', String(k), '-C', extracted, sample);
-  const zip = unzip(await downloaded(page, () => section.getByRole('button', { name: /\(\.zip\)$/ }).press('Enter')));
+  const zipFile = await downloaded(page, () => section.getByRole('button', { name: /\(\.zip\)$/ }).press('Enter'));
+  const zip = unzip(zipFile);
   if (image.fileSystem !== 'flat') return checkEntries(page, sample, section, image, zip);
-  const shownNames = [];
-  for (const [i, file] of image.files.entries()) {
-    const cells = await rows.nth(i).locator('th, td').allTextContents();
-    assert.deepEqual(cells.slice(0, 4), [file.name.text, String(file.size),
-      `TRK=${file.track.toString(16).padStart(2, '0')} SEC=${file.sector.toString(16).padStart(2, '0')}`,
-      expected.states[i]], `${sample} ${k} file ${i}`);
-    const written = fs.readdirSync(extracted, { encoding: 'buffer' })
-      .find((name) => name.toString('hex') === file.name.hex);
-    if (!written) {
-      assert.equal(cells[4], 'refused: not a plain file name', `${sample} ${file.name.text} refused`);
-      assert.equal(zip.has(file.name.text), false);
+  const zipped = [];
+  const leftOut = [];
+  const written = fs.readdirSync(extracted, { encoding: 'buffer' });
+  assert.equal(await rows.count(), expected.names.length, `${sample} ${k} rows`);
+  for (const [i, name] of expected.names.entries()) {
+    const hex = image.files[i]?.name.hex ?? Buffer.from(name).toString('hex');
+    const cells = await rows.nth(i).locator('th, td').evaluateAll((all) => all.map((cell) => cell.firstChild?.textContent ?? ''));
+    const [, shownName, location, size, state] = /^(\S*) *(TRK=\S+ SEC=\S+) SIZE=(-?\d+) {2}(.*)$/.exec(expected.lines[i]);
+    assert.deepEqual(cells.slice(0, 4), [shownName, size, location, state], `${sample} ${k} file ${i}`);
+    const writtenName = written.find((bytes) => bytes.toString('hex') === hex);
+    if (!writtenName) {
+      assert.equal(cells[4], 'refused: not a plain file name', `${sample} ${name} refused`);
+      leftOut.push(`${name}: refused as d88 extract refuses it (not a plain file name)`);
       continue;
     }
-    const bytes = fs.readFileSync(Buffer.concat([Buffer.from(`${extracted}/`), written]));
-    const button = section.getByRole('button', { name: `Download ${file.name.text}`, exact: true });
-    assert.deepEqual(await downloaded(page, () => button.press('Enter')), bytes,
-      `${sample} ${file.name.text}`);
-    assert.deepEqual(zip.get(file.name.text), { bytes, utf8: true }, `${sample} zip ${file.name.text}`);
-    shownNames.push(file.name.text);
+    const bytes = fs.readFileSync(Buffer.concat([Buffer.from(`${extracted}/`), writtenName]));
+    await checkLosses(rows.nth(i), bytes, `${sample} ${name}`);
+    const button = rows.nth(i).getByRole('button', { name: `Download ${name}`, exact: true });
+    assert.deepEqual(await downloaded(page, () => button.press('Enter')), bytes, `${sample} ${name}`);
+    // Of names that come out alike in the .zip, the last is kept.
+    if (expected.names.slice(i + 1).some((later, j) => later === name
+      && written.some((bytes) => bytes.toString('hex') === image.files[i + 1 + j].name.hex))) {
+      leftOut.push(`${name}: a later file takes the same name, as d88 extract writes the last of them`);
+      continue;
+    }
+    assert.deepEqual(zip.get(name), { bytes, utf8: true }, `${sample} zip ${name}`);
+    zipped.push([name, bytes]);
   }
-  assert.deepEqual([...zip.keys()], shownNames, `${sample} zip entries`);
+  assert.deepEqual([...zip.keys()], zipped.map(([name]) => name), `${sample} zip entries`);
+  assert.deepEqual(await section.locator('.left-out li').allTextContents(), leftOut, `${sample} left out`);
+  checkUnzip(zipFile, zipped, `${sample} ${k}`);
   await checkMap(page, sample, section, k);
+}
+
+// Debian's unzip makes of the .zip the files named and holding what
+// entries (name, bytes) say.
+function checkUnzip(zipFile, entries, what) {
+  const dir = fs.mkdtempSync(path.join(scratch, 'unzip-'));
+  fs.writeFileSync(path.join(dir, 'files.zip'), zipFile);
+  execFileSync('unzip', ['-q', 'files.zip', '-d', 'out'], { cwd: dir });
+  const made = fs.readdirSync(path.join(dir, 'out')).sort();
+  assert.deepEqual(made, entries.map(([name]) => name).sort(), `${what}: names out of unzip`);
+  for (const [name, bytes] of entries) assert.deepEqual(fs.readFileSync(path.join(dir, 'out', name)), bytes, name);
+}
+
+// What the row of a damaged file says it lost: the bytes said to be
+// written as zeros are zeros in the file d88 extract writes.
+async function checkLosses(row, bytes, what) {
+  for (const loss of await row.locator('.losses li').allTextContents()) {
+    const [, from, to, zeros] = /^bytes (\d+)-(\d+) \(.*\): written as (zeros)?/.exec(loss);
+    if (zeros) assert.ok(bytes.subarray(Number(from), Number(to) + 1).every((b) => b === 0), `${what}: ${loss}`);
+  }
 }
 
 // The map shown and downloaded is d88 map's SVG.
@@ -195,6 +263,11 @@ async function main() {
     const survey = JSON.parse(json);
     const sections = article.locator('section.image');
     assert.equal(await sections.count(), survey.images.length, sample);
+    assert.equal(await article.locator('.summary').textContent(), expectedText(sample, 0).summary, `${sample} summary`);
+    // Several disks: an index of them, the damaged ones marked.
+    const indexed = survey.images.length < 2 ? [] : survey.images.map((image) => `Image ${image.index}: ${image.name.text}`
+      + (expectedText(sample, image.index).notes.length > 0 || image.files.some((file) => !file.intact) ? ' (damaged)' : ''));
+    assert.deepEqual(await article.locator('.image-index li').allTextContents(), indexed, `${sample} index`);
     for (const image of survey.images) await checkImage(page, sample, sections.nth(image.index), image);
     if (sample === 'sample-2hd.d88') console.log(`surveying ${sample}: ${await article.locator('.timing').textContent()}`);
   }
