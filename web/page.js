@@ -283,8 +283,9 @@ async function show(file, started) {
   // A disk of a common family is a disk, whether d88 reads its files or not.
   const known = survey.images.filter((image) => image.medium !== null
     || (image.geometry !== null && image.geometry.family !== null)).length;
+  const timing = element('p', { className: 'timing' });
   article.append(element('p', { className: answer.verdict === 0 ? 'summary' : 'summary unsound' }, answer.summary),
-    element('p', { className: 'timing' }, `Shown ${(performance.now() - started).toFixed(0)} ms after it was chosen.`));
+    timing);
   if (known === 0) {
     problem('This does not look like a D88 container: none of its images is a disk of a common '
       + 'kind (2D, 2DD, 2HD, 1.2M, 1.44M).');
@@ -298,6 +299,7 @@ async function show(file, started) {
   survey.images.forEach((image, k) => {
     article.append(imageSection(id, { name: file.name, anchor: `c${id}` }, image, answer.pages[k]));
   });
+  timing.textContent = `Shown ${(performance.now() - started).toFixed(0)} ms after it was chosen.`;
 }
 
 // Each file read and shown on its own: one that fails says so in its view.

@@ -217,6 +217,67 @@ async function checkEntries(page, sample, section, image, zip) {
   assert.deepEqual(rows.map(([name]) => name).filter((name) => name.startsWith('DOCS/')), ['DOCS/', 'DOCS/ｶﾅ.TXT', 'DOCS/TBL.BIN', 'DOCS/LINES.TXT']);
 }
 
+// Files dropped as the page gets them: name -> bytes, or null for one that
+// cannot be read (a folder, a file deleted since it was chosen).  Returns
+// the status texts seen until the page is done, each with how many
+// summaries were shown then, and how long the drop took to show its last.
+async function dropFiles(page, files) {
+  return page.evaluate((list) => new Promise((resolve) => {
+    const groups = list.map((group) => group.map(([name, base64]) => {
+      const file = new File([Uint8Array.from(atob(base64 ?? ''), (c) => c.charCodeAt(0))], name);
+      if (base64 === null) file.arrayBuffer = () => Promise.reject(new DOMException('gone', 'NotFoundError'));
+      return file;
+    }));
+    const seen = [];
+    const status = document.getElementById('status');
+    const started = performance.now();
+    new MutationObserver(() => {
+      seen.push([status.textContent, document.querySelectorAll('.summary').length]);
+      if (status.textContent === 'Done.') resolve({ seen, milliseconds: performance.now() - started });
+    }).observe(status, { childList: true, characterData: true, subtree: true });
+    for (const dropped of groups) {
+      const event = new Event('drop', { bubbles: true });
+      Object.defineProperty(event, 'dataTransfer', { value: { files: dropped } });
+      document.dispatchEvent(event);
+    }
+  }), files.map((group) => group.map(([name, bytes]) => [name, bytes && bytes.toString('base64')])));
+}
+
+// The bytes of containers the worker holds.
+const heldBytes = (page) => page.workers()[0].evaluate(() => [...containers.values()].reduce((sum, bytes) => sum + bytes.length, 0));
+
+// The page while it works: a file that cannot be read, a second drop
+// while the first is read, the same file chosen again, views closed.
+async function checkWork(page) {
+  const small = sampleBytes('sample-2hd.d88');
+  const large = Buffer.concat(Array(8).fill(small));
+  const summary = (name) => d88('test', path.join(scratch, name)).stdout.toString().trim().split('\n').pop();
+  const unreadable = await dropFiles(page, [[['gone.d88', null], ['sample-2hd.d88', small]]]);
+  assert.match(await page.locator('article.container').nth(0).locator('.problem').textContent(), /^Could not be read \(NotFoundError\)/);
+  assert.equal(await page.locator('article.container').nth(1).locator('.summary').textContent(), summary('sample-2hd.d88'));
+  assert.deepEqual(unreadable.seen.at(-1), ['Done.', 1]);
+  fs.writeFileSync(path.join(scratch, 'large.d88'), large);
+  const twice = await dropFiles(page, [[['other.d88', small]], [['large.d88', large]]]);
+  assert.deepEqual(twice.seen.filter(([text]) => text === 'Done.'), [['Done.', 3]], 'the status while work remains');
+  assert.equal(await page.locator('article.container').nth(3).locator('.summary').textContent(), summary('large.d88'));
+  const shown = Number(/Shown (\d+) ms/.exec(await page.locator('article.container').nth(3).locator('.timing').textContent())[1]);
+  assert.ok(shown >= twice.milliseconds - 20 && shown <= twice.milliseconds, `shown ${shown} ms of ${twice.milliseconds}`);
+  // Each container is held while its view is shown, and no longer.
+  for (let i = 0; i < 3; i++) await dropFiles(page, [[['large.d88', large]]]);
+  assert.equal(await heldBytes(page), 2 * small.length + large.length);
+  for (const name of ['large.d88', 'other.d88', 'sample-2hd.d88']) await page.getByRole('button', { name: `Close ${name}` }).click();
+  assert.equal(await page.locator('article.container').count(), 1);
+  for (let tries = 0; tries < 50 && await heldBytes(page) > 0; tries++) await new Promise((resolve) => setTimeout(resolve, 20));
+  assert.equal(await heldBytes(page), 0);
+  // The same file chosen twice is read twice.
+  const choose = page.locator('#choose');
+  for (let i = 0; i < 2; i++) {
+    await choose.setInputFiles(path.join(scratch, 'sample-2hd.d88'));
+    await page.locator('.summary').waitFor();
+    assert.equal(await choose.inputValue(), '', 'the input takes the same file again');
+  }
+}
+
 async function main() {
   const server = http.createServer((request, response) => {
     const file = path.join(site, path.normalize(decodeURIComponent(request.url.split('?')[0])));
@@ -281,6 +342,7 @@ async function main() {
     const article = await drop(page, [[name, bytes]]);
     assert.match(await article.locator('.problem').textContent(), message, name);
   }
+  await checkWork(await openPage());
   page = await openPage();
   await drop(page, [['sample-damaged.d88', fs.readFileSync(path.join(scratch, 'sample-damaged.d88'))]]);
   for (const [width, scheme] of [[1400, 'light'], [360, 'light'], [360, 'dark'], [1400, 'dark']]) {
