@@ -345,6 +345,19 @@ async function main() {
   await checkWork(await openPage());
   page = await openPage();
   await drop(page, [['sample-damaged.d88', fs.readFileSync(path.join(scratch, 'sample-damaged.d88'))]]);
+  // On a 360-pixel screen the map's legend is whole, a bad sector's mark
+  // big enough to see, the track numbers marked as hex.
+  await page.setViewportSize({ width: 360, height: 900 });
+  const map = page.locator('figure.map svg').first();
+  const legendRight = await map.evaluate((svg) => Math.max(...[...svg.querySelectorAll('rect[stroke="#666"]')]
+    .map((swatch) => swatch.nextElementSibling.getBoundingClientRect().right)));
+  assert.ok(legendRight <= 360, `the legend ends at ${legendRight} px`);
+  const marks = await map.evaluate((svg) => [...svg.querySelectorAll('rect:not(.cell):not([stroke])[fill]')]
+    .filter((mark) => mark.getAttribute('fill') !== '#ffffff').map((mark) => mark.getBoundingClientRect())
+    .map(({ width, height }) => Math.min(width, height)));
+  assert.ok(marks.length === 3 && marks.every((side) => side >= 4), `marks ${marks}`);
+  const trackLabels = await map.evaluate((svg) => [...svg.querySelectorAll('text[y="32"]')].map((label) => label.textContent));
+  assert.ok(trackLabels.length > 0 && trackLabels.every((label) => /^0x[0-9a-f]+$/.test(label)), `${trackLabels}`);
   for (const [width, scheme] of [[1400, 'light'], [360, 'light'], [360, 'dark'], [1400, 'dark']]) {
     await page.setViewportSize({ width, height: 900 });
     await page.emulateMedia({ colorScheme: scheme });
