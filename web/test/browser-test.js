@@ -252,7 +252,7 @@ const heldBytes = (page) => page.workers()[0].evaluate(() => [...containers.valu
 // while the first is read, the same file chosen again, views closed.
 async function checkWork(page) {
   const small = sampleBytes('sample-2hd.d88');
-  const large = Buffer.concat(Array(8).fill(small));
+  const large = Buffer.concat(Array(4).fill(small));
   const summary = (name) => d88('test', path.join(scratch, name)).stdout.toString().trim().split('\n').pop();
   const unreadable = await dropFiles(page, [[['gone.d88', null], ['sample-2hd.d88', small]]]);
   assert.match(await page.locator('article.container').nth(0).locator('.problem').textContent(), /^Could not be read \(NotFoundError\)/);
@@ -340,6 +340,7 @@ async function main() {
     ['huge.d88', 33 << 20, /^Refused: 33\.0 MiB is over the 32\.0 MiB this page reads\.$/],
     ['empty.d88', Buffer.alloc(0), /holds no disk image/],
   ];
+  page ??= await openPage();
   for (const [name, bytes, message] of hostile) {
     const article = await drop(page, [[name, bytes]]);
     assert.match(await article.locator('.problem').textContent(), message, name);
