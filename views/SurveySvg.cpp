@@ -14,7 +14,11 @@ constexpr int kCellWidth = 8;    // one track
 constexpr int kCellHeight = 14;  // one sector
 constexpr int kLeft = 40;        // room for the sector numbers
 constexpr int kTop = 36;         // room for the title and track numbers
-constexpr int kLegendItemWidth = 170;
+// The legend in two columns from the left edge: whole on a 360-pixel
+// screen, where the grid scrolls.
+constexpr int kLegendLeft = 4;
+constexpr int kLegendColumns = 2;
+constexpr int kLegendItemWidth = 168;
 constexpr int kLegendRowHeight = 18;
 
 // Pale fills, one per file in turn, so the marks stand out against them;
@@ -86,7 +90,7 @@ void WriteOwner(output::Sink& out, const MapGrid& g, int i) {
 
 // One legend entry: a swatch of fill at item i, then the label.
 void LegendSwatch(output::Sink& out, int i, int perRow, int top, const char* fill) {
-  const int x = kLeft + (i % perRow) * kLegendItemWidth;
+  const int x = kLegendLeft + (i % perRow) * kLegendItemWidth;
   const int y = top + (i / perRow) * kLegendRowHeight;
   out.Printf(
       "<rect x=\"%d\" y=\"%d\" width=\"12\" height=\"12\" fill=\"%s\" stroke=\"#666\"/>"
@@ -137,10 +141,11 @@ void WriteCell(output::Sink& out, const survey::DiskSurvey& disk, const MapGrid&
 void WriteMapSvg(output::Sink& out, const survey::DiskSurvey& disk, const survey::FileSystems* fs) {
   const MapGrid g = GridOf(disk, fs);
   const int gridWidth = g.rows * kCellWidth;
-  const int perRow = gridWidth / kLegendItemWidth > 0 ? gridWidth / kLegendItemWidth : 1;
+  const int perRow = kLegendColumns;
   const int legendTop = kTop + g.sectorsPerTrack * kCellHeight + 16;
   const int legendItems = g.owners + 2 + kMarkedCount;
-  const int width = kLeft + gridWidth + 10;
+  const int legendWidth = kLegendLeft + kLegendColumns * kLegendItemWidth;
+  const int width = kLeft + gridWidth + 10 > legendWidth ? kLeft + gridWidth + 10 : legendWidth;
   const int height = legendTop + (legendItems + perRow - 1) / perRow * kLegendRowHeight + 10;
   out.Printf(
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -155,7 +160,8 @@ void WriteMapSvg(output::Sink& out, const survey::DiskSurvey& disk, const survey
   WriteDecodedName(out, disk.image.name);
   out.Printf("\", %s: tracks across, sectors down</text>\n", g.medium);
   for (int t = 0; t < g.rows; t += 16) {
-    out.Printf("<text x=\"%d\" y=\"%d\">%02x</text>\n", kLeft + t * kCellWidth, kTop - 4,
+    // Marked as hex, as the cells' TRK=xx are.
+    out.Printf("<text x=\"%d\" y=\"%d\">0x%02x</text>\n", kLeft + t * kCellWidth, kTop - 4,
                disk.shape.TrackIndex(t));
   }
   for (int r = 1; r <= g.sectorsPerTrack; ++r) {

@@ -44,13 +44,27 @@ function save(bytes, name, type) {
   setTimeout(() => URL.revokeObjectURL(url), 60000);
 }
 
-// A name as d88 prints it, its bytes in hex on hover.
-function nameText(name, className = 'disk-name') {
-  return element('span', { className, title: `bytes: ${name.hex}` }, name.text);
+// A name as d88 prints it (shown, its controls as \\xNN), its bytes in hex
+// on hover.
+function nameText(name, className = 'disk-name', shown = name.text) {
+  return element('span', { className, title: `bytes: ${name.hex}` }, shown);
 }
 
 function status(text) {
   document.getElementById('status').textContent = text;
+}
+
+// The work under way: the status says so until none is left.
+let working = 0;
+async function busy(text, work) {
+  working += 1;
+  status(text);
+  try {
+    return await work();
+  } finally {
+    working -= 1;
+    if (working === 0) status('Done.');
+  }
 }
 
 // The button that downloads file index of image (named as path says), or
@@ -62,41 +76,47 @@ function takeButton(id, image, file, index, refused, path = file.name) {
     textContent: 'Download',
     ariaLabel: `Download ${path.text}`,
     onclick: async () => {
-      const answer = await ask({ verb: 'file', id, image: image.index, file: index });
+      const answer = await busy(`Reading ${path.text}…`, () => ask({ verb: 'file', id, image: image.index, file: index }));
       if (answer.status === 0) save(answer.bytes, file.name.text, 'application/octet-stream');
       else status(`${path.text}: refused: not a plain file name`);
     },
   });
 }
 
-function fileRow(id, image, file, index, state) {
-  return element('tr', { className: file.intact ? 'intact' : 'damaged' },
-    element('th', { scope: 'row' }, nameText(file.name, 'file-name')),
-    element('td', { className: 'number' }, String(file.size)),
-    element('td', {}, `TRK=${hex2(file.track)} SEC=${hex2(file.sector)}`),
-    element('td', { className: 'state' }, state.text),
-    element('td', {}, takeButton(id, image, file, index, state.refused)));
+// The row of file index of a flat disk, from d88 list's line of it.
+function fileRow(id, image, index, page) {
+  const [, name, location, size, state] = /^(\S*) *(TRK=\S+ SEC=\S+) SIZE=(-?\d+) {2}(.*)$/.exec(page.states[index]);
+  const losses = page.losses[index].length === 0 ? null
+    : element('ul', { className: 'losses' }, ...page.losses[index].map((loss) => element('li', {}, loss)));
+  const file = image.files[index] ?? { name: { text: name, hex: '' } };
+  return element('tr', { className: state === 'intact' ? 'intact' : 'damaged' },
+    element('th', { scope: 'row' }, nameText(file.name, 'file-name', name)),
+    element('td', { className: 'number' }, size),
+    element('td', {}, location),
+    element('td', { className: 'state' }, state, losses),
+    element('td', {}, takeButton(id, image, file, index, !page.writable[index], { text: name })));
 }
 
 // The rows of a disk read through another file system than the flat
 // directory: d88 list's lines of its folders and files (lines: path, size
 // for a file, date, two spaces, state), in their order.
-function entryRows(id, image, lines, writable) {
+function entryRows(id, image, lines, writable, names) {
   let folder = 0;
   let index = 0;
   return lines.map((line) => {
     const file = image.files[index];
     const isFolder = folder < image.folders.length && line.startsWith(`${image.folders[folder]}/ `);
     const path = isFolder ? `${image.folders[folder]}/` : `${file.path.text} ${file.size}`;
-    const [, date = '', state] = /^(?: (\S+ \S+))?  (.*)$/.exec(line.slice(path.length));
+    const shown = isFolder ? path : `${names[index]} ${file.size}`;
+    const [, date = '', state] = /^(?: (\S+ \S+))?  (.*)$/.exec(line.slice(shown.length));
     const cells = isFolder
       ? [element('th', { scope: 'row' }, element('span', { className: 'file-name' }, path)),
         element('td', {}), element('td', { className: 'date' }, date), element('td', { className: 'state' }, state),
         element('td', {})]
-      : [element('th', { scope: 'row' }, nameText(file.path, 'file-name')),
+      : [element('th', { scope: 'row' }, nameText(file.path, 'file-name', names[index])),
         element('td', { className: 'number' }, String(file.size)), element('td', { className: 'date' }, date),
         element('td', { className: 'state' }, state),
-        element('td', {}, takeButton(id, image, file, index, !writable[index], file.path))];
+        element('td', {}, takeButton(id, image, file, index, !writable[index], { text: names[index] }))];
     if (isFolder) folder += 1;
     else index += 1;
     return element('tr', { className: state === 'intact' ? 'intact' : 'damaged' }, ...cells);
@@ -119,8 +139,14 @@ function geometryText(geometry) {
     + (track0 === undefined ? '' : `, track 0 ${track0.sectorsPerTrack}×${track0.sectorBytes}`);
 }
 
+// Why a file is not in the .zip, by its fate there.
+const LEFT_OUT = {
+  1: 'refused as d88 extract refuses it (not a plain file name)',
+  2: 'a later file takes the same name, as d88 extract writes the last of them',
+};
+
 function imageSection(id, container, image, page) {
-  const refused = image.files.filter((file, i) => !page.writable[i]);
+  const leftOut = page.names.map((name, i) => i).filter((i) => page.fates[i] !== 0);
   const flat = image.fileSystem === 'flat';
   // Another file system: its own lines (its name, what is wrong with the
   const entries = flat ? 0 : image.folders.length + image.files.length;
@@ -142,7 +168,8 @@ function imageSection(id, container, image, page) {
     element('dt', {}, 'File system'), element('dd', {}, fileSystemText(image.fileSystem)));
   const notes = notesShown.length === 0 ? null
     : element('ul', { className: 'notes' }, ...notesShown.map((note) => element('li', {}, note)));
-  const section = element('section', { className: 'image' }, heading, facts, notes);
+  const section = element('section', { className: 'image', id: `${container.anchor}-image-${image.index}` },
+    heading, facts, notes);
   if (image.medium === null) {
     section.append(element('p', { className: 'notes' },
       `Medium unknown (media byte 0x${hex2(image.mediaByte)}): files not read.`
@@ -150,9 +177,8 @@ function imageSection(id, container, image, page) {
         + 'the flat directory of 2DD and 2HD disks only.')));
     return section;
   }
-  const rows = flat ? image.files.map((file, i) => fileRow(id, image, file, i,
-    { text: page.states[i], refused: !page.writable[i] }))
-    : entryRows(id, image, lines, page.writable);
+  const rows = flat ? page.states.map((line, i) => fileRow(id, image, i, page))
+    : entryRows(id, image, lines, page.writable, page.names);
   const table = element('table', {},
     element('caption', {}, `Files of image ${image.index}`),
     element('thead', {}, element('tr', {},
@@ -164,13 +190,17 @@ function imageSection(id, container, image, page) {
     type: 'button',
     textContent: `Download the files of image ${image.index} (.zip)`,
     onclick: async () => {
-      const answer = await ask({ verb: 'zip', id, image: image.index });
+      const answer = await busy('Making the .zip…', () => ask({ verb: 'zip', id, image: image.index }));
       if (answer.status === 0) save(answer.bytes, zipName, 'application/zip');
     },
   });
-  const left = refused.length === 0 ? null : element('p', {},
-    'Left out of the .zip, refused as d88 extract refuses them: ',
-    ...refused.map((file) => nameText(flat ? file.name : file.path, 'file-name')));
+  const left = leftOut.length === 0 ? null : element('div', { className: 'left-out' },
+    element('p', {}, 'Left out of the .zip:'),
+    element('ul', {}, ...leftOut.map((i) => element('li', {},
+      element('span', { className: 'file-name' }, page.names[i]), `: ${LEFT_OUT[page.fates[i]]}`))));
+  const hint = !imageDamaged(image, page) ? null : element('p', { className: 'hint' },
+    'What to do: keep the original disk and this image as they are; if you can, read the disk '
+    + 'again (another drive, another dump) and compare. The files below hold what was readable.');
   const map = element('figure', {
     className: 'map', tabIndex: 0, role: 'region', ariaLabel: `Sector map of image ${image.index}`,
   });
@@ -185,66 +215,106 @@ function imageSection(id, container, image, page) {
     className: 'table-frame', tabIndex: 0, role: 'region', ariaLabel: `Files of image ${image.index}`,
   }, table);
   const listed = image.fileSystem !== null;  // else the notes say why nothing is
-  section.append(...[listed ? frame : null, listed ? zip : null, left, map]
+  section.append(...[hint, listed ? frame : null, listed ? zip : null, left, map]
     .filter((part) => part !== null));
   return section;
 }
 
-async function show(file) {
+// Whether image (of page) has something wrong: a damaged file, a note.
+const imageDamaged = (image, page) => image.files.some((file) => !file.intact) || page.notes.length > 0;
+
+// Links to each image of survey, the damaged ones marked.
+function imageIndex(anchor, survey, pages) {
+  return element('nav', { className: 'image-index', ariaLabel: 'Images' }, element('ul', {},
+    ...survey.images.map((image, k) => {
+      const damaged = imageDamaged(image, pages[k]);
+      return element('li', { className: damaged ? 'damaged' : 'intact' },
+        element('a', { href: `#${anchor}-image-${k}` }, `Image ${k}: `, nameText(image.name)),
+        damaged ? ' (damaged)' : '');
+    })));
+}
+
+// The view of a container: its heading, a button that closes it; closing
+// it, or dropping a file of the same name again, lets the worker forget it.
+function containerView(name) {
   const list = document.getElementById('containers');
-  const article = element('article', { className: 'container' },
-    element('h2', {}, file.name));
-  list.append(article);
+  const article = element('article', { className: 'container' });
+  article.dataset.name = name;
+  const close = () => {
+    article.remove();
+    if (article.dataset.id) ask({ verb: 'forget', id: Number(article.dataset.id) });
+  };
+  const earlier = [...list.children].find((view) => view.dataset.name === name);
+  article.append(element('h2', {}, name, ' ',
+    element('button', { type: 'button', className: 'close', textContent: 'Close', ariaLabel: `Close ${name}`, onclick: close })));
+  if (earlier) earlier.replaceWith(article);
+  else list.append(article);
+  if (earlier && earlier.dataset.id) ask({ verb: 'forget', id: Number(earlier.dataset.id) });
+  return article;
+}
+
+async function show(file, started) {
+  const article = containerView(file.name);
+  const problem = (text) => article.append(element('p', { className: 'problem' }, text));
   if (file.size > MOST_BYTES) {
-    article.append(element('p', { className: 'problem' },
-      `Refused: ${mebibytes(file.size)} is over the ${mebibytes(MOST_BYTES)} this page reads.`));
+    problem(`Refused: ${mebibytes(file.size)} is over the ${mebibytes(MOST_BYTES)} this page reads.`);
+    return;
+  }
+  let bytes;
+  try {
+    bytes = await file.arrayBuffer();
+  } catch (error) {
+    problem(`Could not be read (${error.name}): a folder, or a file moved or changed since it was chosen.`);
     return;
   }
   containerId += 1;
   const id = containerId;
-  const bytes = await file.arrayBuffer();
+  article.dataset.id = id;
   const answer = await ask({ verb: 'survey', id, bytes }, [bytes]);
   if (answer.failure) {
-    article.append(element('p', { className: 'problem' }, `Could not be read: ${answer.failure}`));
+    problem(`Could not be read: ${answer.failure}`);
     return;
   }
   if (answer.images <= 0) {
-    article.append(element('p', { className: 'problem' },
-      'This is not a D88 container: it holds no disk image.'));
+    problem('This is not a D88 container: it holds no disk image.');
     return;
   }
   const survey = JSON.parse(answer.json);
   // A disk of a common family is a disk, whether d88 reads its files or not.
   const known = survey.images.filter((image) => image.medium !== null
     || (image.geometry !== null && image.geometry.family !== null)).length;
-  const summary = survey.summary;
-  article.append(element('p', { className: 'timing' },
-    `${summary.images} image(s), ${summary.files} file(s): ${summary.intact} intact, `
-    + `${summary.damaged} damaged. Surveyed in ${answer.milliseconds.toFixed(1)} ms.`));
+  const timing = element('p', { className: 'timing' });
+  article.append(element('p', { className: answer.verdict === 0 ? 'summary' : 'summary unsound' }, answer.summary),
+    timing);
   if (known === 0) {
-    article.append(element('p', { className: 'problem' },
-      'This does not look like a D88 container: none of its images is a disk of a common '
-      + 'kind (2D, 2DD, 2HD, 1.2M, 1.44M).'));
+    problem('This does not look like a D88 container: none of its images is a disk of a common '
+      + 'kind (2D, 2DD, 2HD, 1.2M, 1.44M).');
   }
+  if (survey.images.length > 1) article.append(imageIndex(`c${id}`, survey, answer.pages));
   article.append(element('button', {
     type: 'button',
     textContent: 'Download the survey (JSON)',
     onclick: () => save(answer.json, `${file.name}.json`, 'application/json'),
   }));
   survey.images.forEach((image, k) => {
-    article.append(imageSection(id, file, image, answer.pages[k]));
+    article.append(imageSection(id, { name: file.name, anchor: `c${id}` }, image, answer.pages[k]));
   });
+  timing.textContent = `Shown ${(performance.now() - started).toFixed(0)} ms after it was chosen.`;
 }
 
-async function showAll(files) {
-  status(`Reading ${files.length} file(s)…`);
-  for (const file of files) await show(file);
-  status(`Read ${files.length} file(s).`);
+// Each file read and shown on its own: one that fails says so in its view.
+function showAll(files) {
+  const started = performance.now();
+  return busy(`Reading ${files.length} file(s)…`, async () => {
+    for (const file of files) await show(file, started);
+  });
 }
 
 document.getElementById('limit').textContent = mebibytes(MOST_BYTES);
 document.getElementById('choose').addEventListener('change', (event) => {
-  showAll([...event.target.files]);
+  const files = [...event.target.files];
+  event.target.value = '';  // the same file may be chosen again
+  showAll(files);
 });
 document.addEventListener('dragover', (event) => event.preventDefault());
 document.addEventListener('drop', (event) => {

@@ -140,28 +140,43 @@ function open(id) {
   return imageCount;
 }
 
+const lines = (result) => text(result.out).split('\n').slice(0, -1);
+
 function survey({ id, bytes }) {
   containers.set(id, new Uint8Array(bytes));
-  const start = performance.now();
   openId = null;
   const images = open(id);
   if (images <= 0) return { images };
   const list = call('d88_list');
-  const milliseconds = performance.now() - start;
+  const summary = call('d88_summary');
   const pages = [];
   for (let k = 0; k < images; k++) {
     const notes = text(call('d88_image', k).out).split('\n');
     const blank = notes.indexOf('');
     const map = call('d88_map', k);
-    const writable = notes.slice(blank + 1, -1).map((state, i) => exports.d88_writable(k, i) === 1);
+    const names = lines(call('d88_names', k));
+    const fates = names.map((name, i) => exports.d88_zip_fate(k, i));
     pages.push({
-      writable,
+      names,
+      writable: notes.slice(blank + 1, -1).map((state, i) => exports.d88_writable(k, i) === 1),
+      fates,
+      losses: names.map((name, i) => lines(call('d88_losses', k, i))),
       notes: notes.slice(0, blank),
       states: notes.slice(blank + 1, -1),
       svg: map.status === 0 ? text(map.out) : null,
     });
   }
-  return { images, json: text(list.out), pages, milliseconds };
+  return { images, json: text(list.out), summary: text(summary.out).trim(), verdict: summary.status, pages };
+}
+
+// Lets go of the container of id: its bytes are held no longer.
+function forget({ id }) {
+  containers.delete(id);
+  if (openId === id) {
+    openId = null;
+    container = new Uint8Array(0);
+  }
+  return {};
 }
 
 function take({ id, verb, image, file }) {
@@ -170,11 +185,13 @@ function take({ id, verb, image, file }) {
   return { status: result.status, bytes: result.out };
 }
 
+const verbs = { survey, forget, zip: take, file: take };
+
 self.onmessage = async ({ data }) => {
   let answer;
   try {
     await loaded;
-    answer = data.verb === 'survey' ? survey(data) : take(data);
+    answer = verbs[data.verb](data);
   } catch (error) {
     answer = { failure: String(error) };
   }

@@ -15,22 +15,61 @@ const site = path.join(web, 'site');
 const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'd88-web-'));
 const d88 = (...args) => spawnSync(path.join(native, 'd88'), args, { cwd: scratch });
 execFileSync(path.join(native, 'make_samples'), [scratch]);
-const samples = fs.readdirSync(scratch).filter((name) => name.endsWith('.d88')).sort();
+const sampleBytes = (name) => fs.readFileSync(path.join(scratch, name));
+
+// The record of sector r of track in the D88 image at base.
+function sectorAt(bytes, base, track, r) {
+  let at = base + bytes.readUInt32LE(base + 0x20 + 4 * track);
+  for (let n = bytes.readUInt16LE(at + 4); n > 0; n--, at += 16 + bytes.readUInt16LE(at + 14)) {
+    if (bytes[at + 2] === r) return at;
+  }
+  throw new Error(`no sector ${r} on track ${track}`);
+}
+
+// Containers a worn disk or a careless dump leaves: a directory read with
+// a CRC error, then a disk of unknown medium, then one cut short; and
+// names that show alike (the byte 0x01 and the text \x01, a byte that is
+// no character and the text \x80), before one no file may take.
+const crcDirectory = sampleBytes('sample-2hd.d88');
+crcDirectory[sectorAt(crcDirectory, 0, 0, 2) + 8] = 0xb0;
+const unknownMedium = sampleBytes('sample-2hd.d88');
+unknownMedium[0x1b] = 0x30;
+unknownMedium.fill(0, 0x20, 0x2b0);
+fs.writeFileSync(path.join(scratch, 'test-worn.d88'),
+  Buffer.concat([crcDirectory, unknownMedium, sampleBytes('sample-2hd.d88').subarray(0, 600000)]));
+const names = sampleBytes('sample-shift-jis.d88');
+const entry = (i) => sectorAt(names, 0, 0, 2) + 16 + 10 * i;
+names.copy(names, entry(5), entry(3), entry(3) + 10);
+names.copy(names, entry(4), entry(1), entry(1) + 10);
+names.write('\x01   ', entry(0), 'latin1');
+names.write('\x80   ', entry(2), 'latin1');
+names.write('\\x01', entry(3), 'latin1');
+names.write('\\x80', entry(4), 'latin1');
+fs.writeFileSync(path.join(scratch, 'test-names.d88'), names);
+// D88_WEB_SAMPLES=a.d88,b.d88 checks only those (none: only the page's work).
+const only = process.env.D88_WEB_SAMPLES?.split(',');
+const samples = fs.readdirSync(scratch).filter((name) => name.endsWith('.d88') && (!only || only.includes(name))).sort();
 
 // What d88 prints for image k of sample: its notes and its files' states.
 function expectedText(sample, k) {
   const run = d88('list', sample);
   const lines = (run.stderr + run.stdout).split('\n');
+  const summary = d88('test', sample).stdout.toString().trim().split('\n').pop();
   const notes = lines.filter((line) => line.startsWith(`d88: image ${k}:`)
     || (line.startsWith(`image ${k}: `) && line !== `image ${k}: FAT12`));
   const start = lines.findIndex((line) => line.startsWith(`image ${k} "`));
   const states = [];
+  const names = [];
+  const fileLines = [];
   for (const line of lines.slice(start + 1)) {
     const state = /SIZE=-?\d+ {2}(.*)$/.exec(line);
-    if (line.startsWith('image ') || !state) break;
+    if (/^image \d+ "/.test(line)) break;
+    if (!state) continue;
     states.push(state[1]);
+    names.push(line.split(' ')[0]);
+    fileLines.push(line);
   }
-  return { notes, states };
+  return { notes, states, names, lines: fileLines, summary };
 }
 
 // The CRC-32 a .zip entry records (Node 18 has no zlib.crc32).
@@ -78,7 +117,7 @@ async function drop(page, files) {
     }
     document.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true }));
   }, files.map(([name, bytes]) => (typeof bytes === 'number' ? [name, '', bytes] : [name, bytes.toString('base64'), 0])));
-  const done = () => page.evaluate((n) => document.getElementById('status').textContent.startsWith('Read ')
+  const done = () => page.evaluate((n) => document.getElementById('status').textContent === 'Done.'
     && document.querySelectorAll('article.container').length === n, shown + files.length);
   while (!await done()) await new Promise((resolve) => setTimeout(resolve, 20));
   return page.locator('article.container').nth(shown);
@@ -95,30 +134,63 @@ async function checkImage(page, sample, section, image) {
   const rows = section.getByRole('table', { name: `Files of image ${k}` }).locator('tbody tr');
   const extracted = path.join(scratch, `${sample}-${k}`);
   d88('extract', '-i', String(k), '-C', extracted, sample);
-  const zip = unzip(await downloaded(page, () => section.getByRole('button', { name: /\(\.zip\)$/ }).press('Enter')));
+  const zipFile = await downloaded(page, () => section.getByRole('button', { name: /\(\.zip\)$/ }).press('Enter'));
+  const zip = unzip(zipFile);
   if (image.fileSystem !== 'flat') return checkEntries(page, sample, section, image, zip);
-  const shownNames = [];
-  for (const [i, file] of image.files.entries()) {
-    const cells = await rows.nth(i).locator('th, td').allTextContents();
-    assert.deepEqual(cells.slice(0, 4), [file.name.text, String(file.size),
-      `TRK=${file.track.toString(16).padStart(2, '0')} SEC=${file.sector.toString(16).padStart(2, '0')}`,
-      expected.states[i]], `${sample} ${k} file ${i}`);
-    const written = fs.readdirSync(extracted, { encoding: 'buffer' })
-      .find((name) => name.toString('hex') === file.name.hex);
-    if (!written) {
-      assert.equal(cells[4], 'refused: not a plain file name', `${sample} ${file.name.text} refused`);
-      assert.equal(zip.has(file.name.text), false);
+  const zipped = [];
+  const leftOut = [];
+  const written = fs.readdirSync(extracted, { encoding: 'buffer' });
+  assert.equal(await rows.count(), expected.names.length, `${sample} ${k} rows`);
+  for (const [i, name] of expected.names.entries()) {
+    const hex = image.files[i]?.name.hex ?? Buffer.from(name).toString('hex');
+    const cells = await rows.nth(i).locator('th, td').evaluateAll((all) => all.map((cell) => cell.firstChild?.textContent ?? ''));
+    const [, shownName, location, size, state] = /^(\S*) *(TRK=\S+ SEC=\S+) SIZE=(-?\d+) {2}(.*)$/.exec(expected.lines[i]);
+    assert.deepEqual(cells.slice(0, 4), [shownName, size, location, state], `${sample} ${k} file ${i}`);
+    const writtenName = written.find((bytes) => bytes.toString('hex') === hex);
+    if (!writtenName) {
+      assert.equal(cells[4], 'refused: not a plain file name', `${sample} ${name} refused`);
+      leftOut.push(`${name}: refused as d88 extract refuses it (not a plain file name)`);
       continue;
     }
-    const bytes = fs.readFileSync(Buffer.concat([Buffer.from(`${extracted}/`), written]));
-    const button = section.getByRole('button', { name: `Download ${file.name.text}`, exact: true });
-    assert.deepEqual(await downloaded(page, () => button.press('Enter')), bytes,
-      `${sample} ${file.name.text}`);
-    assert.deepEqual(zip.get(file.name.text), { bytes, utf8: true }, `${sample} zip ${file.name.text}`);
-    shownNames.push(file.name.text);
+    const bytes = fs.readFileSync(Buffer.concat([Buffer.from(`${extracted}/`), writtenName]));
+    await checkLosses(rows.nth(i), bytes, `${sample} ${name}`);
+    const button = rows.nth(i).getByRole('button', { name: `Download ${name}`, exact: true });
+    assert.deepEqual(await downloaded(page, () => button.press('Enter')), bytes, `${sample} ${name}`);
+    // Of names that come out alike in the .zip, the last is kept.
+    if (expected.names.slice(i + 1).some((later, j) => later === name
+      && written.some((bytes) => bytes.toString('hex') === image.files[i + 1 + j].name.hex))) {
+      leftOut.push(`${name}: a later file takes the same name, as d88 extract writes the last of them`);
+      continue;
+    }
+    assert.deepEqual(zip.get(name), { bytes, utf8: true }, `${sample} zip ${name}`);
+    zipped.push([name, bytes]);
   }
-  assert.deepEqual([...zip.keys()], shownNames, `${sample} zip entries`);
+  assert.deepEqual([...zip.keys()], zipped.map(([name]) => name), `${sample} zip entries`);
+  assert.deepEqual(await section.locator('.left-out li').allTextContents(), leftOut, `${sample} left out`);
+  checkUnzip(zipFile, zipped, `${sample} ${k}`);
   await checkMap(page, sample, section, k);
+}
+
+// Debian's unzip makes of the .zip, marked as made on Unix, the files
+// named and holding what entries (name, bytes) say.
+function checkUnzip(zipFile, entries, what) {
+  const dir = fs.mkdtempSync(path.join(scratch, 'unzip-'));
+  fs.writeFileSync(path.join(dir, 'files.zip'), zipFile);
+  execFileSync('unzip', ['-q', 'files.zip', '-d', 'out'], { cwd: dir });
+  const listed = execFileSync('unzip', ['-Z', 'files.zip'], { cwd: dir }).toString().split('\n').filter((line) => /^[-d]/.test(line));
+  assert.ok(listed.every((line) => / unx /.test(line)), `${what}: made on Unix\n${listed.join('\n')}`);
+  const made = fs.readdirSync(path.join(dir, 'out')).sort();
+  assert.deepEqual(made, entries.map(([name]) => name).sort(), `${what}: names out of unzip`);
+  for (const [name, bytes] of entries) assert.deepEqual(fs.readFileSync(path.join(dir, 'out', name)), bytes, name);
+}
+
+// What the row of a damaged file says it lost: the bytes said to be
+// written as zeros are zeros in the file d88 extract writes.
+async function checkLosses(row, bytes, what) {
+  for (const loss of await row.locator('.losses li').allTextContents()) {
+    const [, from, to, zeros] = /^bytes (\d+)-(\d+) \(.*\): written as (zeros)?/.exec(loss);
+    if (zeros) assert.ok(bytes.subarray(Number(from), Number(to) + 1).every((b) => b === 0), `${what}: ${loss}`);
+  }
 }
 
 // The map shown and downloaded is d88 map's SVG.
@@ -147,6 +219,64 @@ async function checkEntries(page, sample, section, image, zip) {
   if (sample !== 'sample-pc98-fat12.d88') return;
   assert.deepEqual((await section.locator('.facts dd').allTextContents()).slice(-2), ['77×2×8×1024 (2HD)', 'FAT12']);
   assert.deepEqual(rows.map(([name]) => name).filter((name) => name.startsWith('DOCS/')), ['DOCS/', 'DOCS/ｶﾅ.TXT', 'DOCS/TBL.BIN', 'DOCS/LINES.TXT']);
+}
+
+// Files dropped as the page gets them: name -> bytes, or null for one that
+// cannot be read (a folder, a file deleted since it was chosen).  Returns
+// the status texts seen until the page is done, each with how many
+// summaries were shown then, and how long the drop took to show its last.
+async function dropFiles(page, files) {
+  return page.evaluate((list) => new Promise((resolve) => {
+    const groups = list.map((group) => group.map(([name, base64]) => {
+      const file = new File([Uint8Array.from(atob(base64 ?? ''), (c) => c.charCodeAt(0))], name);
+      if (base64 === null) file.arrayBuffer = () => Promise.reject(new DOMException('gone', 'NotFoundError'));
+      return file;
+    }));
+    const seen = [];
+    const status = document.getElementById('status');
+    const started = performance.now();
+    new MutationObserver(() => {
+      seen.push([status.textContent, document.querySelectorAll('.summary').length]);
+      if (status.textContent === 'Done.') resolve({ seen, milliseconds: performance.now() - started });
+    }).observe(status, { childList: true, characterData: true, subtree: true });
+    for (const dropped of groups) {
+      const event = new Event('drop', { bubbles: true });
+      Object.defineProperty(event, 'dataTransfer', { value: { files: dropped } });
+      document.dispatchEvent(event);
+    }
+  }), files.map((group) => group.map(([name, bytes]) => [name, bytes && bytes.toString('base64')])));
+}
+
+// The bytes of containers the worker holds.
+const heldBytes = (page) => page.workers()[0].evaluate(() => [...containers.values()].reduce((sum, bytes) => sum + bytes.length, 0));
+
+// The page while it works: a file that cannot be read, a second drop
+// while the first is read, the same file chosen again, views closed.
+async function checkWork(page) {
+  const [small, article] = [sampleBytes('sample-2hd.d88'), (n) => page.locator('article.container').nth(n)];
+  const large = Buffer.concat(Array(4).fill(small));
+  const unreadable = await dropFiles(page, [[['gone.d88', null], ['sample-2hd.d88', small]]]);
+  assert.match(await article(0).locator('.problem').textContent(), /^Could not be read \(NotFoundError\)/);
+  assert.equal(await article(1).locator('.summary').textContent(), expectedText('sample-2hd.d88', 0).summary);
+  assert.deepEqual(unreadable.seen.at(-1), ['Done.', 1]);
+  fs.writeFileSync(path.join(scratch, 'large.d88'), large);
+  const twice = await dropFiles(page, [[['other.d88', small]], [['large.d88', large]]]);
+  assert.deepEqual(twice.seen.filter(([text]) => text === 'Done.'), [['Done.', 3]], 'the status while work remains');
+  assert.equal(await article(3).locator('.summary').textContent(), expectedText('large.d88', 0).summary);
+  const shown = Number(/Shown (\d+) ms/.exec(await article(3).locator('.timing').textContent())[1]);
+  assert.ok(shown >= 0.8 * twice.milliseconds && shown <= twice.milliseconds, `shown ${shown} ms of ${twice.milliseconds}`);
+  // Each container is held while its view is shown, and no longer.
+  for (let i = 0; i < 3; i++) await dropFiles(page, [[['large.d88', large]]]);
+  assert.equal(await heldBytes(page), 2 * small.length + large.length);
+  for (const name of ['large.d88', 'other.d88', 'sample-2hd.d88']) await page.getByRole('button', { name: `Close ${name}` }).click();
+  assert.equal(await page.locator('article.container').count(), 1);
+  for (let tries = 0; tries < 50 && await heldBytes(page) > 0; tries++) await new Promise((resolve) => setTimeout(resolve, 20));
+  assert.equal(await heldBytes(page), 0);
+  // The same file chosen twice is read twice.
+  for (let i = 0; i < 2; i++) {
+    await page.locator('#choose').setInputFiles(path.join(scratch, 'sample-2hd.d88'));
+    assert.equal(await page.locator('#choose').inputValue(), '', 'the input takes the same file again');
+  }
 }
 
 async function main() {
@@ -195,6 +325,11 @@ async function main() {
     const survey = JSON.parse(json);
     const sections = article.locator('section.image');
     assert.equal(await sections.count(), survey.images.length, sample);
+    assert.equal(await article.locator('.summary').textContent(), expectedText(sample, 0).summary, `${sample} summary`);
+    // Several disks: an index of them, the damaged ones marked.
+    const indexed = survey.images.length < 2 ? [] : survey.images.map((image) => `Image ${image.index}: ${image.name.text}`
+      + (expectedText(sample, image.index).notes.length > 0 || image.files.some((file) => !file.intact) ? ' (damaged)' : ''));
+    assert.deepEqual(await article.locator('.image-index li').allTextContents(), indexed, `${sample} index`);
     for (const image of survey.images) await checkImage(page, sample, sections.nth(image.index), image);
     if (sample === 'sample-2hd.d88') console.log(`surveying ${sample}: ${await article.locator('.timing').textContent()}`);
   }
@@ -204,12 +339,27 @@ async function main() {
     ['huge.d88', 33 << 20, /^Refused: 33\.0 MiB is over the 32\.0 MiB this page reads\.$/],
     ['empty.d88', Buffer.alloc(0), /holds no disk image/],
   ];
+  page ??= await openPage();
   for (const [name, bytes, message] of hostile) {
     const article = await drop(page, [[name, bytes]]);
     assert.match(await article.locator('.problem').textContent(), message, name);
   }
+  await checkWork(await openPage());
   page = await openPage();
   await drop(page, [['sample-damaged.d88', fs.readFileSync(path.join(scratch, 'sample-damaged.d88'))]]);
+  // On a 360-pixel screen the map's legend is whole, a bad sector's mark
+  // big enough to see, the track numbers marked as hex.
+  await page.setViewportSize({ width: 360, height: 900 });
+  const map = page.locator('figure.map svg').first();
+  const legendRight = await map.evaluate((svg) => Math.max(...[...svg.querySelectorAll('rect[stroke="#666"]')]
+    .map((swatch) => swatch.nextElementSibling.getBoundingClientRect().right)));
+  assert.ok(legendRight <= 360, `the legend ends at ${legendRight} px`);
+  const marks = await map.evaluate((svg) => [...svg.querySelectorAll('rect:not(.cell):not([stroke])[fill]')]
+    .filter((mark) => mark.getAttribute('fill') !== '#ffffff').map((mark) => mark.getBoundingClientRect())
+    .map(({ width, height }) => Math.min(width, height)));
+  assert.ok(marks.length === 3 && marks.every((side) => side >= 4), `marks ${marks}`);
+  const trackLabels = await map.evaluate((svg) => [...svg.querySelectorAll('text[y="32"]')].map((label) => label.textContent));
+  assert.ok(trackLabels.length > 0 && trackLabels.every((label) => /^0x[0-9a-f]+$/.test(label)), `${trackLabels}`);
   for (const [width, scheme] of [[1400, 'light'], [360, 'light'], [360, 'dark'], [1400, 'dark']]) {
     await page.setViewportSize({ width, height: 900 });
     await page.emulateMedia({ colorScheme: scheme });

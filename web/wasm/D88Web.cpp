@@ -18,6 +18,7 @@
 #include "views/SurveyJson.h"
 #include "views/SurveyMap.h"
 #include "views/SurveyText.h"
+#include "web/wasm/FileLosses.h"
 #include "web/wasm/StoredZip.h"
 
 #define D88_EXPORT(name) extern "C" __attribute__((export_name(#name)))
@@ -30,6 +31,7 @@ int imageCount = 0;
 survey::DiskSurvey disk;
 survey::FileSystems fileSystems;  // the file system disk holds
 int surveyed = -1;                // the image disk holds; -1 when none
+survey::Tally listed;             // what the last list of the container found
 web::StoredZip zip(stdout);
 std::uint8_t fileBytes[survey::kDataBytes];  // one file read through its file system
 
@@ -96,15 +98,29 @@ bool ZipEntries(const filesystem::FileSystem& fs) {
   return written;
 }
 
-// True when file i of disk is one that d88 extract writes and that no
-// later entry of the same name overwrites.
-bool Extracted(int i) {
-  const char* name = disk.files[i].entry.name;
-  if (!tool::IsWritableName(name)) return false;
-  for (int later = i + 1; later < disk.fileCount; ++later) {
-    if (std::strcmp(disk.files[later].entry.name, name) == 0) return false;
+// Writes the name file i of disk takes in a .zip into text: as d88 list
+// shows it, decoded from Shift_JIS, controls as \xNN (unzip refuses them).
+void ZipName(int i, char (&text)[output::kNameTextBytes]) {
+  const char* bytes = disk.files[i].entry.name;
+  output::DecodeName(bytes, std::strlen(bytes), text, sizeof text, output::Controls::kEscape);
+}
+
+// What becomes of file i of disk in the .zip.
+enum class ZipFate { kZipped, kRefused, kReplaced };
+
+// A name d88 extract refuses is left out; of files whose names come out
+// the same, the last is kept, as d88 extract's last write of a name is.
+ZipFate FateInZip(int i) {
+  if (!tool::IsWritableName(disk.files[i].entry.name)) return ZipFate::kRefused;
+  char name[output::kNameTextBytes];
+  char later[output::kNameTextBytes];
+  ZipName(i, name);
+  for (int j = i + 1; j < disk.fileCount; ++j) {
+    if (!tool::IsWritableName(disk.files[j].entry.name)) continue;
+    ZipName(j, later);
+    if (std::strcmp(later, name) == 0) return ZipFate::kReplaced;
   }
-  return true;
+  return ZipFate::kZipped;
 }
 
 // Returns the bytes d88 extract writes for file i of disk, as it finds
@@ -139,12 +155,65 @@ D88_EXPORT(d88_list) int ListJson() {
   json.End();
   views::WriteSummaryJson(json, tally);
   json.End();
+  listed = tally;
   return Finish(out, json.Broken() ? 1 : 0);
 }
 
+// Writes the summary line `d88 test` ends with, for the container d88_list
+// last read.  Returns d88 test's status: 0 when all is sound, 2 otherwise.
+D88_EXPORT(d88_summary) int Summary() {
+  output::Sink out(stdout);
+  views::PrintSummary(out, listed);
+  return Finish(out, listed.Sound() ? 0 : 2);
+}
+
+// Writes the name of each file of image k as d88 list shows it, one a
+// line: a flat disk's decoded with its controls as \xNN, another file
+// system's files by their paths.  Returns 0; 1 when there is no image k.
+D88_EXPORT(d88_names) int Names(int k) {
+  if (!SurveyImage(k)) return 1;
+  output::Sink out(stdout);
+  const filesystem::FileSystem* fs = OtherFileSystem();
+  char path[filesystem::kMaxPathBytes + 1];
+  for (int e = 0; fs != nullptr && e < fs->EntryCount(); ++e) {
+    if (fs->EntryAt(e).kind != filesystem::EntryKind::kFile) continue;
+    fs->Path(e, path, sizeof path);
+    out.Escaped(path);
+    out.Putc('\n');
+  }
+  for (int i = 0; fs == nullptr && i < disk.fileCount; ++i) {
+    out.DecodedName(disk.files[i].entry.name);
+    out.Putc('\n');
+  }
+  return Finish(out, 0);
+}
+
+// Writes what file i of image k has lost and what d88 extract writes in
+// its place, a line each; nothing for an intact file.  Returns 0; 1 when
+// there is no such file of a flat disk.
+D88_EXPORT(d88_losses) int Losses(int k, int i) {
+  if (!SurveyImage(k) || OtherFileSystem() != nullptr || i < 0 || i >= disk.fileCount) return 1;
+  output::Sink out(stdout);
+  web::PrintFileLosses(out, disk, i);
+  return Finish(out, 0);
+}
+
+// Returns what becomes of file i of image k in its .zip: 0 zipped, 1 left
+// out as d88 extract refuses its name, 2 left out for a later file whose
+// name comes out the same, 3 no such file.
+D88_EXPORT(d88_zip_fate) int ZipFateOf(int k, int i) {
+  if (!SurveyImage(k)) return 3;
+  const filesystem::FileSystem* fs = OtherFileSystem();
+  if (fs != nullptr) {
+    const int e = FileEntry(*fs, i);
+    return e < 0 ? 3 : WritablePath(*fs, e) ? 0 : 1;
+  }
+  return i < 0 || i >= disk.fileCount ? 3 : static_cast<int>(FateInZip(i));
+}
+
 // Writes image k's notes, as d88 list prints them: the medium and size
-// field warnings, cut short, directory damage; then one line per file,
-// its state.  Returns 0; 1 when there is no image k.
+// field warnings, cut short, directory damage; then d88 list's line of
+// each file: its listing line and its state.  Returns 0; 1 when there is no image k.
 D88_EXPORT(d88_image) int ImageNotes(int k) {
   if (!SurveyImage(k)) return 1;
   output::Sink out(stdout);
@@ -153,15 +222,15 @@ D88_EXPORT(d88_image) int ImageNotes(int k) {
   views::PrintCutShort(out, disk.image, false);
   views::PrintDirectoryDamage(out, disk);
   out.Puts("\n");  // the notes end; the files' states follow
-  if (!fileSystems.IsFlat()) {
+  // As d88 list, a disk of unknown medium where no file system is found
+  // has no lines of its own.
+  const bool unknown = fileSystems.chosen == nullptr && disk.image.medium == nullptr;
+  if (!fileSystems.IsFlat() && !unknown) {
     // As d88 list: the file system's notes, then each folder and file.
     views::PrintFileSystemListing(out, disk, fileSystems);
     return Finish(out, 0);
   }
-  for (int i = 0; i < disk.fileCount; ++i) {
-    views::PrintFileState(out, disk.files[i]);
-    out.Putc('\n');
-  }
+  for (int i = 0; i < disk.fileCount; ++i) views::PrintListedFile(out, disk.files[i]);
   return Finish(out, 0);
 }
 
@@ -222,11 +291,10 @@ D88_EXPORT(d88_zip) int ZipFiles(int k) {
   }
   bool written = true;
   for (int i = 0; i < disk.fileCount && written; ++i) {
-    if (!Extracted(i)) continue;
+    if (FateInZip(i) != ZipFate::kZipped) continue;
     const tool::DataRange range = FileRange(i);
-    const char* bytes = disk.files[i].entry.name;
     char name[output::kNameTextBytes];
-    output::DecodeName(bytes, std::strlen(bytes), name, sizeof name, output::Controls::kEscape);
+    ZipName(i, name);
     written = zip.Add(name, disk.data + range.offset, static_cast<std::uint32_t>(range.length));
   }
   return zip.Finish() && written ? 0 : 1;

@@ -12,6 +12,11 @@ constexpr std::uint32_t kEndSignature = 0x06054b50;
 constexpr std::uint32_t kVersion = 20;         // 2.0: what a stored entry needs
 constexpr std::uint32_t kUtf8Names = 0x800;    // general purpose flag bit 11
 constexpr std::uint32_t kFirstDosDate = 0x21;  // 1980-01-01, for reproducible archives
+// Made on Unix: unzip then takes names as they stand, a '\\' included,
+// and gives files and folders the modes below.
+constexpr std::uint32_t kMadeOnUnix = 3u << 8 | kVersion;
+constexpr std::uint32_t kFileMode = 0100644u << 16;
+constexpr std::uint32_t kFolderMode = 040755u << 16 | 0x10;  // 0x10: MS-DOS folder bit
 
 // The CRC-32 of a zip entry (reflected polynomial 0xEDB88320).
 std::uint32_t Crc32(const std::uint8_t* data, std::uint32_t length) {
@@ -73,12 +78,14 @@ bool StoredZip::Finish() {
   const std::uint32_t start = written_;
   for (int i = 0; i < count_; ++i) {
     Put(kCentralSignature, 4);
-    Put(kVersion, 2);  // made by
+    Put(kMadeOnUnix, 2);
     PutCommon(entries_[i]);
     Put(0, 2);  // comment
     Put(0, 2);  // disk
     Put(0, 2);  // internal attributes
-    Put(0, 4);  // external attributes
+    const bool folder = entries_[i].nameLength > 0 &&
+                        names_[entries_[i].nameAt + entries_[i].nameLength - 1] == '/';
+    Put(folder ? kFolderMode : kFileMode, 4);
     Put(entries_[i].offset, 4);
     PutName(entries_[i]);
   }
