@@ -270,7 +270,7 @@ async function show(file, started) {
   containerId += 1;
   const id = containerId;
   article.dataset.id = id;
-  const answer = await ask({ verb: 'survey', id, bytes }, [bytes]);
+  const answer = await ask({ verb: 'survey', id, name: file.name, bytes }, [bytes]);
   if (answer.failure) {
     problem(`Could not be read: ${answer.failure}`);
     return;

@@ -142,11 +142,20 @@ function open(id) {
 
 const lines = (result) => text(result.out).split('\n').slice(0, -1);
 
-function survey({ id, bytes }) {
+// Puts text where the module reads the container's name, cut to fit.
+function nameContainer(name) {
+  const encoded = new TextEncoder().encode(name).slice(0, exports.d88_name_capacity() - 1);
+  const at = exports.d88_name_buffer();
+  bytesAt(at, encoded.length).set(encoded);
+  memory().setUint8(at + encoded.length, 0);
+}
+
+function survey({ id, name, bytes }) {
   containers.set(id, new Uint8Array(bytes));
   openId = null;
   const images = open(id);
   if (images <= 0) return { images };
+  nameContainer(name);
   const list = call('d88_list');
   const summary = call('d88_summary');
   const pages = [];

@@ -32,6 +32,7 @@ survey::DiskSurvey disk;
 survey::FileSystems fileSystems;  // the file system disk holds
 int surveyed = -1;                // the image disk holds; -1 when none
 survey::Tally listed;             // what the last list of the container found
+char containerName[1024];         // the container's file name, UTF-8, as the page has it
 web::StoredZip zip(stdout);
 std::uint8_t fileBytes[survey::kDataBytes];  // one file read through its file system
 
@@ -139,12 +140,19 @@ D88_EXPORT(d88_open) int OpenContainer() {
   return imageCount;
 }
 
-// Writes what `d88 list --json` writes for the container (its warnings
-// are in each image's notes).  Returns 0; 1 when the output broke.
+// Where the page writes the container's name, and the room there with
+// its terminator.
+D88_EXPORT(d88_name_buffer) char* NameBuffer() { return containerName; }
+D88_EXPORT(d88_name_capacity) int NameCapacity() { return sizeof containerName; }
+
+// Writes what `d88 list --json NAME` writes for the container, NAME the
+// one in the name buffer (its warnings are in each image's notes).
+// Returns 0; 1 when the output broke.
 D88_EXPORT(d88_list) int ListJson() {
   output::Sink out(stdout);
   views::JsonWriter json(out);
   json.Begin(nullptr, '{');
+  json.String("path", containerName);
   json.Begin("images", '[');
   survey::Tally tally;
   for (int k = 0; k < imageCount; ++k) {
@@ -153,7 +161,9 @@ D88_EXPORT(d88_list) int ListJson() {
     views::WriteImageJson(json, disk, &fileSystems);
   }
   json.End();
+  survey::NoteBytesAfter(container, imageCount, &tally);
   views::WriteSummaryJson(json, tally);
+  json.String("status", tally.Sound() ? "intact" : "damaged");
   json.End();
   listed = tally;
   return Finish(out, json.Broken() ? 1 : 0);
