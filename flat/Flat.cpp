@@ -33,15 +33,17 @@ const tool::MediaGeometry* MediumOf(const filesystem::Geometry& shape) {
 bool FlatDirectory::ReadDirectorySectors(const filesystem::SectorSource& source) {
   std::memset(directory_, 0, sizeof directory_);
   const int sectors = medium_->directoryBytes / medium_->sectorBytes;
+  bool sound = true;
   for (int i = 0; i < sectors; ++i) {
     const filesystem::Sector sector =
         source.At(static_cast<std::uint32_t>(medium_->directorySector - 1 + i));
-    // As the tool reads it: the first sector not read in full ends it.
-    if (!sector.Intact()) return false;
-    std::memcpy(directory_ + i * medium_->sectorBytes, sector.bytes,
-                static_cast<std::size_t>(medium_->sectorBytes));
+    // As the tool reads it: the bytes recorded, zeros for a sector missing.
+    if (!sector.Intact()) sound = false;
+    if (sector.bytes != nullptr)
+      std::memcpy(directory_ + i * medium_->sectorBytes, sector.bytes,
+                  static_cast<std::size_t>(medium_->sectorBytes));
   }
-  return true;
+  return sound;
 }
 
 bool FlatDirectory::Recognise(const filesystem::SectorSource& source, filesystem::Reason& reason) {

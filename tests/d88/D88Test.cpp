@@ -434,6 +434,9 @@ TEST(D88, JsonNamesTheFieldsAndDecodesNames) {
     EXPECT_NE(r.out.find(line), std::string::npos) << line;
   }
   EXPECT_EQ(Count(r.out, "{\"track\": "), 8u);  // GONE's first 8 of 9 lost sectors
+  // A directory sector with a CRC error: its entries listed as the text lists them.
+  const D88Run worn = RunD88With({"list", "--json", "{C}"}, Marked2HD(true), dir);
+  EXPECT_EQ(Count(worn.out, "\"intact\": true,"), 3u) << worn.out;
   // Image 1 of each: a size field over 2^31, then one too small.
   for (const Bytes& second : {SizeField(ThreeFiles(k2HD, false).Build(), 0x80000100),
                               SizeField(ThreeFiles(k2HD, false).Build(), 5)}) {
