@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tool/Extraction.h"
+
 namespace survey {
 
 FileSystems::FileSystems() = default;
@@ -105,6 +107,7 @@ void AddToTally(Tally& tally, const DiskSurvey& disk, const FileSystems& fs) {
       continue;
     }
     ++tally.files;
+    if (!EntryWritable(fs, i)) ++tally.unwritable;
     if (e.Intact()) {
       ++tally.intact;
     } else {
@@ -112,6 +115,18 @@ void AddToTally(Tally& tally, const DiskSurvey& disk, const FileSystems& fs) {
     }
   }
   if (directoryDamaged) ++tally.damagedDirectories;
+}
+
+bool EntryWritable(const FileSystems& fs, int index) {
+  char path[filesystem::kMaxPathBytes + 1];
+  fs.chosen->Path(index, path, sizeof path);
+  for (char* component = path;;) {
+    char* end = std::strchr(component, '/');
+    if (end != nullptr) *end = '\0';
+    if (!tool::IsWritableTextName(component)) return false;
+    if (end == nullptr) return true;
+    component = end + 1;
+  }
 }
 
 void MarkOwners(DiskSurvey& disk, FileSystems& fs) {

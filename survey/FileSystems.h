@@ -70,6 +70,10 @@ void ReadFileSystem(diskimage::DiskImage& image, DiskSurvey& disk, FileSystems& 
 // damaged directory when any folder's is, an unrecognised disk.
 void AddToTally(Tally& tally, const DiskSurvey& disk, const FileSystems& fs);
 
+// True when extract writes entry index of fs's chosen file system under
+// its path: every component of it a name this system creates.
+bool EntryWritable(const FileSystems& fs, int index);
+
 // Sets the owners of a disk read by a file system other than the flat
 // directory (whose owners the survey sets): its own sectors kDirectoryOwner,
 // each file's and folder's sectors its entry index.

@@ -117,6 +117,11 @@ void LoadDisk(diskimage::DiskImage& disk, const MediaGeometry& geometry, std::ui
 // decodes from code page 932 into a name IsPlainWindowsName takes.
 bool IsWritableName(const char* name);
 
+// The same for a name already decoded to UTF-8 (a FAT disk's): one a
+// file or folder is created under, and on Windows valid UTF-8 that
+// IsPlainWindowsName takes.
+bool IsWritableTextName(const char* name);
+
 // Creates (or truncates) the file name in the working directory and writes
 // size bytes of data to it.  Returns false when the name is not writable,
 // the file cannot be created, the name is a symbolic link (on Windows, any

@@ -36,6 +36,9 @@ bool IsSafeOutputName(const char* name) {
 // Shift_JIS, as Windows knows it.
 constexpr UINT kNameCodePage = 932;
 
+// Room for a decoded name of one path component, as Windows limits it.
+constexpr int kMostTextNameChars = 256;
+
 // Decodes name from code page 932 into wide (kEntryNameBytes + 1
 // characters); false when it is not valid there.
 bool DecodeName(const char* name, wchar_t* wide) {
@@ -109,6 +112,18 @@ bool IsWritableName(const char* name) {
   // other than a plain file, is not created.
   wchar_t wide[kEntryNameBytes + 1];
   return std::strlen(name) <= static_cast<std::size_t>(kEntryNameBytes) && DecodeName(name, wide) &&
+         IsPlainWindowsName(wide);
+#else
+  return true;
+#endif
+}
+
+bool IsWritableTextName(const char* name) {
+  if (!IsSafeOutputName(name)) return false;
+#if defined(_WIN32)
+  wchar_t wide[kMostTextNameChars];
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, wide, kMostTextNameChars) >
+             0 &&
          IsPlainWindowsName(wide);
 #else
   return true;

@@ -14,8 +14,10 @@ namespace {
 void PrintEntryState(output::Sink& out, const survey::DiskSurvey& disk, survey::FileSystems& fs,
                      int index) {
   const filesystem::Entry& e = fs.chosen->EntryAt(index);
+  const bool writable =
+      e.kind == filesystem::EntryKind::kFolder || survey::EntryWritable(fs, index);
   if (e.Intact()) {
-    out.Puts("intact");
+    out.Puts(writable ? "intact" : "intact; cannot be written under its name");
     return;
   }
   const char* separator = "";
@@ -36,8 +38,11 @@ void PrintEntryState(output::Sink& out, const survey::DiskSurvey& disk, survey::
   char words[256];
   const filesystem::Faults rest =
       *separator != '\0' ? e.faults & ~filesystem::kSectorDamaged : e.faults;
-  if (rest != 0)
+  if (rest != 0) {
     out.Printf("%s%s", separator, filesystem::DescribeFaults(rest, words, sizeof words));
+    separator = "; ";
+  }
+  if (!writable) out.Printf("%scannot be written under its name", separator);
 }
 
 void PrintPath(output::Sink& out, const survey::FileSystems& fs, int index) {
@@ -125,7 +130,9 @@ void PrintFileSystemProblems(output::Sink& out, const survey::DiskSurvey& disk,
   }
   PrintDiskFaults(out, disk, fs);
   for (int i = 0; i < fs.chosen->EntryCount(); ++i) {
-    if (!fs.chosen->EntryAt(i).Intact()) PrintFileProblem(out, disk, fs, i);
+    const filesystem::Entry& e = fs.chosen->EntryAt(i);
+    if (!e.Intact() || (e.kind == filesystem::EntryKind::kFile && !survey::EntryWritable(fs, i)))
+      PrintFileProblem(out, disk, fs, i);
   }
 }
 
@@ -181,6 +188,7 @@ void WriteFileSystemJson(JsonWriter& json, const survey::DiskSurvey& disk,
       WriteDamageJson(json, "damagedSectorCount", "damagedSectors", damage);
       char words[256];
       json.String("faults", filesystem::DescribeFaults(e.faults, words, sizeof words));
+      json.Bool("writableName", survey::EntryWritable(fs, i));
     }
     WritePathJson(json, fs, i);
     json.End();

@@ -1164,6 +1164,10 @@ TEST(D88, TestPromisesWhatTheContainerHolds) {
   const std::string soundLine = "3 files in 1 image: 3 intact, 0 damaged";
   Bytes gzip = PatternBytes(4000, 7);
   gzip[0] = 0x1f, gzip[1] = 0x8b, gzip[2] = 8;
+  // Windows opens a device for a name such as AUX.TXT, which extract refuses.
+  FatBuilder aux(kFatPc98);
+  aux.AddFile(0, "AUX.TXT", Text("aux"));
+  const Bytes auxDisk = aux.Build().Build();
   const Case cases[] = {
       {"second image cut in its header",
        {"test", "{C}"},
@@ -1209,6 +1213,15 @@ TEST(D88, TestPromisesWhatTheContainerHolds) {
        "image 0 \"D88EXTRACT TEST\": media byte 0x20, medium 2HD, size 9008, 1 track "
        "recorded\nREAD TRK=00 SEC=04 SIZE=9  intact\n..   TRK=00 SEC=04 SIZE=1  intact; cannot "
        "be written under its name\n",
+       ""},
+      {"FAT device name",
+       {"test", "{C}"},
+       auxDisk,
+       kWindows ? 2 : 0,
+       kWindows
+           ? "image 0: AUX.TXT: intact; cannot be written under its name\n1 file in 1 image: 1 "
+             "intact, 0 damaged, 1 file that cannot be written under its name\n"
+           : "1 file in 1 image: 1 intact, 0 damaged\n",
        ""},
       Failure("gzip named as a container", {"test", "{C}"}, gzip,
               "{C} is a gzip file, not a D88 container"),
