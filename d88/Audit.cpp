@@ -75,6 +75,23 @@ const char* Plural(long count) { return count == 1 ? "" : "s"; }
 
 }  // namespace
 
+void ReportImages(diskimage::DiskImage& disk, survey::DiskSurvey& survey,
+                  survey::FileSystems& fileSystems, const Options& options, int first, int end,
+                  views::JsonWriter* json, output::Sink& out, output::Sink* warnings,
+                  survey::Tally* tally, BeforeImage* before) {
+  for (int k = first; k < end; ++k) {
+    survey::SurveyDisk(disk, k, &survey, false);
+    // Only a disk read in full is reported.
+    if (disk.GetReadError() != 0) break;
+    survey::ReadFileSystem(disk, survey, fileSystems, options.fileSystem);
+    survey::Tally one;
+    survey::AddToTally(one, survey, fileSystems);
+    survey::AddToTally(*tally, survey, fileSystems);
+    if (before != nullptr) before->Before(one);
+    ReportImage(survey, fileSystems, options.verb == Verb::kList, json, out, warnings);
+  }
+}
+
 void SurveyContainer(Surveyor& w, const Options& options, const Item& item, output::Sink& report) {
   const bool list = options.verb == Verb::kList;
   // Named so that it is removed; no container, and no failure of the run.
@@ -105,24 +122,29 @@ void SurveyContainer(Surveyor& w, const Options& options, const Item& item, outp
   survey::Tally tally;
   bool titled = options.json;  // test names a container only when it has something to say
   const int images = survey::CountImages(w.disk);
-  for (int k = 0; k < images; ++k) {
-    survey::SurveyDisk(w.disk, k, &w.survey, false);
-    // Only a disk read in full is reported.
-    if (w.disk.GetReadError() != 0) break;
-    survey::ReadFileSystem(w.disk, w.survey, w.fileSystems, options.fileSystem);
-    survey::Tally disk;
-    survey::AddToTally(disk, w.survey, w.fileSystems);
-    survey::AddToTally(tally, w.survey, w.fileSystems);
-    const survey::ImageSummary& image = w.survey.image;
-    if (!titled && (list || !disk.Sound() || image.mediumFromRecords || image.sizeFieldBroken ||
-                    image.headerBytes != diskimage::kImageHeaderSize)) {
-      report.Escaped(item.text.c_str());
-      report.Puts(":\n");
-      titled = true;
+  // The container's path, once, ahead of the first disk with anything to say.
+  struct Title : BeforeImage {
+    Title(const Item& item, const survey::DiskSurvey& survey, output::Sink& report, bool list,
+          bool* titled)
+        : item_(item), survey_(survey), report_(report), list_(list), titled_(titled) {}
+    void Before(const survey::Tally& disk) override {
+      const survey::ImageSummary& image = survey_.image;
+      if (*titled_ || !(list_ || !disk.Sound() || image.mediumFromRecords ||
+                        image.sizeFieldBroken || image.headerBytes != diskimage::kImageHeaderSize))
+        return;
+      report_.Escaped(item_.text.c_str());
+      report_.Puts(":\n");
+      *titled_ = true;
     }
-    // JSON tells of what the warnings say in its own fields.
-    ReportImage(w.survey, w.fileSystems, list, lines, report, options.json ? nullptr : &report);
-  }
+    const Item& item_;
+    const survey::DiskSurvey& survey_;
+    output::Sink& report_;
+    bool list_;
+    bool* titled_;
+  } title(item, w.survey, report, list, &titled);
+  // JSON tells of what the warnings say in its own fields.
+  ReportImages(w.disk, w.survey, w.fileSystems, options, 0, images, lines, report,
+               options.json ? nullptr : &report, &tally, &title);
   survey::NoteBytesAfter(w.disk, images, &tally);
   if (!options.json && tally.bytesAfter > 0) {
     if (!titled) {

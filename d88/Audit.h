@@ -57,6 +57,26 @@ struct Surveyor {
 // bytes are not all UTF-8.
 void WritePath(views::JsonWriter& json, const Item& item);
 
+// What a report does ahead of each disk's part of it.
+class BeforeImage {
+ public:
+  // disk: the disk's own tally, its survey in hand.
+  virtual void Before(const survey::Tally& disk) = 0;
+
+ protected:
+  ~BeforeImage() = default;
+};
+
+// Surveys disk's images first to end - 1, one at a time into survey and
+// fileSystems, and reports each (ReportImage) into json or out, its
+// warnings to warnings; stops at a read that fails.  before, when given,
+// sees each disk's own tally ahead of its report.  Adds every disk to
+// tally.  One container alone and each of a collection are read by it.
+void ReportImages(diskimage::DiskImage& disk, survey::DiskSurvey& survey,
+                  survey::FileSystems& fileSystems, const Options& options, int first, int end,
+                  views::JsonWriter* json, output::Sink& out, output::Sink* warnings,
+                  survey::Tally* tally, BeforeImage* before = nullptr);
+
 // Surveys item's container into report, and counts it.
 void SurveyContainer(Surveyor& w, const Options& options, const Item& item, output::Sink& report);
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "d88/Audit.h"
 #include "d88/CatVerb.h"
 #include "d88/Collection.h"
 #include "d88/EditVerbs.h"
@@ -132,15 +133,8 @@ int SurveyAll(diskimage::DiskImage& disk, const Options& options, Sinks& sinks) 
   survey::Tally tally;
   const int first = options.imageChosen ? options.image : 0;
   const int end = options.imageChosen ? options.image + 1 : images;
-  // Only a disk read in full is reported.
-  for (int k = first; k < end; ++k) {
-    survey::SurveyDisk(disk, k, &diskSurvey, false);
-    if (disk.GetReadError() != 0) break;
-    survey::ReadFileSystem(disk, diskSurvey, fileSystems, options.fileSystem);
-    survey::AddToTally(tally, diskSurvey, fileSystems);
-    ReportImage(diskSurvey, fileSystems, list, options.json ? &json : nullptr, sinks.out,
-                &sinks.err);
-  }
+  ReportImages(disk, diskSurvey, fileSystems, options, first, end, options.json ? &json : nullptr,
+               sinks.out, &sinks.err, &tally);
   if (!ReadWell(disk, options.container, sinks)) {
     // The document stays whole, its verdict that of a JSON Line.
     if (options.json) {
