@@ -91,6 +91,16 @@ void WriteNameJson(JsonWriter& json, const char* key, const char* bytes) {
   json.End();
 }
 
+void WriteHashFields(JsonWriter& json, const survey::ImageSummary& image,
+                     const survey::ImageHashes& hashes) {
+  json.Int("index", image.index);
+  WriteNameJson(json, "name", image.name);
+  json.Int("size", hashes.size);
+  json.String("crc32", hashes.crc32);
+  json.String("sha1", hashes.sha1);
+  json.String("content", hashes.content);
+}
+
 void WriteImageJson(JsonWriter& json, const survey::DiskSurvey& disk, survey::FileSystems* fs) {
   const survey::ImageSummary& image = disk.image;
   json.Begin(nullptr, '{');

@@ -4,6 +4,7 @@
 #define D88EXTRACT_VIEWS_SURVEYJSON_H
 
 #include "survey/FileSystems.h"
+#include "survey/ImageHashes.h"
 #include "survey/Survey.h"
 #include "views/JsonWriter.h"
 
@@ -24,6 +25,11 @@ void WriteDamageJson(JsonWriter& json, const char* countKey, const char* listKey
 
 // Writes the members of one flat file's object.
 void WriteFlatFileFields(JsonWriter& json, const survey::FileSurvey& file);
+
+// Writes the members of d88 hash's object of an image: its index, name,
+// size, crc32, sha1 and content.
+void WriteHashFields(JsonWriter& json, const survey::ImageSummary& image,
+                     const survey::ImageHashes& hashes);
 
 // Writes the "summary" member.
 void WriteSummaryJson(JsonWriter& json, const survey::Tally& tally);

@@ -139,6 +139,32 @@ function geometryText(geometry) {
     + (track0 === undefined ? '' : `, track 0 ${track0.sectorsPerTrack}×${track0.sectorBytes}`);
 }
 
+// The name d88 split gives image k of the container name: NAME-k.EXT.
+function splitName(name, k) {
+  const dot = name.lastIndexOf('.');
+  return dot > 0 ? `${name.slice(0, dot)}-${k}${name.slice(dot)}` : `${name}-${k}`;
+}
+
+// Image k alone: its hashes as d88 hash prints them, and a button that
+// downloads it as d88 split writes it.
+function diskPart(id, containerName, k, hashes) {
+  if (hashes === null) return null;
+  const fact = (term, value, title = '') => [element('dt', { title }, term), element('dd', {}, value)];
+  return element('div', { className: 'disk' },
+    element('dl', { className: 'hashes' }, ...fact('File size', String(hashes.size)),
+      ...fact('CRC32', hashes.crc32), ...fact('SHA-1', hashes.sha1),
+      ...fact('Content hash', hashes.content, 'SHA-1 of the sector data by cylinder, head and sector ID: '
+        + 'the same for the same disk under another header or record order')),
+    element('button', {
+      type: 'button',
+      textContent: 'Download this disk (.d88)',
+      onclick: async () => {
+        const answer = await busy(`Copying image ${k}…`, () => ask({ verb: 'disk', id, offset: hashes.offset, size: hashes.size }));
+        save(answer.bytes, splitName(containerName, k), 'application/octet-stream');
+      },
+    }));
+}
+
 // Why a file is not in the .zip, by its fate there.
 const LEFT_OUT = {
   1: 'refused as d88 extract refuses it (not a plain file name)',
@@ -169,7 +195,7 @@ function imageSection(id, container, image, page) {
   const notes = notesShown.length === 0 ? null
     : element('ul', { className: 'notes' }, ...notesShown.map((note) => element('li', {}, note)));
   const section = element('section', { className: 'image', id: `${container.anchor}-image-${image.index}` },
-    heading, facts, notes);
+    heading, facts, diskPart(id, container.name, image.index, page.hashes), notes);
   if (image.medium === null) {
     section.append(element('p', { className: 'notes' },
       `Medium unknown (media byte 0x${hex2(image.mediaByte)}): files not read.`

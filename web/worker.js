@@ -174,6 +174,8 @@ function survey({ id, name, bytes }) {
       states: notes.slice(blank + 1, -1),
       svg: map.status === 0 ? text(map.out) : null,
     });
+    const hash = call('d88_hash', k);
+    pages[k].hashes = hash.status === 0 ? JSON.parse(text(hash.out)) : null;
   }
   return { images, json: text(list.out), summary: text(summary.out).trim(), verdict: summary.status, pages };
 }
@@ -194,7 +196,10 @@ function take({ id, verb, image, file }) {
   return { status: result.status, bytes: result.out };
 }
 
-const verbs = { survey, forget, zip: take, file: take };
+// One image's bytes, where d88_hash placed them: a container of its own.
+const disk = ({ id, offset, size }) => ({ status: 0, bytes: containers.get(id).slice(offset, offset + size) });
+
+const verbs = { survey, forget, zip: take, file: take, disk };
 
 self.onmessage = async ({ data }) => {
   let answer;

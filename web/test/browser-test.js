@@ -4,6 +4,7 @@
 //   node browser-test.js NATIVE_BUILD_DIR WEB_BUILD_DIR
 const { chromium } = require('playwright-core');
 const { execFileSync, spawnSync } = require('child_process');
+const { createHash } = require('crypto');
 const assert = require('assert/strict');
 const fs = require('fs');
 const http = require('http');
@@ -101,8 +102,9 @@ function unzip(zip) {
   return entries;
 }
 
-async function downloaded(page, click) {
+async function downloaded(page, click, name = undefined) {
   const [download] = await Promise.all([page.waitForEvent('download', { timeout: 10000 }), click()]);
+  if (name) assert.equal(download.suggestedFilename(), name);
   return fs.readFileSync(await download.path());
 }
 
@@ -129,6 +131,7 @@ async function checkImage(page, sample, section, image) {
   assert.equal(await section.locator('h3 span').getAttribute('title'), `bytes: ${image.name.hex}`);
   const expected = expectedText(sample, k);
   assert.deepEqual(await section.locator('ul.notes li').allTextContents(), expected.notes, `${sample} ${k} notes`);
+  await checkDisk(page, sample, section, k);
   if (image.medium === null) return;
   // By the names a screen reader announces, and by keyboard.
   const rows = section.getByRole('table', { name: `Files of image ${k}` }).locator('tbody tr');
@@ -169,6 +172,23 @@ async function checkImage(page, sample, section, image) {
   assert.deepEqual(await section.locator('.left-out li').allTextContents(), leftOut, `${sample} left out`);
   checkUnzip(zipFile, zipped, `${sample} ${k}`);
   await checkMap(page, sample, section, k);
+}
+
+// Image k alone: the hashes shown are d88 hash's line of it; the disk
+// downloaded is the bytes they hash, and the file d88 split writes for it
+// (test-worn.d88, cut short, is no container d88 split splits).
+async function checkDisk(page, sample, section, k) {
+  const [size, crc32, sha1, content] = await section.locator('.hashes dd').allTextContents();
+  const line = d88('hash', sample).stdout.toString().split('\n')[k];
+  assert.equal(`${sample} #${k}  size ${size}  crc32 ${crc32}  sha1 ${sha1}  content ${content}`, line);
+  const name = sample.replace(/\.d88$/, `-${k}.d88`);
+  const button = section.getByRole('button', { name: 'Download this disk (.d88)' });
+  const bytes = await downloaded(page, () => button.press('Enter'), name);
+  assert.equal(createHash('sha1').update(bytes).digest('hex'), sha1, `${name} as hashed`);
+  const split = fs.mkdtempSync(path.join(scratch, 'split-'));
+  if (d88('split', '-C', split, sample).status === 0 || sample !== 'test-worn.d88') {
+    assert.deepEqual(bytes, fs.readFileSync(path.join(split, name)), `${name} as split`);
+  }
 }
 
 // Debian's unzip makes of the .zip, marked as made on Unix, the files

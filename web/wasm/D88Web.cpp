@@ -11,6 +11,7 @@
 #include "output/NameText.h"
 #include "output/Sink.h"
 #include "survey/FileSystems.h"
+#include "survey/ImageHashes.h"
 #include "survey/Survey.h"
 #include "tool/Extraction.h"
 #include "views/FileSystemViews.h"
@@ -254,6 +255,25 @@ D88_EXPORT(d88_writable) int Writable(int k, int i) {
     return e >= 0 && WritablePath(*fs, e);
   }
   return i >= 0 && i < disk.fileCount && tool::IsWritableName(disk.files[i].entry.name);
+}
+
+// Writes image k's object of `d88 hash --json` with "offset", where the
+// "size" bytes it hashes start in the container: those bytes alone are
+// the image as a container of its own.  Returns 0; 1 when there is no
+// image k or a read failed.
+D88_EXPORT(d88_hash) int HashJson(int k) {
+  if (k < 0 || k >= imageCount) return 1;
+  survey::ImageSummary image;
+  survey::ImageHashes hashes;
+  surveyed = -1;  // the reader's current image is k now
+  if (!survey::HashImage(container, k, &image, &hashes)) return 1;
+  output::Sink out(stdout);
+  views::JsonWriter json(out);
+  json.Begin(nullptr, '{');
+  views::WriteHashFields(json, image, hashes);
+  json.Int("offset", hashes.offset);
+  json.End();
+  return Finish(out, json.Broken() ? 1 : 0);
 }
 
 // Writes image k's map as `d88 map --svg` draws it.  Returns 0; 1 when
