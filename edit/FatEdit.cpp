@@ -137,6 +137,11 @@ bool ReadsAsPlanned(const FatCopy& copy) {
   const filesystem::FileSystem& old = *copy.fileSystems->chosen;
   const EditRequest& request = *copy.request;
   for (int i = 0; i < addedCount; ++i) {
+    // A path added twice holds the later file.
+    bool replaced = false;
+    for (int j = i + 1; j < addedCount && !replaced; ++j)
+      replaced = SamePath(added[i].path, added[j].path);
+    if (replaced) continue;
     const int index = FindEntry(fs, added[i].path);
     if (index < 0 || fs.EntryAt(index).size != added[i].size) return false;
     static std::uint8_t back[4096];
@@ -252,6 +257,11 @@ bool EditFat(diskimage::DiskImage& original, diskimage::DiskImage& check,
   if (layout.bytesPerSector != sectorBytes)
     return Fail(outcome, "image %d: FAT12 sectors of %u bytes on a disk of %zu; nothing written", k,
                 static_cast<unsigned>(layout.bytesPerSector), sectorBytes);
+  const std::size_t bytes = static_cast<std::size_t>(before.slots) * sectorBytes;
+  if (bytes > sizeof volume || before.rowsLoaded < before.shape.rows ||
+      layout.dataStart > static_cast<std::uint32_t>(before.slots))
+    return Fail(outcome, "image %d: a FAT12 disk larger than the writer handles; nothing written",
+                k);
   // The boot sector, the FAT copies and the root directory must all read well.
   for (std::uint32_t s = 0; s < layout.dataStart; ++s) {
     const survey::SectorState state = before.sectors[s];
@@ -263,7 +273,6 @@ bool EditFat(diskimage::DiskImage& original, diskimage::DiskImage& check,
                                              : "root directory",
                   survey::SectorStateName(state));
   }
-  const std::size_t bytes = static_cast<std::size_t>(before.slots) * sectorBytes;
   std::memcpy(volume, before.data, bytes);
   filesystem::Reason reason;
   if (!writer.Open(volume, static_cast<std::uint32_t>(before.slots), layout, reason))
