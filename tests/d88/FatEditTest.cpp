@@ -34,6 +34,8 @@ struct Work {
     Bytes big(5000);
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7 + 3);
     d88test::WriteFileBytes(dir + "/big.bin", big);
+    // mtools then reads Shift_JIS names as the disks hold them.
+    d88test::WriteFileBytes(dir + "/mtoolsrc", d88test::Text("DEFAULT_CODEPAGE=932\n"));
   }
   // Runs script in the work folder, $D the program; its status.
   int Run(const std::string& script, std::string* out) const {
@@ -52,7 +54,9 @@ struct Work {
   // Runs an mtools command on raw; its output.
   std::string Mtools(const std::string& command, const std::string& args) const {
     std::string out;
-    Shell("MTOOLS_SKIP_CHECK=1 " + command + " -i " + raw + " " + args, &out);
+    Shell(
+        "MTOOLSRC=" + dir + "/mtoolsrc MTOOLS_SKIP_CHECK=1 " + command + " -i " + raw + " " + args,
+        &out);
     return out;
   }
   std::size_t FilesBeside() const {
@@ -105,6 +109,8 @@ const EditRow kEdits[] = {
     {"mkdir in a folder", "&& $D mkdir c.d88 SUB && $D add c.d88 a.txt --as SUB/a.txt",
      "$D mkdir c.d88 'SUB/Deeper One'", "::/SUB/\n::/SUB/Deeper One/\n::/SUB/a.txt\n",
      "SUB/a.txt=a.txt", "SUB;SUB/Deeper One"},
+    {"a Shift_JIS name", "", "LC_ALL=C.UTF-8 $D add c.d88 a.txt --as 'データ.TXT'",
+     "::/データ.TXT\n", "データ.TXT=a.txt", "データ.TXT"},
     {"rmdir", "&& $D mkdir c.d88 SUB && $D mkdir c.d88 KEEP && $D add c.d88 b.txt --as KEEP/b.txt",
      "$D rmdir c.d88 sub", "::/KEEP/\n::/KEEP/b.txt\n", "KEEP/b.txt=b.txt", ""},
 };
