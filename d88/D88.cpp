@@ -361,6 +361,8 @@ int Run(diskimage::DiskImage& disk, int argc, const char* const* argv, Sinks& si
     case Verb::kNew:
     case Verb::kAdd:
     case Verb::kRemove:
+    case Verb::kMakeFolder:
+    case Verb::kRemoveFolder:
       return RunEditVerb(disk, options, sinks.err);
     case Verb::kSplit:
     case Verb::kJoin:

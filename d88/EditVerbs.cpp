@@ -52,9 +52,12 @@ int RunEditVerb(diskimage::DiskImage& disk, const Options& options, output::Sink
     }
     done = edit::MakeBlankDisk(options.container, *medium, options.diskName, &outcome);
   } else {
+    const bool folders = options.verb == Verb::kMakeFolder || options.verb == Verb::kRemoveFolder;
     const edit::EditRequest request{
-        options.container, options.output,    options.image, options.verb == Verb::kRemove,
-        options.items,     options.itemCount, options.as};
+        options.container, options.output,
+        options.image,     options.verb == Verb::kRemove || options.verb == Verb::kRemoveFolder,
+        options.items,     options.itemCount,
+        options.as,        folders};
     done = edit::EditContainer(disk, checkDisk, request, &outcome);
     if (outcome.surveyed) {
       views::PrintMediumWarning(err, outcome.image);

@@ -23,7 +23,10 @@ const char kHelpText[] =
     "  map       the sector map of one disk image: its files and its damage\n"
     "  new       make a blank formatted disk: d88 new -m 2HD|2DD [-n NAME] OUT.d88\n"
     "  add       put host files on a disk: d88 add CONTAINER FILE... [--as NAME]\n"
+    "            (FAT12: --as DIR/NAME, or DIR/ for several files)\n"
     "  rm        remove files from a disk: d88 rm CONTAINER NAME... (#N: entry N)\n"
+    "  mkdir     make a folder on a FAT12 disk: d88 mkdir CONTAINER DOCS/OLD\n"
+    "  rmdir     remove an empty folder from a FAT12 disk: d88 rmdir CONTAINER DOCS/OLD\n"
     "  split     one container per image: d88 split [-C DIR] CONTAINER\n"
     "  join      the images of containers back to back: d88 join OUT CONTAINER...\n"
     "  export    write one disk's sectors as a raw or FDI file:\n"
@@ -36,7 +39,8 @@ const char kHelpText[] =
     "  hash      each image's size, CRC32 and SHA-1, and a hash of its sector data\n"
     "\n"
     "Options:\n"
-    "  -i K        extract, cat, map, add, rm, set: the image, from 0 (default 0);\n"
+    "  -i K        extract, cat, map, add, rm, mkdir, rmdir, set: the image, from 0\n"
+    "              (default 0);\n"
     "              list: that image only, of one container: d88 list -i 1 CONTAINER\n"
     "  -C DIR      extract: the directory to write into, made with its parents if\n"
     "              missing (default: the current one)\n"
@@ -50,9 +54,10 @@ const char kHelpText[] =
     "  -f fat12    new: format a FAT12 disk; -m then also 2DD8, 1.44M, 1.2M or\n"
     "              C/H/S/BYTES\n"
     "  --label L   new -f fat12: the volume label\n"
-    "  -o OUT      add, rm, set, fix: write the result to OUT (a new file) instead of\n"
-    "              replacing the container\n"
-    "  --as NAME   add: the name on the disk of the one FILE (default: its own)\n"
+    "  -o OUT      add, rm, mkdir, rmdir, set, fix: write the result to OUT (a new\n"
+    "              file) instead of replacing the container\n"
+    "  --as NAME   add: the name on the disk of the one FILE (default: its own);\n"
+    "              FAT12: a path, DIR/ for several files\n"
     "  --name NAME, --protect on|off, --media MEDIUM\n"
     "              set: the disk's name, write protection and media byte\n"
     "  --fs FS     list, test, map, extract, cat: read the disk as FS (flat or fat12)\n"
@@ -78,12 +83,13 @@ struct VerbName {
 };
 
 constexpr VerbName kVerbs[] = {
-    {"list", Verb::kList}, {"test", Verb::kTest},     {"extract", Verb::kExtract},
-    {"map", Verb::kMap},   {"new", Verb::kNew},       {"add", Verb::kAdd},
-    {"rm", Verb::kRemove}, {"cat", Verb::kCat},       {"split", Verb::kSplit},
-    {"join", Verb::kJoin}, {"export", Verb::kExport}, {"import", Verb::kImport},
-    {"set", Verb::kSet},   {"fix", Verb::kFix},       {"hash", Verb::kHash},
-    {"-h", Verb::kHelp},   {"--help", Verb::kHelp},   {"--version", Verb::kVersion}};
+    {"list", Verb::kList},     {"test", Verb::kTest},        {"extract", Verb::kExtract},
+    {"map", Verb::kMap},       {"new", Verb::kNew},          {"add", Verb::kAdd},
+    {"rm", Verb::kRemove},     {"mkdir", Verb::kMakeFolder}, {"rmdir", Verb::kRemoveFolder},
+    {"cat", Verb::kCat},       {"split", Verb::kSplit},      {"join", Verb::kJoin},
+    {"export", Verb::kExport}, {"import", Verb::kImport},    {"set", Verb::kSet},
+    {"fix", Verb::kFix},       {"hash", Verb::kHash},        {"-h", Verb::kHelp},
+    {"--help", Verb::kHelp},   {"--version", Verb::kVersion}};
 
 // True for an option followed by its value.
 bool TakesValue(const char* arg) {
@@ -199,7 +205,8 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
   const bool cat = options->verb == Verb::kCat;
   const bool named = extract || cat;  // takes names of files on the disk
   const bool map = options->verb == Verb::kMap;
-  const bool edits = options->verb == Verb::kAdd || options->verb == Verb::kRemove;
+  const bool folders = options->verb == Verb::kMakeFolder || options->verb == Verb::kRemoveFolder;
+  const bool edits = options->verb == Verb::kAdd || options->verb == Verb::kRemove || folders;
   const bool makes = options->verb == Verb::kNew;
   const bool many = options->verb == Verb::kList || options->verb == Verb::kTest;
   const bool whole = IsWholeDiskVerb(options->verb);
@@ -298,7 +305,10 @@ bool ParseOptions(int argc, const char* const* argv, output::Sink& err, Options*
     return Fail(err, options->itemCount == 0 ? "no name given" : "cat takes one name", "");
   if (edits && options->itemCount == 0)
     return Fail(err, options->verb == Verb::kAdd ? "no file given" : "no name given", "");
-  if (options->as != nullptr && options->itemCount != 1)
+  if (folders && options->itemCount != 1) return Fail(err, "give one folder", "");
+  const std::size_t asBytes = options->as != nullptr ? std::strlen(options->as) : 0;
+  if (options->as != nullptr && options->itemCount != 1 &&
+      (asBytes == 0 || options->as[asBytes - 1] != '/'))
     return Fail(err, "--as names one file only", "");
   return true;
 }

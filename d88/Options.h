@@ -20,6 +20,8 @@ enum class Verb {
   kNew,
   kAdd,
   kRemove,
+  kMakeFolder,
+  kRemoveFolder,
   kSplit,
   kJoin,
   kExport,

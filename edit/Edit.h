@@ -48,6 +48,8 @@ struct EditRequest {
   const char* const* items;  // the host files (add) or names and "#N" positions (rm)
   int itemCount;             // how many items
   const char* diskName;      // add with one file: its name on the disk; null: its host name
+                             // (FAT12: a path; one ending in '/' takes several files)
+  bool folders = false;      // FAT12: make (add) or remove (rm) the empty folders named
 };
 
 // Carries out request with original reading the container and check

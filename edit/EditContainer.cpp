@@ -174,12 +174,7 @@ const char* HostName(const char* path) {
 
 // Converts text into a disk name at name; false after the message.
 bool DiskName(const char* text, char (&name)[kConvertedBytes], Outcome* outcome) {
-  const Conversion conversion = ToShiftJis(text, name, kConvertedBytes);
-  if (conversion == Conversion::kNoConverter)
-    return Fail(outcome,
-                "cannot convert names to Shift_JIS: the system has no converter; nothing written");
-  if (conversion == Conversion::kNoForm)
-    return Fail(outcome, "the name \"%s\" has no Shift_JIS form; nothing written", Shown(text));
+  if (!ToDiskName(text, name, kConvertedBytes, outcome)) return false;
   if (std::strlen(name) > static_cast<std::size_t>(tool::kEntryNameBytes))
     return Fail(outcome, "the name \"%s\" is longer than 4 bytes in Shift_JIS; nothing written",
                 Shown(text));
@@ -258,12 +253,11 @@ bool AddFile(const char* path, const char* diskName, int k, Outcome* outcome) {
                   "out; remove it with rm '#%d'; nothing written",
                   k, stop, Shown(entry.name), stop);
   }
-  std::FILE* file = platform::OpenStream(path, "rb");
-  if (file == nullptr)
-    return Fail(outcome, "cannot open %s: %s; nothing written", Shown(path), std::strerror(errno));
   struct stat status;
-  const bool plain = fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
-  const long long size = plain ? static_cast<long long>(status.st_size) : -1;
+  long long size = -1;
+  std::FILE* file = OpenHostFile(path, &status, &size, outcome);
+  if (file == nullptr) return false;
+  const bool plain = size >= 0;
   MarkUsed(entries, replaced);
   const int start = size >= 0 && size <= g.DiskBytes()
                         ? FindRun(static_cast<int>((size + g.sectorBytes - 1) / g.sectorBytes))
@@ -333,6 +327,17 @@ bool RemoveEntries(const EditRequest& request, Outcome* outcome) {
 
 }  // namespace
 
+std::FILE* OpenHostFile(const char* path, struct stat* status, long long* size, Outcome* outcome) {
+  std::FILE* file = platform::OpenStream(path, "rb");
+  if (file == nullptr) {
+    Fail(outcome, "cannot open %s: %s; nothing written", Shown(path), std::strerror(errno));
+    return nullptr;
+  }
+  const bool plain = fstat(fileno(file), status) == 0 && S_ISREG(status->st_mode);
+  *size = plain ? static_cast<long long>(status->st_size) : -1;
+  return file;
+}
+
 bool Fail(Outcome* outcome, const char* format, ...) {
   std::va_list arguments;
   va_start(arguments, format);
@@ -364,14 +369,19 @@ bool EditLocked(diskimage::DiskImage& original, diskimage::DiskImage& check,
     return Fail(outcome, "%s has no image %d (it holds %d)", Shown(request.container), k, images);
   outcome->surveyed = true;
   outcome->image = before.image;
+  // FAT12 disks of any shape go to their own writer; the flat directory
+  // needs its medium known.
+  survey::FileSystems& fileSystems = BeforeFileSystems();
+  survey::ReadFileSystem(original, before, fileSystems, survey::FileSystemChoice::kAny);
+  if (original.GetReadError() != 0)
+    return CannotRead(request.container, original.GetReadError(), outcome);
+  if (fileSystems.IsFat12()) return EditFat(original, check, request, before, fileSystems, outcome);
   if (before.image.medium == nullptr)
     return Fail(outcome, "image %d: medium unknown (media byte 0x%02x); nothing written", k,
                 before.image.mediaByte);
-  // Only the flat directory is written; any other would be corrupted.
-  survey::FileSystems& fileSystems = BeforeFileSystems();
-  survey::ReadFileSystem(original, before, fileSystems, survey::FileSystemChoice::kAny);
   if (fileSystems.chosen == nullptr)
     return Fail(outcome, "image %d: no file system recognised; nothing written", k);
+  if (request.folders) return Fail(outcome, "the flat directory has no folders; nothing written");
   if (!fileSystems.IsFlat())
     return Fail(outcome, "image %d: a %s disk; only the flat directory is written; nothing written",
                 k, fileSystems.chosen->Name());

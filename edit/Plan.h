@@ -2,11 +2,16 @@
 #ifndef D88EXTRACT_EDIT_PLAN_H
 #define D88EXTRACT_EDIT_PLAN_H
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <ctime>
 
 #include "diskimage/DiskImage.h"
 #include "edit/Edit.h"
+#include "survey/FileSystems.h"
 #include "survey/Survey.h"
 #include "tool/Extraction.h"
 
@@ -113,6 +118,54 @@ bool CloseFile(int fd);
 int LookAt(const char* path);
 // A file-size limit then fails a write instead of ending the process.
 void IgnoreFileSizeSignal();
+
+// Bytes to change in the copy: a sector's data area.
+struct Patch {
+  std::int64_t position;      // file position of the first byte
+  int length;                 // bytes
+  const std::uint8_t* bytes;  // what they become
+  const std::uint8_t* was;    // the bytes as surveyed, which the stream must meet; null: any
+};
+
+// Streams the container from source into fd with count patches (in file
+// order) laid over it; *differs when bytes under a patch are not as
+// surveyed.  Returns the bytes copied, -1 when a read or write failed.
+std::int64_t StreamWithPatches(std::FILE* source, int fd, const Patch* patches, int count,
+                               bool* differs);
+
+// Streams as StreamWithPatches does, as a copy producer's write: null
+// when the copy is whole, fileSize bytes of a container that did not
+// change meanwhile, else why not.
+const char* StreamPatchedCopy(std::FILE* source, int fd, const Patch* patches, int count,
+                              std::int64_t fileSize);
+
+// Opens the host file at path for reading, its status into status and
+// its size into size (-1: not a plain file); null after the message.
+std::FILE* OpenHostFile(const char* path, struct stat* status, long long* size, Outcome* outcome);
+
+// The local time when, as DOS packs a date and a time.
+void DosStamp(std::time_t when, std::uint16_t* date, std::uint16_t* time);
+
+// Converts a name (or path) typed in the locale's encoding to Shift_JIS
+// at out (outSize bytes); false after the message.
+bool ToDiskName(const char* text, char* out, int outSize, Outcome* outcome);
+
+// True when two surveys of a disk show the same directory, bytes and states.
+bool SameDisk(const survey::DiskSurvey& a, const survey::DiskSurvey& b);
+
+// Reads the copy at path back with check: its size fileSize, its images
+// as many as original's, each but image k the same disk; image k is
+// surveyed into edited and judged by judge(context).
+bool ReadBack(diskimage::DiskImage& original, diskimage::DiskImage& check, const char* path, int k,
+              std::int64_t fileSize, survey::DiskSurvey* edited, bool (*judge)(void* context),
+              void* context);
+
+// Plans and writes an add, rm, mkdir or rmdir on the FAT12 disk surveyed
+// in before and read by fileSystems, the container locked and open in
+// original.  False, nothing changed, with the message when refused.
+bool EditFat(diskimage::DiskImage& original, diskimage::DiskImage& check,
+             const EditRequest& request, const survey::DiskSurvey& before,
+             const survey::FileSystems& fileSystems, Outcome* outcome);
 
 // Writes the container with plan's changes to request.output, or over
 // request.container; check reads the copy back.  False, nothing changed,

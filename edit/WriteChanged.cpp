@@ -33,14 +33,7 @@ namespace {
 survey::DiskSurvey after;
 survey::DiskSurvey other;
 
-// Bytes to change in the copy: a sector's data area.
-struct Patch {
-  std::int64_t position;      // file position of the first byte
-  int length;                 // bytes
-  const std::uint8_t* bytes;  // what they become
-  const std::uint8_t* was;    // a directory sector's bytes as surveyed; null for data
-};
-Patch patches[survey::kSlots];
+Patch flatPatches[survey::kSlots];
 int patchCount;
 
 std::uint8_t buffer[1 << 16];  // the stream's window on the container
@@ -66,16 +59,17 @@ void CollectPatches(const Plan& plan) {
                                     : plan.data + static_cast<std::int64_t>(p) * g.sectorBytes;
     const std::uint8_t* was =
         directory ? plan.before->directory + (p - firstDirectory) * g.sectorBytes : nullptr;
-    patches[patchCount++] = Patch{plan.dataPosition[p], g.sectorBytes, bytes, was};
+    flatPatches[patchCount++] = Patch{plan.dataPosition[p], g.sectorBytes, bytes, was};
   }
-  std::sort(patches, patches + patchCount,
+  std::sort(flatPatches, flatPatches + patchCount,
             [](const Patch& a, const Patch& b) { return a.position < b.position; });
 }
 
-// Lays the patches over the length bytes of chunk, which start at file
-// position at, noting a directory byte that is not as surveyed.
-void ApplyPatches(std::int64_t at, std::uint8_t* chunk, std::int64_t length) {
-  for (int i = 0; i < patchCount; ++i) {
+// Lays the count patches over the length bytes of chunk, which start at
+// file position at, noting a byte under a patch that is not as surveyed.
+void ApplyPatches(const Patch* patches, int count, std::int64_t at, std::uint8_t* chunk,
+                  std::int64_t length) {
+  for (int i = 0; i < count; ++i) {
     const Patch& patch = patches[i];
     const std::int64_t from = std::max(at, patch.position);
     const std::int64_t to = std::min(at + length, patch.position + patch.length);
@@ -218,22 +212,32 @@ void DropTemp() {
   ReleaseTemp();
 }
 
-namespace {
-
-// Streams the container from source into fd with the patches laid over
-// it.  Returns the bytes copied, -1 when a read or write failed.
-std::int64_t StreamCopy(std::FILE* source, int fd) {
+std::int64_t StreamWithPatches(std::FILE* source, int fd, const Patch* patches, int count,
+                               bool* differs) {
+  sourceDiffers = false;
   std::int64_t at = 0;
   for (;;) {
     const std::size_t got = std::fread(buffer, 1, sizeof buffer, source);
-    if (got == 0) return std::ferror(source) ? -1 : at;
-    ApplyPatches(at, buffer, static_cast<std::int64_t>(got));
+    if (got == 0) {
+      *differs = sourceDiffers;
+      return std::ferror(source) ? -1 : at;
+    }
+    ApplyPatches(patches, count, at, buffer, static_cast<std::int64_t>(got));
     if (!WriteAll(fd, buffer, got)) return -1;
     at += static_cast<std::int64_t>(got);
   }
 }
 
-// True when two surveys of a disk show the same directory, bytes and states.
+const char* StreamPatchedCopy(std::FILE* source, int fd, const Patch* patches, int count,
+                              std::int64_t fileSize) {
+  bool differs = false;
+  const std::int64_t copied = StreamWithPatches(source, fd, patches, count, &differs);
+  if (copied < 0) return std::strerror(errno);
+  if (copied != fileSize) return "the container changed size during the run";
+  if (differs) return "the container changed during the run";
+  return nullptr;
+}
+
 bool SameDisk(const survey::DiskSurvey& a, const survey::DiskSurvey& b) {
   return a.image.medium == b.image.medium && a.slots == b.slots && a.fileCount == b.fileCount &&
          a.strayRecords == b.strayRecords && a.directoryDamage.count == b.directoryDamage.count &&
@@ -241,6 +245,8 @@ bool SameDisk(const survey::DiskSurvey& a, const survey::DiskSurvey& b) {
          std::memcmp(a.data, b.data, sizeof a.data) == 0 &&
          std::equal(a.sectors, a.sectors + a.slots, b.sectors);
 }
+
+namespace {
 
 // True when the edited disk of the copy (in after) reads as planned: the
 // planned directory, the written sectors intact with their new bytes,
@@ -269,23 +275,24 @@ bool ReadsAsPlanned(const Plan& plan) {
   return true;
 }
 
-// Reads the copy back with check and compares every disk with the
-// original's, the edited one with the plan.
-bool Verify(diskimage::DiskImage& original, diskimage::DiskImage& check, const char* path, int k,
-            const Plan& plan) {
+}  // namespace
+
+bool ReadBack(diskimage::DiskImage& original, diskimage::DiskImage& check, const char* path, int k,
+              std::int64_t fileSize, survey::DiskSurvey* edited, bool (*judge)(void* context),
+              void* context) {
 #if defined(_WIN32)
   if (!OpenContainerFile(check, path)) return false;
 #else
   if (!check.Open(path)) return false;
 #endif
   const int images = survey::CountImages(original);
-  bool same = check.GetFileSize() == plan.fileSize && survey::CountImages(check) == images;
+  bool same = check.GetFileSize() == fileSize && survey::CountImages(check) == images;
   for (int j = 0; same && j < images; ++j) {
-    same = survey::SurveyDisk(check, j, &after);
+    same = survey::SurveyDisk(check, j, edited);
     if (j == k) {
-      same = same && ReadsAsPlanned(plan);
+      same = same && judge(context);
     } else {
-      same = same && survey::SurveyDisk(original, j, &other) && SameDisk(other, after);
+      same = same && survey::SurveyDisk(original, j, &other) && SameDisk(other, *edited);
     }
   }
   // What failed to read was compared as nothing.
@@ -293,8 +300,6 @@ bool Verify(diskimage::DiskImage& original, diskimage::DiskImage& check, const c
   check.Open(nullptr);
   return same;
 }
-
-}  // namespace
 
 // Returns EEXIST when path names anything (a dangling link too), ENOENT
 // when it names nothing, or why that cannot be told.
@@ -347,18 +352,15 @@ struct PatchedCopy {
 };
 
 const char* WritePatched(void* context, std::FILE* source, int fd) {
-  const Plan& plan = *static_cast<PatchedCopy*>(context)->plan;
-  sourceDiffers = false;
-  const std::int64_t copied = StreamCopy(source, fd);
-  if (copied < 0) return std::strerror(errno);
-  if (copied != plan.fileSize) return "the container changed size during the run";
-  if (sourceDiffers) return "the container changed during the run";
-  return nullptr;
+  return StreamPatchedCopy(source, fd, flatPatches, patchCount,
+                           static_cast<PatchedCopy*>(context)->plan->fileSize);
 }
 
 const char* CheckPatched(void* context, const char* path) {
   const PatchedCopy& copy = *static_cast<PatchedCopy*>(context);
-  if (!Verify(*copy.original, *copy.check, path, copy.image, *copy.plan))
+  const auto judge = [](void* plan) { return ReadsAsPlanned(*static_cast<const Plan*>(plan)); };
+  if (!ReadBack(*copy.original, *copy.check, path, copy.image, copy.plan->fileSize, &after, judge,
+                const_cast<Plan*>(copy.plan)))
     return "the copy does not read back as planned";
   return nullptr;
 }
@@ -481,6 +483,18 @@ int FamilyMediaType(const geometry::DiskShape& shape) {
 
 }  // namespace
 
+void DosStamp(std::time_t when, std::uint16_t* date, std::uint16_t* time) {
+  std::tm local{};
+#if defined(_WIN32)
+  if (const std::tm* converted = std::localtime(&when)) local = *converted;
+#else
+  localtime_r(&when, &local);
+#endif
+  const int year = std::min(std::max(local.tm_year + 1900, 1980), 2107);
+  *date = static_cast<std::uint16_t>((year - 1980) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
+  *time = static_cast<std::uint16_t>(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
+}
+
 bool MakeBlankDisk(const char* path, const tool::MediaGeometry& medium, const char* name,
                    Outcome* outcome) {
   const BlankDisk disk{medium.mediaType, medium.tracks / 2,  2,       medium.sectorsPerTrack,
@@ -511,17 +525,8 @@ bool MakeBlankFatDisk(const char* path, const geometry::DiskShape& shape, const 
                   Shown(label));
   }
   const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#if defined(_WIN32)
-  if (const std::tm* converted = std::localtime(&now)) local = *converted;
-#else
-  localtime_r(&now, &local);
-#endif
-  const int year = local.tm_year + 1900 < 1980 ? 1980 : local.tm_year + 1900;
-  const auto date =
-      static_cast<std::uint16_t>((year - 1980) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
-  const auto time =
-      static_cast<std::uint16_t>(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
+  std::uint16_t date = 0, time = 0;
+  DosStamp(now, &date, &time);
   // The volume serial as DOS makes it: from the date and time.
   const std::uint32_t serial =
       (static_cast<std::uint32_t>(date) << 16 | time) ^ static_cast<std::uint32_t>(now);

@@ -29,6 +29,8 @@ OPERATIONS = [
     ("rm", ["rm", "c.d88", "AAAA"], "c.d88"),
     ("add -o", ["add", "-o", "out.d88", "c.d88", "F"], "out.d88"),
     ("new", ["new", "-m", "2HD", "out.d88"], "out.d88"),
+    ("FAT12 add", ["add", "fat.d88", "F", "--as", "SUB/F"], "fat.d88"),
+    ("FAT12 rm", ["rm", "fat.d88", "sub/aaaa"], "fat.d88"),
 ]
 
 # The calls failed in turn: everything that touches a file or a folder.
@@ -51,12 +53,15 @@ def snapshot(folder):
 
 
 def base_folder():
-    """A folder with a full 2DD container holding AAAA, and the host file F."""
+    """A folder with a full 2DD container holding AAAA, a FAT12 one holding
+    SUB/AAAA, and the host file F."""
     folder = tempfile.mkdtemp(prefix="d88faults-")
     for name, data in (("AAAA", SMALL_FILE), ("F", HOST_FILE)):
         with open(os.path.join(folder, name), "wb") as f:
             f.write(data)
-    for args in (["new", "-m", "2DD", "c.d88"], ["add", "c.d88", "AAAA"]):
+    for args in (["new", "-m", "2DD", "c.d88"], ["add", "c.d88", "AAAA"],
+                 ["new", "-f", "fat12", "-m", "2DD", "fat.d88"], ["mkdir", "fat.d88", "SUB"],
+                 ["add", "fat.d88", "AAAA", "--as", "SUB/AAAA"]):
         status, err = run(args, folder)
         assert status == 0, err
     os.remove(os.path.join(folder, "AAAA"))

@@ -1119,11 +1119,13 @@ TEST(D88, ReadsFatDisksAndSaysWhatItCannotRead) {
        1,
        {"d88: image 0: no file system recognised"},
        ""},
-      {"add on FAT12",
+      {"add on FAT12, too large",
        {"add", "{C}", "{C}", "--as", "AB"},
        dos,
        1,
-       {"d88: image 0: a FAT12 disk; only the flat directory is written; nothing written\n"},
+       {"d88: image 0: cannot add ",
+        " as AB: no room: 761856 bytes needed, 672768 free; nothing "
+        "written\n"},
        ""},
       {"read as flat anyway", {"list", "--fs", "flat", "{C}"}, random, 0, {"TRK="}, "FAT12"},
   };
