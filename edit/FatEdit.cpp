@@ -255,8 +255,8 @@ bool EditFat(diskimage::DiskImage& original, diskimage::DiskImage& check,
   const filesystem::FileSystem& fs = *fileSystems.chosen;
   const std::size_t sectorBytes = static_cast<std::size_t>(before.shape.sectorBytes);
   if (layout.bytesPerSector != sectorBytes)
-    return Fail(outcome, "image %d: FAT12 sectors of %u bytes on a disk of %zu; nothing written", k,
-                static_cast<unsigned>(layout.bytesPerSector), sectorBytes);
+    return Fail(outcome, "image %d: FAT12 sectors of %u bytes on a disk of %u; nothing written", k,
+                static_cast<unsigned>(layout.bytesPerSector), static_cast<unsigned>(sectorBytes));
   const std::size_t bytes = static_cast<std::size_t>(before.slots) * sectorBytes;
   if (bytes > sizeof volume || before.rowsLoaded < before.shape.rows ||
       layout.dataStart > static_cast<std::uint32_t>(before.slots))
