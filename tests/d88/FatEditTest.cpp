@@ -23,7 +23,11 @@ constexpr std::size_t kFirstRecord = 0x2B0, kRecordBytes = 16 + 1024;
 constexpr std::size_t kDataStart = 11;
 
 struct Work {
-  std::string dir = (std::filesystem::current_path() / "fatedit-test").string();
+  // A folder of each test's own: the tests run at once.
+  std::string dir =
+      (std::filesystem::current_path() /
+       (std::string("fatedit-") + testing::UnitTest::GetInstance()->current_test_info()->name()))
+          .string();
   std::string c = dir + "/c.d88", raw = dir + "/c.img";
 
   Work() {
