@@ -26,9 +26,9 @@ Bytes SixFileDisk() {
   return disk.Build().Build();
 }
 
-Bytes SixFileFatDisk() {
+Bytes SixFileFatDisk(int files) {
   FatBuilder disk(kFatPc98);
-  for (int i = 0; i < kSixFiles; ++i)
+  for (int i = 0; i < files; ++i)
     disk.AddFile(FatBuilder::kRoot, "FILE" + std::to_string(i) + ".BIN", SixFileData(i));
   return disk.Build().Build();
 }

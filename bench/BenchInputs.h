@@ -16,8 +16,9 @@ constexpr int kSixFileBytes = 200000;
 d88test::Bytes SixFileDisk();
 
 // A full PC-98 FAT12 disk (77 x 2 x 8 x 1024) holding six files of
-// 200,000 bytes, the same data as the six-file disk's.
-d88test::Bytes SixFileFatDisk();
+// 200,000 bytes, the same data as the six-file disk's; or the first files
+// of them, leaving room.
+d88test::Bytes SixFileFatDisk(int files = kSixFiles);
 
 // A 2HD container of about totalBytes whose every track leads into one
 // long run of empty records that match no sector and whose counts never

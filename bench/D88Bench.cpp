@@ -2,7 +2,7 @@
 //   d88bench TOOL IO_FLOOR [ROUNDS [D88 [BASELINE]]]
 // With D88 (the d88 program) its test verb is timed on the same inputs
 // and on a full FAT12 disk of the same six files, and its add of a
-// 40,000-byte file to the six-file container;
+// 40,000-byte file to the six-file container and to a FAT12 disk of five;
 // with BASELINE (an older d88extract) that one is timed beside TOOL on the
 // six-file and the crafted containers, each pair run back to back.
 // Builds the inputs in a scratch directory, runs every command ROUNDS times
@@ -41,6 +41,9 @@ int main(int argc, char** argv) {
   d88test::WriteFileBytes(sixFile, bench::SixFileDisk());
   const std::string sixFat = (scratch / "six-file-fat12.d88").string();
   d88test::WriteFileBytes(sixFat, bench::SixFileFatDisk());
+  // Five of the files: room for the one add writes.
+  const std::string roomFat = (scratch / "five-file-fat12.d88").string();
+  d88test::WriteFileBytes(roomFat, bench::SixFileFatDisk(bench::kSixFiles - 1));
   d88test::WriteFileBytes(crafted1, bench::CraftedLongRun(1u << 20));
   d88test::WriteFileBytes(crafted4, bench::CraftedLongRun(4u << 20));
   const std::string distinct4 = (scratch / "crafted-4m-distinct.d88").string();
@@ -68,6 +71,8 @@ int main(int argc, char** argv) {
                         {d88, "add", "-o", "added.d88", sixFile, addedFile},
                         {}});
     commands.push_back({"d88 test six-file FAT12 2HD", {d88, "test", sixFat}, {}});
+    commands.push_back(
+        {"d88 add 40,000 bytes, FAT12", {d88, "add", "-o", "added.d88", roomFat, addedFile}, {}});
   }
   // The baseline's twin of each d88extract command; a pair runs back to
   // back, in turns first, so that neither gains from the order.
@@ -120,6 +125,8 @@ int main(int argc, char** argv) {
     goals.push_back({"d88 add / d88extract, six-file:", Median(commands[8].seconds) / six, "x", 3});
     goals.push_back(
         {"d88 test FAT12 / d88extract, six-file:", Median(commands[9].seconds) / six, "x", 1.5});
+    goals.push_back(
+        {"d88 add FAT12 / d88extract, six-file:", Median(commands[10].seconds) / six, "x", 3});
   }
   const char* const pairLabels[] = {"d88extract / baseline, six-file:", "  ..., crafted 1 MiB:",
                                     "  ..., crafted 4 MiB:", "  ..., distinct starts:"};
