@@ -1,18 +1,15 @@
 // Inside edit: writing a changed container as a new copy from a producer,
 // for the writers whose result is not the original's bytes patched in
-// place (records moved, images taken apart or put together), and the
-// steps of the temporary file that every writer shares.
+// place (records moved, images taken apart or put together).  The steps
+// of the temporary file every writer shares are in Plan.h.
 #ifndef D88EXTRACT_EDIT_COPYWRITER_H
 #define D88EXTRACT_EDIT_COPYWRITER_H
 
-#include <sys/stat.h>
-
-#include <cstddef>
-#include <cstdint>
 #include <cstdio>
 
 #include "diskimage/DiskImage.h"
 #include "edit/Edit.h"
+#include "edit/Plan.h"
 
 namespace edit {
 
@@ -37,21 +34,6 @@ bool WriteProducedCopy(diskimage::DiskImage& original, const char* container, co
 
 // Opens the locked container with original; false after the message.
 bool OpenLocked(diskimage::DiskImage& original, const char* container, Outcome* outcome);
-
-// The steps, defined beside the patched writer that has always used them.
-bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t length);
-bool Flush(int fd);
-bool CloseFile(int fd);
-bool IsLink(const char* path);
-void TakeOwnerAndMode(int fd, const struct stat& original, bool sameOwner);
-void IgnoreFileSizeSignal();
-int CreateTemp(const char* target, int mode);
-const char* TempPath();
-void DropTemp();
-void ReleaseTemp();
-int LookAt(const char* path);
-bool FlushFailed(const char* target, Outcome* outcome);
-bool PublishTemp(const char* target, Outcome* outcome, const char* verb);
 
 }  // namespace edit
 

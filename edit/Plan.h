@@ -118,6 +118,10 @@ bool CloseFile(int fd);
 int LookAt(const char* path);
 // A file-size limit then fails a write instead of ending the process.
 void IgnoreFileSizeSignal();
+// True when path is a link of some kind, which replacing would cut.
+bool IsLink(const char* path);
+// Gives the copy at fd the original's owner (sameOwner) and mode bits.
+void TakeOwnerAndMode(int fd, const struct stat& original, bool sameOwner);
 
 // Bytes to change in the copy: a sector's data area.
 struct Patch {
