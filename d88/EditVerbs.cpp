@@ -1,6 +1,7 @@
 #include "d88/EditVerbs.h"
 
 #include <cstring>
+#include <ctime>
 
 #include "d88/D88.h"
 #include "edit/Edit.h"
@@ -53,12 +54,21 @@ int RunEditVerb(diskimage::DiskImage& disk, const Options& options, output::Sink
     done = edit::MakeBlankDisk(options.container, *medium, options.diskName, &outcome);
   } else {
     const bool folders = options.verb == Verb::kMakeFolder || options.verb == Verb::kRemoveFolder;
-    const edit::EditRequest request{
-        options.container, options.output,
-        options.image,     options.verb == Verb::kRemove || options.verb == Verb::kRemoveFolder,
-        options.items,     options.itemCount,
-        options.as,        folders};
-    done = edit::EditContainer(disk, checkDisk, request, &outcome);
+    const bool remove = options.verb == Verb::kRemove || options.verb == Verb::kRemoveFolder;
+    edit::EditRequest request{};
+    request.container = options.container;
+    request.image = options.image;
+    request.remove = remove;
+    request.items = options.items;
+    request.itemCount = options.itemCount;
+    request.diskName = options.as;
+    request.folders = folders;
+    request.now = std::time(nullptr);
+    request.toShiftJis = edit::ToShiftJis;
+    request.output = options.output;
+    // Made on first use: the other verbs need none of its storage.
+    static change::Editor editor;
+    done = edit::EditContainer(editor, disk, checkDisk, request, &outcome);
     if (outcome.surveyed) {
       views::PrintMediumWarning(err, outcome.image);
       views::PrintSizeWarning(err, outcome.image);

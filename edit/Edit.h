@@ -2,10 +2,10 @@
 // off one disk of a container.
 //
 // A container is never opened for writing.  The changed container is a
-// copy, streamed through a fixed buffer with the changed bytes patched in,
-// flushed, read back and checked through the very survey and disk load the
-// extraction tool uses, and only then renamed over the original (or moved to
-// a new OUT, never over a file made meanwhile).  On any failure the original stays as it was and
+// copy beside it, written by the editor's plan, flushed, read back and
+// checked through the very survey and file system readers d88 uses, and
+// only then renamed over the original (or moved to a new OUT, never over
+// a file made meanwhile).  On any failure the original stays as it was and
 // the copy is gone.  The copy differs from the original only inside the data areas of the
 // directory's sectors and of the sectors written.
 //
@@ -15,6 +15,7 @@
 #ifndef D88EXTRACT_EDIT_EDIT_H
 #define D88EXTRACT_EDIT_EDIT_H
 
+#include "change/Editor.h"
 #include "diskimage/DiskImage.h"
 #include "geometry/MediumNames.h"
 #include "survey/Survey.h"
@@ -22,42 +23,24 @@
 
 namespace edit {
 
-// Room for a failure message, with its terminator.
-constexpr int kMessageBytes = 768;
+using change::Conversion;
+using change::IsPortableName;
+using change::kMessageBytes;
+using change::kPathBytes;
+using change::Outcome;
 
-// Room for a path of a file an edit writes, with its terminator.
-constexpr int kPathBytes = 4096 + 64;
-
-// What became of an edit, for the verb to print.
-struct Outcome {
-  bool surveyed;                // image holds the disk edited (for its warnings)
-  survey::ImageSummary image;   // that disk, as surveyed before the edit
-  char message[kMessageBytes];  // why nothing was written, controls escaped; empty on success
-  // The container (or OUT) was changed: message then tells what went wrong
-  // after that, if anything.
-  bool changed;
-  char leftover[kPathBytes];  // a file an earlier edit left beside the target; empty for none
+// One command on one disk of a container, and where its result goes.
+struct EditRequest : change::Request {
+  const char* output;  // where the result goes; null: over the container
 };
 
-// One command on one disk of a container.
-struct EditRequest {
-  const char* container;     // the container's path
-  const char* output;        // where the result goes; null: over the container
-  int image;                 // the disk, from 0
-  bool remove;               // true: remove the entries named; false: add host files
-  const char* const* items;  // the host files (add) or names and "#N" positions (rm)
-  int itemCount;             // how many items
-  const char* diskName;      // add with one file: its name on the disk; null: its host name
-                             // (FAT12: a path; one ending in '/' takes several files)
-  bool folders = false;      // FAT12: make (add) or remove (rm) the empty folders named
-};
-
-// Carries out request with original reading the container and check
-// reading the copy back, the container locked against other editors
-// throughout.  Returns true when the result is in place; false with
-// outcome->message saying why, nothing changed unless outcome->changed.
-bool EditContainer(diskimage::DiskImage& original, diskimage::DiskImage& check,
-                   const EditRequest& request, Outcome* outcome);
+// Carries out request with editor, original reading the container and
+// check reading the copy back, the container locked against other
+// editors throughout.  Returns true when the result is in place; false
+// with outcome->message saying why, nothing changed unless
+// outcome->changed.
+bool EditContainer(change::Editor& editor, diskimage::DiskImage& original,
+                   diskimage::DiskImage& check, const EditRequest& request, Outcome* outcome);
 
 // Writes a blank disk of medium to path, which must not exist: every track
 // recorded in order with all its sectors, zero data, an empty directory,
@@ -87,25 +70,11 @@ bool OpenContainerFile(diskimage::DiskImage& reader, const char* path);
 // that was stopped left it.
 bool IsAbandoned(const char* path);
 
-// What became of a name converted to Shift_JIS.
-enum class Conversion {
-  kDone,         // converted (or taken as it stands: not text of the locale)
-  kNoForm,       // a character has no Shift_JIS form, or the result does not fit
-  kNoConverter,  // the system has no converter between the two
-};
-
 // Converts text from the locale's encoding into Shift_JIS (code page 932)
 // at out (outSize bytes with the terminator).  Text that is no text in the
 // locale's encoding is taken as Shift_JIS bytes as they stand (a name
 // written by the extraction tool as it was on the disk).
 Conversion ToShiftJis(const char* text, char* out, int outSize);
-
-// True when every system extracts a file of this disk name (Shift_JIS
-// bytes): one to four bytes, no space, no control byte, and neither the
-// POSIX rules (not empty, ".", "..", no "/") nor the Windows ones
-// (valid code page 932, none of < > : " / \ | ? *, no trailing dot, no
-// device name) refuse it.
-bool IsPortableName(const char* name);
 
 }  // namespace edit
 

@@ -107,21 +107,6 @@ void FromStat(const struct stat& status, FileIdentity* identity) {
 }
 #endif
 
-}  // namespace
-
-const char* BaseName(const char* path) {
-  const char* base = path;
-  for (const char* c = path; *c != '\0'; ++c) {
-    if (*c == '/') base = c + 1;
-#if defined(_WIN32)
-    if (*c == '\\' || *c == ':') base = c + 1;
-#endif
-  }
-  return base;
-}
-
-namespace {
-
 // The longest name the folder of path takes.
 long NameLimit([[maybe_unused]] const char* path) {
   long limit = 255;

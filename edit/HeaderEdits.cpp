@@ -165,10 +165,7 @@ int ParseMediaByte(const char* text) {
 
 bool SetHeader(diskimage::DiskImage& original, diskimage::DiskImage& check,
                const HeaderChange& change, Outcome* outcome) {
-  outcome->surveyed = false;
-  outcome->changed = false;
-  outcome->message[0] = '\0';
-  outcome->leftover[0] = '\0';
+  change::Begin(outcome);
   if (!LockContainer(change.container, outcome)) return false;
   const bool done = SetLocked(original, check, change, outcome);
   original.Open(nullptr);

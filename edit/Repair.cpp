@@ -399,10 +399,7 @@ bool FixLocked(diskimage::DiskImage& original, diskimage::DiskImage& check, cons
 
 bool FixContainer(diskimage::DiskImage& original, diskimage::DiskImage& check,
                   const char* container, const char* output, Repairs* repairs, Outcome* outcome) {
-  outcome->surveyed = false;
-  outcome->changed = false;
-  outcome->message[0] = '\0';
-  outcome->leftover[0] = '\0';
+  change::Begin(outcome);
   repairs->count = repairs->noteCount = 0;
   told = repairs;
   if (!LockContainer(container, outcome)) return false;

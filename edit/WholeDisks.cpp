@@ -719,18 +719,11 @@ bool ImportOpen(diskimage::DiskImage& check, const ImportRequest& request, Outco
                       outcome);
 }
 
-void Begin(Outcome* outcome) {
-  outcome->surveyed = false;
-  outcome->changed = false;
-  outcome->message[0] = '\0';
-  outcome->leftover[0] = '\0';
-}
-
 }  // namespace
 
 bool SplitContainer(diskimage::DiskImage& disk, const char* container, const char* folder,
                     Outcome* outcome) {
-  Begin(outcome);
+  change::Begin(outcome);
   if (!OpenContainer(disk, container, outcome)) return false;
   const int images = TileImages(disk, container, outcome);
   disk.Open(nullptr);
@@ -760,7 +753,7 @@ bool SplitContainer(diskimage::DiskImage& disk, const char* container, const cha
 
 bool JoinContainers(diskimage::DiskImage& disk, const char* output, const char* const* containers,
                     int count, Outcome* outcome) {
-  Begin(outcome);
+  change::Begin(outcome);
   static Span joined[diskimage::kMaxImages];
   static const Span* lists[diskimage::kMaxImages];
   static int counts[diskimage::kMaxImages];
@@ -794,7 +787,7 @@ bool JoinContainers(diskimage::DiskImage& disk, const char* output, const char* 
 
 bool ExportDisk(diskimage::DiskImage& disk, const ExportRequest& request, NoteSink notes,
                 int* noted, Outcome* outcome) {
-  Begin(outcome);
+  change::Begin(outcome);
   *noted = 0;
   const bool done = ExportOpen(disk, request, notes, noted, outcome);
   disk.Open(nullptr);
@@ -802,7 +795,7 @@ bool ExportDisk(diskimage::DiskImage& disk, const ExportRequest& request, NoteSi
 }
 
 bool ImportDisk(diskimage::DiskImage& check, const ImportRequest& request, Outcome* outcome) {
-  Begin(outcome);
+  change::Begin(outcome);
   return ImportOpen(check, request, outcome) && !FlushFailed(request.output, outcome);
 }
 
