@@ -202,12 +202,11 @@ class FatPlan {
   // The most files or names one edit takes.
   static constexpr int kMaxItems = 64;
   struct AddedFile {
-    const char* path;    // on the disk, as typed
+    const char* path;    // on the disk, as the reader shows it
     std::size_t offset;  // into hostData_
     std::uint32_t size;
   };
-  bool AddHostFile(const char* item, const char* target, const Request& request, HostFiles& files,
-                   Outcome* outcome);
+  bool AddHostFile(int i, const Request& request, HostFiles& files, Outcome* outcome);
 
   fat12::Fat12Writer writer_;
   const survey::DiskSurvey* before_ = nullptr;
@@ -218,8 +217,9 @@ class FatPlan {
   int addedCount_ = 0;
   std::uint8_t hostData_[survey::kDataBytes];
   std::size_t hostUsed_ = 0;
-  char targets_[kMaxItems][kPathBytes];  // the disk paths named, as typed
-  const char* targetList_[kMaxItems];
+  char targets_[kMaxItems][kPathBytes];    // the disk paths named, as typed
+  char diskPaths_[kMaxItems][kPathBytes];  // the same in Shift_JIS, as the writer takes them
+  char matched_[kMaxItems][kPathBytes];    // the same as the reader shows them, to find them by
 };
 
 // The editor: plans a request and carries it out on a copy.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "change/Editor.h"
+#include "output/NameText.h"
 
 namespace change {
 
@@ -103,7 +104,7 @@ bool FatPlan::ReadsAsPlanned(diskimage::DiskImage& check, survey::DiskSurvey& af
     }
   }
   for (int t = 0; t < request.itemCount; ++t) {
-    const int index = FindEntry(fs, targetList_[t]);
+    const int index = FindEntry(fs, matched_[t]);
     const bool present = !request.remove;
     if ((index >= 0) != present) return false;
     if (request.folders && present && fs.EntryAt(index).kind != filesystem::EntryKind::kFolder)
@@ -112,7 +113,7 @@ bool FatPlan::ReadsAsPlanned(diskimage::DiskImage& check, survey::DiskSurvey& af
   // Every entry not named stays, files with their bytes.
   for (int i = 0; i < old.EntryCount(); ++i) {
     bool named = false;
-    for (int t = 0; t < request.itemCount && !named; ++t) named = Reaches(old, i, targetList_[t]);
+    for (int t = 0; t < request.itemCount && !named; ++t) named = Reaches(old, i, matched_[t]);
     if (named) continue;
     char path[kPathBytes];
     old.Path(i, path, sizeof path);
@@ -125,10 +126,10 @@ bool FatPlan::ReadsAsPlanned(diskimage::DiskImage& check, survey::DiskSurvey& af
   return true;
 }
 
-// Reads the host file item and adds it as target; false after the message.
-bool FatPlan::AddHostFile(const char* item, const char* target, const Request& request,
-                          HostFiles& files, Outcome* outcome) {
+// Reads host file i and adds it as its target; false after the message.
+bool FatPlan::AddHostFile(int i, const Request& request, HostFiles& files, Outcome* outcome) {
   const int k = request.image;
+  const char* item = request.items[i];
   HostFile file{};
   if (!files.Open(item, &file, outcome)) return false;
   if (addedCount_ == kMaxItems ||
@@ -139,15 +140,13 @@ bool FatPlan::AddHostFile(const char* item, const char* target, const Request& r
   }
   std::uint8_t* to = hostData_ + hostUsed_;
   if (!files.Read(item, to, outcome)) return false;
-  char diskPath[kPathBytes];
-  if (!ToDiskName(request.toShiftJis, target, diskPath, kPathBytes, outcome)) return false;
   std::uint16_t date = 0, time = 0;
   DosStamp(file.modified, &date, &time);
   filesystem::Reason reason;
-  if (!writer_.Add(diskPath, to, static_cast<std::uint32_t>(file.size), date, time, reason))
+  if (!writer_.Add(diskPaths_[i], to, static_cast<std::uint32_t>(file.size), date, time, reason))
     return Fail(outcome, "image %d: cannot add %s as %s: %s; nothing written", k, Shown(item),
-                Shown(target), reason.text);
-  added_[addedCount_++] = AddedFile{target, hostUsed_, static_cast<std::uint32_t>(file.size)};
+                Shown(targets_[i]), reason.text);
+  added_[addedCount_++] = AddedFile{matched_[i], hostUsed_, static_cast<std::uint32_t>(file.size)};
   hostUsed_ += static_cast<std::size_t>(file.size);
   return true;
 }
@@ -200,8 +199,11 @@ bool FatPlan::Make(diskimage::DiskImage& original, const survey::DiskSurvey& bef
     } else {
       std::snprintf(targets_[i], kPathBytes, "%s", as != nullptr ? as : BaseName(item));
     }
-    targetList_[i] = targets_[i];
-    if (DamagedOnPath(fs, targets_[i]))
+    // Found by the names the reader shows, whatever the typed text's encoding.
+    if (!ToDiskName(request.toShiftJis, targets_[i], diskPaths_[i], kPathBytes, outcome))
+      return false;
+    output::DecodeName(diskPaths_[i], std::strlen(diskPaths_[i]), matched_[i], kPathBytes);
+    if (DamagedOnPath(fs, matched_[i]))
       return Fail(outcome, "image %d: a directory on the way to %s is damaged; nothing written", k,
                   Shown(targets_[i]));
   }
@@ -210,11 +212,10 @@ bool FatPlan::Make(diskimage::DiskImage& original, const survey::DiskSurvey& bef
   DosStamp(request.now, &date, &time);
   for (int i = 0; i < request.itemCount; ++i) {
     if (!request.remove && !request.folders) {
-      if (!AddHostFile(request.items[i], targets_[i], request, files, outcome)) return false;
+      if (!AddHostFile(i, request, files, outcome)) return false;
       continue;
     }
-    char diskPath[kPathBytes];
-    if (!ToDiskName(request.toShiftJis, targets_[i], diskPath, kPathBytes, outcome)) return false;
+    const char* diskPath = diskPaths_[i];
     const bool done = !request.folders ? writer_.Remove(diskPath, reason)
                       : request.remove ? writer_.RemoveFolder(diskPath, reason)
                                        : writer_.MakeFolder(diskPath, date, time, reason);

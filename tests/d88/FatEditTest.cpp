@@ -115,6 +115,9 @@ const EditRow kEdits[] = {
      "SUB/a.txt=a.txt", "SUB;SUB/Deeper One"},
     {"a Shift_JIS name", "", "LC_ALL=C.UTF-8 $D add c.d88 a.txt --as 'データ.TXT'",
      "::/データ.TXT\n", "データ.TXT=a.txt", "データ.TXT"},
+    {"a Shift_JIS name given as its bytes", "",
+     "$D add c.d88 a.txt --as \"$(printf '\\203\\146\\201\\133\\203\\136.TXT')\"",
+     "::/データ.TXT\n", "データ.TXT=a.txt", "データ.TXT"},
     {"rmdir", "&& $D mkdir c.d88 SUB && $D mkdir c.d88 KEEP && $D add c.d88 b.txt --as KEEP/b.txt",
      "$D rmdir c.d88 sub", "::/KEEP/\n::/KEEP/b.txt\n", "KEEP/b.txt=b.txt", ""},
 };
