@@ -60,6 +60,11 @@ bool SeekStream(std::FILE* stream, std::int64_t position) {
   return _fseeki64(stream, position, SEEK_SET) == 0;
 }
 
+std::int64_t StreamSize(std::FILE* stream) {
+  struct _stat64 status;
+  return _fstat64(_fileno(stream), &status) == 0 ? status.st_size : -1;
+}
+
 Kind KindOf(const char* path) {
   wchar_t wide[kMaxPathChars];
   struct _stat64 status;
@@ -135,6 +140,11 @@ std::FILE* OpenStream(const char* path, const char* mode) { return std::fopen(pa
 
 bool SeekStream(std::FILE* stream, std::int64_t position) {
   return fseeko(stream, static_cast<off_t>(position), SEEK_SET) == 0;
+}
+
+std::int64_t StreamSize(std::FILE* stream) {
+  struct stat status;
+  return fstat(fileno(stream), &status) == 0 ? static_cast<std::int64_t>(status.st_size) : -1;
 }
 
 Kind KindOf(const char* path) {
