@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 
 namespace platform {
 
@@ -143,6 +144,72 @@ enum class Published {
 };
 // Moves from to to, never replacing a file there, even one made meanwhile.
 Published PublishNew(const char* from, const char* to);
+
+// What became of a step below a Folder.
+enum class Reached {
+  kDone,
+  kNoName,  // the name does not fit the path (Windows)
+  kLink,    // a link, or anything but what the step wants, stands there
+  kFailed,  // errno says why
+};
+
+// A file made by Folder::CreateChildFile, open for writing; closed on
+// destruction unless Close was called.
+class NewFile {
+ public:
+  NewFile() = default;
+  NewFile(const NewFile&) = delete;
+  NewFile& operator=(const NewFile&) = delete;
+  ~NewFile();
+  // Writes all length bytes; false with errno.
+  bool Write(const std::uint8_t* bytes, std::size_t length);
+  // Sets the file's modified (and accessed) time to local, a local time;
+  // true, and nothing set, when local names no moment.  False with errno.
+  bool SetTime(const std::tm& local);
+  // False with errno.
+  bool Close();
+
+ private:
+  friend class Folder;
+#if defined(_WIN32)
+  void* handle_ = nullptr;
+#else
+  int fd_ = -1;
+#endif
+};
+
+// A folder below the working one, reached one name at a time and never
+// through a link: each step is taken from the folder held open before it
+// (on Windows, every folder on the way is held, so none can be renamed
+// away and replaced by a link meanwhile).
+class Folder {
+ public:
+  Folder() = default;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+  ~Folder();
+  // Starts at the working folder; false with errno.
+  bool Start();
+  // Steps into the folder name, made first when make and missing.
+  Reached Enter(const char* name, bool make);
+  // Sets this folder's time as NewFile::SetTime does.
+  bool SetTime(const std::tm& local);
+  // Creates the file name here, or truncates it once it is known to be a
+  // plain file, for writing into file.  A FIFO there is not waited on.
+  Reached CreateChildFile(const char* name, NewFile* file);
+
+ private:
+#if defined(_WIN32)
+  bool Append(const char* name);
+
+  wchar_t path_[kMaxPathChars] = {};  // relative to the working folder
+  std::size_t length_ = 0;
+  void* held_[64] = {};
+  int heldCount_ = 0;
+#else
+  int fd_ = -1;
+#endif
+};
 
 // True when stream is a terminal (a console on Windows).
 bool IsTerminal(std::FILE* stream);
