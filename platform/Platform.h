@@ -194,8 +194,8 @@ class Folder {
   Reached Enter(const char* name, bool make);
   // Sets this folder's time as NewFile::SetTime does.
   bool SetTime(const std::tm& local);
-  // Creates the file name here, or truncates it once it is known to be a
-  // plain file, for writing into file.  A FIFO there is not waited on.
+  // Creates the file name here, or truncates the plain file there, for
+  // writing into file; anything else there is kLink, a FIFO not waited on.
   Reached CreateChildFile(const char* name, NewFile* file);
 
  private:
@@ -204,7 +204,7 @@ class Folder {
 
   wchar_t path_[kMaxPathChars] = {};  // relative to the working folder
   std::size_t length_ = 0;
-  void* held_[64] = {};
+  void* held_[64] = {};  // deeper than any path the programs write
   int heldCount_ = 0;
 #else
   int fd_ = -1;
