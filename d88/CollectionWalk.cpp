@@ -39,12 +39,11 @@ void KeepEntry(void* context, const platform::FolderEntry& found) {
   const bool file = found.kind == platform::Kind::kFile;
   if (folderEntry || (file && IsContainerName(name)))
     listing.second->push_back(Entry{folderEntry ? name + kSeparator : name, folderEntry, false});
-#if !defined(_WIN32)
-  // A running edit holds its temporary file's lock.
-  if (file && edit::IsTempName(name.c_str()) &&
+  // A running edit holds its temporary file's lock (where a lock outlives
+  // the descriptor that took it).
+  if (platform::kLocksOutliveDescriptor && file && edit::IsTempName(name.c_str()) &&
       edit::IsAbandoned(Join(*listing.first, name).c_str()))
     listing.second->push_back(Entry{name, false, true});
-#endif
 }
 
 }  // namespace

@@ -102,7 +102,7 @@ bool WriteBlankDisk(const char* path, const BlankDisk& disk, const char* name, O
   }
   int error = written ? 0 : errno;
   if (written && !Flush(fd)) error = errno;
-  if (!CloseFile(fd) && error == 0) error = errno;
+  if (!platform::Close(fd) && error == 0) error = errno;
   if (error != 0) {
     DropTemp();
     return Fail(outcome, "cannot write %s: %s", Shown(path), std::strerror(error));

@@ -2,8 +2,6 @@
 // would harm, the temporary file, its check and its publishing.
 #include "edit/CopyWriter.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,12 +12,10 @@
 namespace edit {
 
 bool OpenLocked(diskimage::DiskImage& original, const char* container, Outcome* outcome) {
-#if defined(_WIN32)
-  const bool opened = OpenContainerFile(original, container);
-#else
-  // The survey reads the file locked, whatever the path names by now.
-  const bool opened = original.OpenDescriptor(LockedDescriptor());
-#endif
+  // The survey reads the file locked, whatever the path names by now;
+  // where an open file cannot be replaced, it keeps no second one open.
+  const bool opened = platform::kOpenFilesReplaceable ? original.OpenDescriptor(LockedDescriptor())
+                                                      : OpenContainerFile(original, container);
   if (!opened) return Fail(outcome, "cannot open %s: %s", Shown(container), std::strerror(errno));
   return true;
 }
@@ -28,8 +24,8 @@ bool WriteProducedCopy(diskimage::DiskImage& original, const char* container, co
                        const CopyProducer& producer, Outcome* outcome) {
   const bool inPlace = output == nullptr;
   const char* target = inPlace ? container : output;
-  const FileIdentity& locked = LockedIdentity();
-  if (inPlace && IsLink(container))
+  const platform::FileIdentity& locked = LockedIdentity();
+  if (inPlace && platform::IsLink(container))
     return Fail(outcome,
                 "%s is a symbolic link, which replacing would cut; write the result with -o OUT; "
                 "nothing written",
@@ -48,33 +44,32 @@ bool WriteProducedCopy(diskimage::DiskImage& original, const char* container, co
   std::FILE* source = platform::OpenStream(container, "rb");
   if (source == nullptr)
     return Fail(outcome, "cannot open %s: %s", Shown(container), std::strerror(errno));
-  FileIdentity streamed;
-  struct stat status;
-  if (fstat(fileno(source), &status) != 0 || !IdentityOfDescriptor(fileno(source), &streamed) ||
-      !SameFile(streamed, locked) || original.GetFileSize() != locked.size) {
+  platform::FileIdentity streamed;
+  if (!platform::IdentityOfDescriptor(fileno(source), &streamed) ||
+      !platform::SameFile(streamed, locked) || original.GetFileSize() != locked.size) {
     std::fclose(source);
     return Fail(outcome, "cannot write %s: the container changed during the run; nothing written",
                 Shown(target));
   }
   IgnoreFileSizeSignal();
   FindLeftover(target, outcome->leftover);
-  const int fd = CreateTemp(target, static_cast<int>(status.st_mode));
+  const int fd = CreateTemp(target, streamed.mode);
   if (fd < 0) {
     const int error = errno;
     std::fclose(source);
     return Fail(outcome, "cannot write %s: %s; nothing written", Shown(target),
                 std::strerror(error));
   }
-  TakeOwnerAndMode(fd, status, inPlace);
+  platform::TakeOwnerAndMode(fd, streamed, inPlace);
   const char* problem = producer.write(producer.context, source, fd);
   std::fclose(source);
   if (problem == nullptr && !Flush(fd)) problem = std::strerror(errno);
-  if (!CloseFile(fd) && problem == nullptr) problem = std::strerror(errno);
-  FileIdentity now;
+  if (!platform::Close(fd) && problem == nullptr) problem = std::strerror(errno);
+  platform::FileIdentity now;
   if (problem == nullptr) problem = producer.check(producer.context, TempPath());
   if (problem != nullptr) {
     // Its own message stands.
-  } else if (!IdentityOfPath(container, &now) || !SameFile(now, locked)) {
+  } else if (!platform::IdentityOfPath(container, &now) || !platform::SameFile(now, locked)) {
     problem = "the container changed during the run";
   } else if (!original.Open(nullptr)) {  // Windows replaces no file still open
     problem = "the container cannot be closed";
@@ -86,10 +81,8 @@ bool WriteProducedCopy(diskimage::DiskImage& original, const char* container, co
   if (!inPlace) {
     if (!PublishTemp(target, outcome, "write")) return false;
   } else {
-#if defined(_WIN32)
     // The last check of the file is done; its open lock would stop the move.
-    UnlockContainer();
-#endif
+    if (!platform::kOpenFilesReplaceable) UnlockContainer();
     // Moved over target, flushed to the disk.
     if (!platform::Rename(TempPath(), target)) {
       const int failure = errno;

@@ -1,8 +1,6 @@
 // An edit of a container on this machine: the host files read from their
 // paths, the editor's plan made with the container locked, and its copy
 // written beside the target, read back and published.
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,13 +23,14 @@ class HostFilesOnDisk final : public change::HostFiles {
     if (file_ == nullptr)
       return Fail(outcome, "cannot open %s: %s; nothing written", Shown(path),
                   std::strerror(errno));
-    struct stat status;
-    if (fstat(fileno(file_), &status) != 0 || !S_ISREG(status.st_mode)) {
+    std::int64_t size = 0;
+    std::time_t modified = 0;
+    if (!platform::PlainFileFacts(file_, &size, &modified)) {
       Close();
       return Fail(outcome, "%s is not a plain file; nothing written", Shown(path));
     }
-    size_ = static_cast<long long>(status.st_size);
-    *file = change::HostFile{size_, status.st_mtime};
+    size_ = static_cast<long long>(size);
+    *file = change::HostFile{size_, modified};
     return true;
   }
 
@@ -85,11 +84,7 @@ const char* WriteEdit(void* context, std::FILE* source, int fd) {
 
 const char* CheckEdit(void* context, const char* path) {
   const EditCopy& copy = *static_cast<EditCopy*>(context);
-#if defined(_WIN32)
   const bool opened = OpenContainerFile(*copy.check, path);
-#else
-  const bool opened = copy.check->Open(path);
-#endif
   const bool same = opened && copy.editor->ReadsBack(*copy.original, *copy.check);
   copy.check->Open(nullptr);
   return same ? nullptr : "the copy does not read back as planned";

@@ -59,12 +59,7 @@ std::uint8_t other[1 << 16];
 survey::DiskSurvey was, now;
 
 bool ReadAt(std::FILE* file, std::int64_t position, std::uint8_t* bytes, std::size_t length) {
-#if defined(_WIN32)
-  const bool placed = _fseeki64(file, position, SEEK_SET) == 0;
-#else
-  const bool placed = fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0;
-#endif
-  return placed && std::fread(bytes, 1, length, file) == length;
+  return platform::SeekStream(file, position) && std::fread(bytes, 1, length, file) == length;
 }
 
 void Say(bool repair, const char* format, ...)

@@ -2,8 +2,6 @@
 // temporary file at a time that is read back before it is published.
 #include "edit/WholeDisks.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -150,17 +148,6 @@ bool CopySpan(std::FILE* from, Span span, int fd, std::FILE* check, std::int64_t
   return true;
 }
 
-// The size of the file open as file; -1 when it cannot be told.
-std::int64_t SizeOf(std::FILE* file) {
-#if defined(_WIN32)
-  struct _stat64 status;
-  return _fstat64(_fileno(file), &status) == 0 ? status.st_size : -1;
-#else
-  struct stat status;
-  return fstat(fileno(file), &status) == 0 ? static_cast<std::int64_t>(status.st_size) : -1;
-#endif
-}
-
 // Makes the temporary file of target, which must not exist; its
 // descriptor, -1 after the message.
 int StartOutput(const char* target, Outcome* outcome) {
@@ -224,8 +211,8 @@ bool WriteSpans(const char* target, const char* const* paths, const Span* const*
     if (pass == 0) {
       total = at;
       if (error == 0 && !Flush(fd)) error = errno;
-      if (!CloseFile(fd) && error == 0) error = errno;
-    } else if (error == 0 && same && SizeOf(written.get()) != total) {
+      if (!platform::Close(fd) && error == 0) error = errno;
+    } else if (error == 0 && same && platform::StreamSize(written.get()) != total) {
       same = false;
     }
   }
@@ -345,12 +332,12 @@ bool WriteChecked(const char* target, const std::uint8_t* bytes, std::size_t len
   if (fd < 0) return false;
   int error = WriteAll(fd, bytes, length) ? 0 : errno;
   if (error == 0 && !Flush(fd)) error = errno;
-  if (!CloseFile(fd) && error == 0) error = errno;
+  if (!platform::Close(fd) && error == 0) error = errno;
   bool same = false;
   if (error == 0) {
     Input written(TempPath());
     if (written.get() == nullptr) error = errno;
-    same = error == 0 && SizeOf(written.get()) == static_cast<std::int64_t>(length);
+    same = error == 0 && platform::StreamSize(written.get()) == static_cast<std::int64_t>(length);
     for (std::size_t at = 0; same && at < length; at += sizeof buffer[1]) {
       const std::size_t chunk = length - at < sizeof buffer[1] ? length - at : sizeof buffer[1];
       const std::int64_t got =
@@ -587,7 +574,7 @@ bool ReadFdiHeader(std::FILE* file, const ImportRequest& request, std::int64_t s
 // false after the message.
 bool ImportShape(std::FILE* file, const ImportRequest& request, geometry::DiskShape* s,
                  std::int64_t* start, Outcome* outcome) {
-  const std::int64_t size = SizeOf(file);
+  const std::int64_t size = platform::StreamSize(file);
   if (size < 0) return CannotRead(request.input, errno, outcome);
   *start = 0;
   if (request.format == SectorFile::kFdi) {
@@ -712,7 +699,7 @@ bool ImportOpen(diskimage::DiskImage& check, const ImportRequest& request, Outco
   if (fd < 0) return false;
   int error = WriteContainer(fd, s, sectors, name) ? 0 : errno;
   if (error == 0 && !Flush(fd)) error = errno;
-  if (!CloseFile(fd) && error == 0) error = errno;
+  if (!platform::Close(fd) && error == 0) error = errno;
   const bool same = error == 0 && ReadsBack(check, s, sectors);
   check.Open(nullptr);
   return FinishOutput(request.output, error, same, "the container does not read back as the disk",

@@ -60,6 +60,19 @@ bool SeekStream(std::FILE* stream, std::int64_t position) {
   return _fseeki64(stream, position, SEEK_SET) == 0;
 }
 
+std::int64_t StreamSize(std::FILE* stream) {
+  struct _stat64 status;
+  return _fstat64(_fileno(stream), &status) == 0 ? status.st_size : -1;
+}
+
+bool PlainFileFacts(std::FILE* stream, std::int64_t* size, std::time_t* modified) {
+  struct _stat64 status;
+  if (_fstat64(_fileno(stream), &status) != 0 || (status.st_mode & _S_IFREG) == 0) return false;
+  *size = status.st_size;
+  *modified = static_cast<std::time_t>(status.st_mtime);
+  return true;
+}
+
 Kind KindOf(const char* path) {
   wchar_t wide[kMaxPathChars];
   struct _stat64 status;
@@ -135,6 +148,19 @@ std::FILE* OpenStream(const char* path, const char* mode) { return std::fopen(pa
 
 bool SeekStream(std::FILE* stream, std::int64_t position) {
   return fseeko(stream, static_cast<off_t>(position), SEEK_SET) == 0;
+}
+
+std::int64_t StreamSize(std::FILE* stream) {
+  struct stat status;
+  return fstat(fileno(stream), &status) == 0 ? static_cast<std::int64_t>(status.st_size) : -1;
+}
+
+bool PlainFileFacts(std::FILE* stream, std::int64_t* size, std::time_t* modified) {
+  struct stat status;
+  if (fstat(fileno(stream), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  *size = static_cast<std::int64_t>(status.st_size);
+  *modified = status.st_mtime;
+  return true;
 }
 
 Kind KindOf(const char* path) {
