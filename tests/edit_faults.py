@@ -40,6 +40,7 @@ OPERATIONS = [
     ("FAT12 mkdir", ["mkdir", "fat.d88", "SUB/NEW"], "fat.d88"),
     ("FAT12 rmdir", ["rmdir", "fat.d88", "EMPTY"], "fat.d88"),
     ("set", ["set", "--name", "X", "--protect", "on", "fat.d88"], "fat.d88"),
+    ("fix", ["fix", "s.d88"], "s.d88"),
     ("split", ["split", "fat.d88"], "fat-0.d88"),
     ("join", ["join", "out.d88", "s.d88", "fat.d88"], "out.d88"),
     ("export", ["export", "-f", "raw", "s.d88", "out.img"], "out.img"),
@@ -68,7 +69,7 @@ def snapshot(folder):
 def base_folder():
     """A folder with a full 2DD container holding AAAA, a FAT12 one holding
     SUB/AAAA and an empty folder, a small FAT12 one whose first record
-    miscounts its track, and the host file F."""
+    miscounts its track (for fix), and the host file F."""
     folder = tempfile.mkdtemp(prefix="d88faults-", dir=TEMP)
     for name, data in (("AAAA", SMALL_FILE), ("F", HOST_FILE)):
         with open(os.path.join(folder, name), "wb") as f:
