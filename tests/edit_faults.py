@@ -5,7 +5,7 @@ Every run must end in one of two ways: status 1 with every file as it was
 and nothing beside it, or status 0 (3: changed, not all reported) with the
 correct result and nothing beside it.  Never status 0 with a file lost.
 
-usage: edit_faults.py D88 [sweep|race|kill ...]
+usage: edit_faults.py D88 FIXED_CLOCK.so [sweep|race|kill ...]
 """
 import concurrent.futures
 import os
@@ -17,10 +17,16 @@ import sys
 import tempfile
 import time
 
+# The sweep runs d88 thousands of times; a memory file system spares it the
+# disk's flushes.
+TEMP = "/dev/shm" if os.access("/dev/shm", os.W_OK) else None
+
 D88 = os.path.abspath(sys.argv[1])
-ENV = dict(os.environ, LC_ALL="C.UTF-8")
+# mkdir stamps the folder with the time: one clock for every run.
+ENV = dict(os.environ, LC_ALL="C.UTF-8", TZ="UTC", LD_PRELOAD=os.path.abspath(sys.argv[2]))
 RNG = random.Random(1)
-HOST_FILE = bytes(RNG.randrange(256) for _ in range(40000))
+# 80 sectors of 512 bytes: also the raw disk d88 import reads.
+HOST_FILE = bytes(RNG.randrange(256) for _ in range(40960))
 SMALL_FILE = bytes(RNG.randrange(256) for _ in range(3000))
 
 # What each verb is run as, where its result lands, and what it starts from.
@@ -31,6 +37,14 @@ OPERATIONS = [
     ("new", ["new", "-m", "2HD", "out.d88"], "out.d88"),
     ("FAT12 add", ["add", "fat.d88", "F", "--as", "SUB/F"], "fat.d88"),
     ("FAT12 rm", ["rm", "fat.d88", "sub/aaaa"], "fat.d88"),
+    ("FAT12 mkdir", ["mkdir", "fat.d88", "SUB/NEW"], "fat.d88"),
+    ("FAT12 rmdir", ["rmdir", "fat.d88", "EMPTY"], "fat.d88"),
+    ("set", ["set", "--name", "X", "--protect", "on", "fat.d88"], "fat.d88"),
+    ("fix", ["fix", "s.d88"], "s.d88"),
+    ("split", ["split", "fat.d88"], "fat-0.d88"),
+    ("join", ["join", "out.d88", "s.d88", "fat.d88"], "out.d88"),
+    ("export", ["export", "-f", "raw", "s.d88", "out.img"], "out.img"),
+    ("import", ["import", "-g", "5/2/8/512", "-f", "raw", "F", "out.d88"], "out.d88"),
 ]
 
 # The calls failed in turn: everything that touches a file or a folder.
@@ -54,22 +68,27 @@ def snapshot(folder):
 
 def base_folder():
     """A folder with a full 2DD container holding AAAA, a FAT12 one holding
-    SUB/AAAA, and the host file F."""
-    folder = tempfile.mkdtemp(prefix="d88faults-")
+    SUB/AAAA and an empty folder, a small FAT12 one whose first record
+    miscounts its track (for fix), and the host file F."""
+    folder = tempfile.mkdtemp(prefix="d88faults-", dir=TEMP)
     for name, data in (("AAAA", SMALL_FILE), ("F", HOST_FILE)):
         with open(os.path.join(folder, name), "wb") as f:
             f.write(data)
     for args in (["new", "-m", "2DD", "c.d88"], ["add", "c.d88", "AAAA"],
                  ["new", "-f", "fat12", "-m", "2DD", "fat.d88"], ["mkdir", "fat.d88", "SUB"],
-                 ["add", "fat.d88", "AAAA", "--as", "SUB/AAAA"]):
+                 ["add", "fat.d88", "AAAA", "--as", "SUB/AAAA"], ["mkdir", "fat.d88", "EMPTY"],
+                 ["new", "-f", "fat12", "-m", "5/2/8/512", "s.d88"]):
         status, err = run(args, folder)
         assert status == 0, err
+    with open(os.path.join(folder, "s.d88"), "r+b") as f:
+        f.seek(0x2B4)  # the first record's count of sectors in its track
+        f.write(b"\x07")
     os.remove(os.path.join(folder, "AAAA"))
     return folder
 
 
 def fresh_copy(base):
-    folder = tempfile.mkdtemp(prefix="d88faults-")
+    folder = tempfile.mkdtemp(prefix="d88faults-", dir=TEMP)
     for name in os.listdir(base):
         shutil.copy2(os.path.join(base, name), folder)
     return folder
@@ -212,7 +231,7 @@ def kill(base, results):
 
 
 def main():
-    parts = sys.argv[2:] or ["sweep", "race", "kill"]
+    parts = sys.argv[3:] or ["sweep", "race", "kill"]
     base = base_folder()
     results = expected_results(base)
     if "sweep" in parts:

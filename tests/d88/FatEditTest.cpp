@@ -120,6 +120,8 @@ const EditRow kEdits[] = {
      "::/データ.TXT\n", "データ.TXT=a.txt", "データ.TXT"},
     {"rmdir", "&& $D mkdir c.d88 SUB && $D mkdir c.d88 KEEP && $D add c.d88 b.txt --as KEEP/b.txt",
      "$D rmdir c.d88 sub", "::/KEEP/\n::/KEEP/b.txt\n", "KEEP/b.txt=b.txt", ""},
+    {"rm a file that fills the disk, to its last cluster",
+     "&& head -c 1250304 /dev/zero > full && $D add c.d88 full", "$D rm c.d88 full", "", "", ""},
 };
 
 TEST(FatEdit, EachEditIsCleanAndChangesOnlyItsSectors) {

@@ -46,9 +46,11 @@ d88::TreeResult WriteInto(const stdfs::path& dir, const filesystem::FileSystem& 
   return result;
 }
 
+// A folder of each test's own, rows too: ctest runs them at once.
 stdfs::path FreshDir(const std::string& name) {
-  const auto dir = stdfs::temp_directory_path() /
-                   (name + "-" + std::to_string(std::rand()) + std::to_string(std::time(nullptr)));
+  std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  std::replace(test.begin(), test.end(), '/', '-');
+  const auto dir = stdfs::temp_directory_path() / (name + "-" + test);
   stdfs::remove_all(dir);
   stdfs::create_directories(dir);
   return dir;
