@@ -391,7 +391,8 @@ int RunD88(diskimage::DiskImage& disk, int argc, const char* const* argv, const 
   int status = Run(disk, argc, argv, sinks);
   if (!sinks.out.Finish()) {
     sinks.err.Printf("d88: cannot write standard output: %s\n", std::strerror(sinks.out.Error()));
-    status = kExitFailure;
+    // After a change the status must still say that something changed.
+    if (status != kExitIncomplete) status = kExitFailure;
   }
   // Standard error lost can only show in the status, which after a change
   // must not say that nothing changed.

@@ -67,7 +67,9 @@ int Fix(diskimage::DiskImage& disk, const Options& options, output::Sink& out, o
     return kExitSuccess;
   }
   if (done) PrintLines(out, "", repairs.lines, repairs.count);
-  return EditStatus(outcome, done, err);
+  const int status = EditStatus(outcome, done, err);
+  // The container changed: a report that cannot be written leaves it so.
+  return status == kExitSuccess && outcome.changed && !out.Finish() ? kExitIncomplete : status;
 }
 
 }  // namespace

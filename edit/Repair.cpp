@@ -58,8 +58,16 @@ std::uint8_t chunk[1 << 16];
 std::uint8_t other[1 << 16];
 survey::DiskSurvey was, now;
 
+// Why a seek of the container failed, 0 when none did: a failed seek sets
+// no error on the stream, and is no end of file.
+int seekError;
+
 bool ReadAt(std::FILE* file, std::int64_t position, std::uint8_t* bytes, std::size_t length) {
-  return platform::SeekStream(file, position) && std::fread(bytes, 1, length, file) == length;
+  if (!platform::SeekStream(file, position)) {
+    if (seekError == 0) seekError = errno != 0 ? errno : EIO;
+    return false;
+  }
+  return std::fread(bytes, 1, length, file) == length;
 }
 
 void Say(bool repair, const char* format, ...)
@@ -363,12 +371,16 @@ bool FixLocked(diskimage::DiskImage& original, diskimage::DiskImage& check, cons
     return Fail(outcome, "cannot open %s: %s", Shown(container), std::strerror(errno));
   cutCount = fieldCount = 0;
   tooMany = false;
+  seekError = 0;
   for (int k = 0; k < planCount; ++k) PlanImage(original, file, k);
-  const bool readWell = !std::ferror(file) && original.GetReadError() == 0;
+  const int error = original.GetReadError() != 0 ? original.GetReadError()
+                    : seekError != 0             ? seekError
+                    : std::ferror(file)          ? EIO
+                                                 : 0;
   std::fclose(file);
-  if (!readWell)
+  if (error != 0)
     return Fail(outcome, "cannot read %s: %s; nothing written", Shown(container),
-                std::strerror(original.GetReadError() != 0 ? original.GetReadError() : EIO));
+                std::strerror(error));
   if (tooMany) return Fail(outcome, "more repairs than fix can hold; nothing written");
   if (told->count == 0) return true;
   bool moves = cutCount > 0;
