@@ -409,8 +409,13 @@ function editPanel(container, image) {
     textContent: `Add to image ${k}`,
     onclick: async () => {
       const files = [...chosen.files];
-      if (files.length === 0) {
-        editStatus(container, k, 'Choose the files to add first.', true);
+      const typed = where.value.trim();
+      // As d88 add takes --as: a name for one file, a folder for any.
+      const refusal = files.length === 0 ? 'Choose the files to add first.'
+        : !fat && typed !== '' && files.length > 1 ? 'A name on the disk is for one file: choose one, or leave the name empty.'
+          : null;
+      if (refusal) {
+        editStatus(container, k, refusal, true);
         return;
       }
       let host;
@@ -420,7 +425,6 @@ function editPanel(container, image) {
         editStatus(container, k, `Could not be read (${error.name}): a folder, or a file moved or changed since it was chosen.`, true);
         return;
       }
-      const typed = where.value.trim();
       const path = !fat || typed === '' ? typed : `${typed.replace(/\/+$/, '')}/`;
       const names = files.map((file) => file.name).join(', ');
       await change(container, k, { change: 'add', items: host.map((file) => file.name), hostFiles: host, path },
@@ -430,8 +434,11 @@ function editPanel(container, image) {
   const makeFolder = !fat ? null : element('div', {}, field('New folder', folder), ' ', element('button', {
     type: 'button',
     textContent: 'Make folder',
-    onclick: () => change(container, k, { change: 'mkdir', items: [folder.value.trim()], now: localSeconds(Date.now()) },
-      `Making ${folder.value.trim()}`, `Made the folder ${folder.value.trim()} on image ${k}.`),
+    onclick: () => {
+      const name = folder.value.trim();
+      if (name === '') editStatus(container, k, 'Type the new folder\'s path first.', true);
+      else change(container, k, { change: 'mkdir', items: [name], now: localSeconds(Date.now()) }, `Making ${name}`, `Made the folder ${name} on image ${k}.`);
+    },
   }));
   return element('fieldset', { className: 'edit' },
     element('legend', {}, `Change image ${k}`),

@@ -322,12 +322,13 @@ const EDITS = [
   ['fat.d88', 'rmdir', ['OLD/'], '', 'Removed OLD/ from image 0.'],
 ];
 
-// d88 on this machine in the page's time zone and a UTF-8 locale, as a
-// user who types Japanese names runs it; in the folder of the host files.
+// d88 on this machine in the page's time zone (in POSIX's words, which
+// need no tzdata) and a UTF-8 locale, as a user who types Japanese names
+// runs it; in the folder of the host files.
 const TIME_ZONE = 'Asia/Tokyo';
 const host = path.join(scratch, 'host');
 const cli = (...args) => spawnSync(path.join(native, 'd88'), args,
-  { cwd: host, env: { ...process.env, TZ: TIME_ZONE, LC_ALL: 'C.UTF-8' } });
+  { cwd: host, env: { ...process.env, TZ: 'JST-9', LC_ALL: 'C.UTF-8' } });
 
 // The paths d88 list shows of a disk, folders with their slash.
 const listed = (container) => cli('list', container).stdout.toString().split('\n')
