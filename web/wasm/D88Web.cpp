@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 
 #include "change/Editor.h"
 #include "diskimage/DiskImage.h"
@@ -53,8 +54,8 @@ std::uint8_t hostBytes[survey::kDataBytes];
 double hostSizes[kMostItems];  // bytes
 double hostTimes[kMostItems];  // seconds since 1970, as the page's local time reads in UTC
 char diskPath[change::kPathBytes];
-diskimage::DiskImage copy;    // the edited copy, read back
-change::Outcome editOutcome;  // the last edit's
+diskimage::DiskImage checkDisk;  // the copy's reader
+change::Outcome editOutcome;     // the last edit's
 
 // Surveys image k into disk unless it is there; false when there is no
 // image k.
@@ -216,8 +217,8 @@ const char* WriteAndCheck(change::Editor& editor) {
   if (target != nullptr && std::fclose(target) != 0 && problem == nullptr)
     problem = std::strerror(errno);
   if (problem != nullptr) return problem;
-  const bool same = copy.Open("/copy") && editor.ReadsBack(container, copy);
-  copy.Open(nullptr);
+  const bool same = checkDisk.Open("/copy") && editor.ReadsBack(container, checkDisk);
+  checkDisk.Open(nullptr);
   return same ? nullptr : "the copy does not read back as planned";
 }
 
@@ -228,12 +229,16 @@ int Edit(int k, int count, bool remove, bool folders, double now) {
   static change::Editor editor;
   change::Begin(&editOutcome);
   output::Sink err(stderr);
-  if (count < 1 || count > kMostItems) {
+  // The walk over the names ends within their buffer.
+  itemText[sizeof itemText - 1] = '\0';
+  int found = 0;
+  for (const char* at = itemText; found < count && found < kMostItems && at < std::end(itemText);
+       at += std::strlen(at) + 1)
+    items[found++] = at;
+  if (count < 1) err.Puts("d88: no name given\n");
+  if (count >= 1 && found < count)
     err.Printf("d88: too many files or names at once (at most %d)\n", kMostItems);
-    return Finish(err, 1);
-  }
-  const char* at = itemText;
-  for (int i = 0; i < count; at += std::strlen(at) + 1) items[i++] = at;
+  if (count < 1 || found < count) return Finish(err, 1);
   change::Request request{};
   request.container = containerName;
   request.image = k;
