@@ -300,16 +300,17 @@ async function checkWork(page) {
 }
 
 // Edits a user makes in the page, one after another on a blank disk of
-// each file system: [disk, change, items, field, said].  Items are host
+// each file system (the flat one the second disk of its container, after
+// a sample): [disk, change, items, field, said].  Items are host
 // files to add, else the names of the rows whose buttons are pressed (or
 // the folder to make); field is the name (flat) or folder (FAT12) typed;
 // said is the status line of an edit done, null for one d88 refuses.
 const EDITS = [
-  ['flat.d88', 'add', ['HI'], '', 'Added HI to image 0.'],
+  ['flat.d88', 'add', ['HI'], '', 'Added HI to image 1.'],
   ['flat.d88', 'add', ['hello.txt'], 'A<B', null],
   ['flat.d88', 'add', ['big.bin'], 'BIG', null],
-  ['flat.d88', 'add', ['hello.txt'], 'ｶﾅ', 'Added hello.txt to image 0.'],
-  ['flat.d88', 'remove', ['HI'], '', 'Removed HI from image 0.'],
+  ['flat.d88', 'add', ['hello.txt'], 'ｶﾅ', 'Added hello.txt to image 1.'],
+  ['flat.d88', 'remove', ['HI'], '', 'Removed HI from image 1.'],
   ['fat.d88', 'add', ['hello.txt', '漢字.TXT'], '', 'Added hello.txt, 漢字.TXT to image 0.'],
   ['fat.d88', 'add', ['big.bin'], '', null],
   ['fat.d88', 'add', ['€.txt'], '', null],
@@ -330,8 +331,11 @@ const host = path.join(scratch, 'host');
 const cli = (...args) => spawnSync(path.join(native, 'd88'), args,
   { cwd: host, env: { ...process.env, TZ: 'JST-9', LC_ALL: 'C.UTF-8' } });
 
-// The paths d88 list shows of a disk, folders with their slash.
-const listed = (container) => cli('list', container).stdout.toString().split('\n')
+// The disk of each container edited.
+const EDITED = { 'flat.d88': 1, 'fat.d88': 0 };
+
+// The paths d88 list shows of disk k, folders with their slash.
+const listed = (container, k) => cli('list', '-i', String(k), container).stdout.toString().split('\n')
   .filter((line) => line !== '' && !/^image \d/.test(line)).map((line) => line.split(' ')[0]);
 
 // Each edit of EDITS in the page and by d88 on a copy of its own: the page
@@ -347,8 +351,10 @@ async function checkEdits(openPage) {
     fs.utimesSync(path.join(host, name), when, when);
   }
   const pages = {};
-  for (const [disk, format] of [['flat.d88', []], ['fat.d88', ['-f', 'fat12']]]) {
-    assert.equal(cli('new', ...format, '-m', '2HD', `../${disk}`).status, 0);
+  assert.equal(cli('new', '-m', '2HD', 'blank.d88').status, 0);
+  assert.equal(cli('join', '../flat.d88', '../sample-2hd.d88', 'blank.d88').status, 0);
+  assert.equal(cli('new', '-f', 'fat12', '-m', '2HD', '../fat.d88').status, 0);
+  for (const disk of Object.keys(EDITED)) {
     fs.copyFileSync(path.join(scratch, disk), path.join(scratch, `cli-${disk}`));
     pages[disk] = await openPage();
     await drop(pages[disk], [[disk, sampleBytes(disk)]]);
@@ -367,7 +373,7 @@ async function checkEdits(openPage) {
   assert.deepEqual(await changed('flat.d88'), cliBytes('flat.d88'), 'flat.d88 as d88 writes it');
   await changed('fat.d88');
   for (const [disk, name, file] of [['flat.d88', 'ｶﾅ', 'hello.txt'], ['fat.d88', '漢字.TXT', '漢字.TXT'], ['fat.d88', 'DOCS/hello.txt', 'hello.txt']]) {
-    assert.deepEqual(cli('cat', `../page-${disk}`, name).stdout, Buffer.from(hostFiles[file]), `d88 cat ${disk} ${name}`);
+    assert.deepEqual(cli('cat', '-i', String(EDITED[disk]), `../page-${disk}`, name).stdout, Buffer.from(hostFiles[file]), `d88 cat ${disk} ${name}`);
   }
   assert.equal(cli('export', '-f', 'raw', '../page-fat.d88', '../page-fat.raw').status, 0);
   const raw = path.join(scratch, 'page-fat.raw');
@@ -381,7 +387,8 @@ async function checkEdits(openPage) {
 
 // One edit of EDITS (on the disk shown in page), made by d88 on its copy too.
 async function checkEdit(page, [disk, change, items, field, said]) {
-  const section = page.locator('section.image').first();
+  const k = EDITED[disk];
+  const section = page.locator('section.image').nth(k);
   const what = `${disk} ${change} ${items}`;
   const fat = disk === 'fat.d88';
   const args = {
@@ -390,23 +397,23 @@ async function checkEdit(page, [disk, change, items, field, said]) {
     mkdir: () => items,
     rmdir: () => items.map((folder) => folder.replace(/\/$/, '')),
   }[change]();
-  const run = cli(change === 'remove' ? 'rm' : change, `../cli-${disk}`, ...args);
+  const run = cli(change === 'remove' ? 'rm' : change, '-i', String(k), `../cli-${disk}`, ...args);
   const shown = section.locator('.edit-status');
   await shown.evaluate((line) => { line.textContent = ''; });
   if (change === 'add') {
     await section.getByLabel('Files to add').setInputFiles(items.map((name) => path.join(host, name)));
     await section.getByLabel(fat ? 'Into the folder (optional)' : 'Name on the disk (optional, one file)').fill(field);
-    await section.getByRole('button', { name: 'Add to image 0' }).click();
+    await section.getByRole('button', { name: `Add to image ${k}` }).click();
   } else if (change === 'mkdir') {
     await section.getByLabel('New folder').fill(items[0]);
     await section.getByRole('button', { name: 'Make folder' }).click();
   } else {
-    await section.getByRole('button', { name: `Remove ${items[0]} from image 0`, exact: true }).click();
+    await section.getByRole('button', { name: `Remove ${items[0]} from image ${k}`, exact: true }).click();
   }
   for (let tries = 0; tries < 250 && await shown.textContent() === ''; tries++) await new Promise((resolve) => setTimeout(resolve, 20));
   assert.equal(await shown.textContent(), said ?? run.stderr.toString().trim(), what);
   assert.equal(run.status, said === null ? 1 : 0, `${what}: d88 says ${run.stderr}`);
-  assert.deepEqual(await section.locator('tbody th').allTextContents(), listed(`../cli-${disk}`), `${what}: rows`);
+  assert.deepEqual(await section.locator('tbody th').allTextContents(), listed(`../cli-${disk}`, k), `${what}: rows`);
 }
 
 async function main() {
