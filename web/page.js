@@ -83,8 +83,10 @@ function takeButton(id, image, file, index, refused, path = file.name) {
   });
 }
 
-// The row of file index of a flat disk, from d88 list's line of it.
-function fileRow(id, image, index, page) {
+// The row of file index of a flat disk, from d88 list's line of it; its
+// Remove button takes off entry index.
+function fileRow(container, image, index, page) {
+  const { id } = container;
   const [, name, location, size, state] = /^(\S*) *(TRK=\S+ SEC=\S+) SIZE=(-?\d+) {2}(.*)$/.exec(page.states[index]);
   const losses = page.losses[index].length === 0 ? null
     : element('ul', { className: 'losses' }, ...page.losses[index].map((loss) => element('li', {}, loss)));
@@ -94,13 +96,17 @@ function fileRow(id, image, index, page) {
     element('td', { className: 'number' }, size),
     element('td', {}, location),
     element('td', { className: 'state' }, state, losses),
-    element('td', {}, takeButton(id, image, file, index, !page.writable[index], { text: name })));
+    element('td', {}, takeButton(id, image, file, index, !page.writable[index], { text: name })),
+    element('td', {}, removeButton(container, image.index, `#${index}`, name)));
 }
 
 // The rows of a disk read through another file system than the flat
 // directory: d88 list's lines of its folders and files (lines: path, size
-// for a file, date, two spaces, state), in their order.
-function entryRows(id, image, lines, writable, names) {
+// for a file, date, two spaces, state), in their order; FAT12's Remove
+// buttons take off a file or an empty folder by its path.
+function entryRows(container, image, lines, writable, names) {
+  const { id } = container;
+  const remove = (...args) => (image.fileSystem === 'FAT12' ? removeButton(container, image.index, ...args) : null);
   let folder = 0;
   let index = 0;
   return lines.map((line) => {
@@ -112,11 +118,12 @@ function entryRows(id, image, lines, writable, names) {
     const cells = isFolder
       ? [element('th', { scope: 'row' }, element('span', { className: 'file-name' }, path)),
         element('td', {}), element('td', { className: 'date' }, date), element('td', { className: 'state' }, state),
-        element('td', {})]
+        element('td', {}), element('td', {}, remove(image.folders[folder], path, true))]
       : [element('th', { scope: 'row' }, nameText(file.path, 'file-name', names[index])),
         element('td', { className: 'number' }, String(file.size)), element('td', { className: 'date' }, date),
         element('td', { className: 'state' }, state),
-        element('td', {}, takeButton(id, image, file, index, !writable[index], { text: names[index] }))];
+        element('td', {}, takeButton(id, image, file, index, !writable[index], { text: names[index] })),
+        element('td', {}, remove(file.path.text, names[index]))];
     if (isFolder) folder += 1;
     else index += 1;
     return element('tr', { className: state === 'intact' ? 'intact' : 'damaged' }, ...cells);
@@ -171,7 +178,8 @@ const LEFT_OUT = {
   2: 'a later file takes the same name, as d88 extract writes the last of them',
 };
 
-function imageSection(id, container, image, page) {
+function imageSection(container, image, page) {
+  const { id } = container;
   const leftOut = page.names.map((name, i) => i).filter((i) => page.fates[i] !== 0);
   const flat = image.fileSystem === 'flat';
   // Another file system: its own lines (its name, what is wrong with the
@@ -203,12 +211,12 @@ function imageSection(id, container, image, page) {
         + 'the flat directory of 2DD and 2HD disks only.')));
     return section;
   }
-  const rows = flat ? page.states.map((line, i) => fileRow(id, image, i, page))
-    : entryRows(id, image, lines, page.writable, page.names);
+  const rows = flat ? page.states.map((line, i) => fileRow(container, image, i, page))
+    : entryRows(container, image, lines, page.writable, page.names);
   const table = element('table', {},
     element('caption', {}, `Files of image ${image.index}`),
     element('thead', {}, element('tr', {},
-      ...[flat ? 'Name' : 'Path', 'Size', flat ? 'Location' : 'Date', 'State', 'Take'].map((title) =>
+      ...[flat ? 'Name' : 'Path', 'Size', flat ? 'Location' : 'Date', 'State', 'Take', 'Change'].map((title) =>
         element('th', { scope: 'col' }, title)))),
     element('tbody', {}, ...rows));
   const zipName = `${container.name.replace(/\.[^.]*$/, '')}-image-${image.index}.zip`;
@@ -241,7 +249,8 @@ function imageSection(id, container, image, page) {
     className: 'table-frame', tabIndex: 0, role: 'region', ariaLabel: `Files of image ${image.index}`,
   }, table);
   const listed = image.fileSystem !== null;  // else the notes say why nothing is
-  section.append(...[hint, listed ? frame : null, listed ? zip : null, left, map]
+  const editable = flat || image.fileSystem === 'FAT12';
+  section.append(...[hint, listed ? frame : null, listed ? zip : null, left, editable ? editPanel(container, image) : null, map]
     .filter((part) => part !== null));
   return section;
 }
@@ -305,27 +314,150 @@ async function show(file, started) {
     problem('This is not a D88 container: it holds no disk image.');
     return;
   }
+  const container = { id, name: file.name, anchor: `c${id}`, article, body: element('div') };
+  // Stays while the view is redrawn after an edit.
+  container.changed = element('div', { className: 'changed', hidden: true },
+    element('p', {}, 'This container is changed in this page only: download it to keep the change.'),
+    element('button', {
+      type: 'button',
+      textContent: 'Download changed container',
+      onclick: async () => {
+        const whole = await busy('Copying the container…', () => ask({ verb: 'whole', id }));
+        save(whole.bytes, file.name, 'application/octet-stream');
+      },
+    }));
+  article.append(container.changed, container.body);
+  render(container, answer);
+  article.querySelector('.timing').textContent = `Shown ${(performance.now() - started).toFixed(0)} ms after it was chosen.`;
+}
+
+// Draws what the worker answered of container in its view, anew.
+function render(container, answer) {
   const survey = JSON.parse(answer.json);
+  const body = element('div');
   // A disk of a common family is a disk, whether d88 reads its files or not.
   const known = survey.images.filter((image) => image.medium !== null
     || (image.geometry !== null && image.geometry.family !== null)).length;
-  const timing = element('p', { className: 'timing' });
-  article.append(element('p', { className: answer.verdict === 0 ? 'summary' : 'summary unsound' }, answer.summary),
-    timing);
+  body.append(element('p', { className: answer.verdict === 0 ? 'summary' : 'summary unsound' }, answer.summary),
+    element('p', { className: 'timing' }));
   if (known === 0) {
-    problem('This does not look like a D88 container: none of its images is a disk of a common '
-      + 'kind (2D, 2DD, 2HD, 1.2M, 1.44M).');
+    body.append(element('p', { className: 'problem' }, 'This does not look like a D88 container: none of its '
+      + 'images is a disk of a common kind (2D, 2DD, 2HD, 1.2M, 1.44M).'));
   }
-  if (survey.images.length > 1) article.append(imageIndex(`c${id}`, survey, answer.pages));
-  article.append(element('button', {
+  if (survey.images.length > 1) body.append(imageIndex(container.anchor, survey, answer.pages));
+  body.append(element('button', {
     type: 'button',
     textContent: 'Download the survey (JSON)',
-    onclick: () => save(answer.json, `${file.name}.json`, 'application/json'),
+    onclick: () => save(answer.json, `${container.name}.json`, 'application/json'),
   }));
-  survey.images.forEach((image, k) => {
-    article.append(imageSection(id, { name: file.name, anchor: `c${id}` }, image, answer.pages[k]));
+  survey.images.forEach((image, k) => body.append(imageSection(container, image, answer.pages[k])));
+  container.body.replaceWith(body);
+  container.body = body;
+}
+
+// Carries out request (change: add, remove, mkdir, rmdir) on image k of
+// container, as d88 does; the view is drawn anew from the changed
+// container, or its status line says why d88 refuses.
+async function change(container, k, request, doing, done) {
+  const answer = await busy(`${doing}…`, () => ask({ verb: 'edit', id: container.id, name: container.name, image: k, ...request },
+    (request.hostFiles ?? []).map((file) => file.bytes).filter(Boolean)));
+  const said = answer.failure ? `Could not be changed: ${answer.failure}` : answer.message;
+  if (answer.status !== 0 || answer.failure) {
+    editStatus(container, k, said, true);
+    return;
+  }
+  container.changed.hidden = false;
+  render(container, answer);
+  editStatus(container, k, said ? `${done}\n${said}` : done, false);
+}
+
+// Puts text in the status line of image k's changes, marked as refused or
+// not, and takes the focus there: the view around it was drawn anew.
+function editStatus(container, k, text, refused) {
+  const line = container.body.querySelector(`#${container.anchor}-image-${k} .edit-status`);
+  line.textContent = text;
+  line.classList.toggle('refused', refused);
+  line.focus();
+}
+
+// Seconds since 1970 of the local wall time at ms: the module reads its
+// times in UTC, and a DOS disk keeps local time.
+const localSeconds = (ms) => Math.floor(ms / 1000) - new Date(ms).getTimezoneOffset() * 60;
+
+// The files chosen to be added: their names, sizes, times and bytes (none
+// for a file over what this page reads: the disk has no room for it).
+async function hostFiles(files) {
+  return Promise.all(files.map(async (file) => ({
+    name: file.name,
+    size: file.size,
+    modified: localSeconds(file.lastModified),
+    bytes: file.size > MOST_BYTES ? null : await file.arrayBuffer(),
+  })));
+}
+
+// The controls that change image k of container: add files (FAT12: into a
+// folder), make a folder; the rows' own buttons remove.
+function editPanel(container, image) {
+  const k = image.index;
+  const fat = image.fileSystem === 'FAT12';
+  const field = (label, input) => element('label', {}, label, ' ', input);
+  const chosen = element('input', { type: 'file', multiple: true });
+  const where = element('input', { type: 'text', spellcheck: false, autocomplete: 'off' });
+  const folder = element('input', { type: 'text', spellcheck: false, autocomplete: 'off' });
+  const add = element('button', {
+    type: 'button',
+    textContent: `Add to image ${k}`,
+    onclick: async () => {
+      const files = [...chosen.files];
+      const typed = where.value.trim();
+      // As d88 add takes --as: a name for one file, a folder for any.
+      const refusal = files.length === 0 ? 'Choose the files to add first.'
+        : !fat && typed !== '' && files.length > 1 ? 'A name on the disk is for one file: choose one, or leave the name empty.'
+          : null;
+      if (refusal) {
+        editStatus(container, k, refusal, true);
+        return;
+      }
+      let host;
+      try {
+        host = await hostFiles(files);
+      } catch (error) {
+        editStatus(container, k, `Could not be read (${error.name}): a folder, or a file moved or changed since it was chosen.`, true);
+        return;
+      }
+      const path = !fat || typed === '' ? typed : `${typed.replace(/\/+$/, '')}/`;
+      const names = files.map((file) => file.name).join(', ');
+      await change(container, k, { change: 'add', items: host.map((file) => file.name), hostFiles: host, path },
+        `Adding ${names}`, `Added ${names} to image ${k}.`);
+    },
   });
-  timing.textContent = `Shown ${(performance.now() - started).toFixed(0)} ms after it was chosen.`;
+  const makeFolder = !fat ? null : element('div', {}, field('New folder', folder), ' ', element('button', {
+    type: 'button',
+    textContent: 'Make folder',
+    onclick: () => {
+      const name = folder.value.trim();
+      if (name === '') editStatus(container, k, 'Type the new folder\'s path first.', true);
+      else change(container, k, { change: 'mkdir', items: [name], now: localSeconds(Date.now()) }, `Making ${name}`, `Made the folder ${name} on image ${k}.`);
+    },
+  }));
+  return element('fieldset', { className: 'edit' },
+    element('legend', {}, `Change image ${k}`),
+    element('div', {}, field('Files to add', chosen), ' ',
+      field(fat ? 'Into the folder (optional)' : 'Name on the disk (optional, one file)', where), ' ', add),
+    makeFolder,
+    element('p', { className: 'edit-status', role: 'status', ariaLive: 'polite', tabIndex: -1 }));
+}
+
+// The button that removes the file or folder (folder true) at item of
+// image k of container, shown as shown.
+function removeButton(container, k, item, shown, folder = false) {
+  return element('button', {
+    type: 'button',
+    textContent: folder ? 'Remove folder' : 'Remove',
+    ariaLabel: `Remove ${shown} from image ${k}`,
+    onclick: () => change(container, k, { change: folder ? 'rmdir' : 'remove', items: [item] },
+      `Removing ${shown}`, `Removed ${shown} from image ${k}.`),
+  });
 }
 
 // Each file read and shown on its own: one that fails says so in its view.

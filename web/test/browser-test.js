@@ -1,6 +1,6 @@
 'use strict';
 // Drives the page in the system's Chromium and checks what it shows and
-// hands out against the d88 program for every sample:
+// hands out, and the disks it edits, against the d88 program for every sample:
 //   node browser-test.js NATIVE_BUILD_DIR WEB_BUILD_DIR
 const { chromium } = require('playwright-core');
 const { execFileSync, spawnSync } = require('child_process');
@@ -299,6 +299,123 @@ async function checkWork(page) {
   }
 }
 
+// Edits a user makes in the page, one after another on a blank disk of
+// each file system (the flat one the second disk of its container, after
+// a sample): [disk, change, items, field, said].  Items are host
+// files to add, else the names of the rows whose buttons are pressed (or
+// the folder to make); field is the name (flat) or folder (FAT12) typed;
+// said is the status line of an edit done, null for one d88 refuses.
+const EDITS = [
+  ['flat.d88', 'add', ['HI'], '', 'Added HI to image 1.'],
+  ['flat.d88', 'add', ['hello.txt'], 'A<B', null],
+  ['flat.d88', 'add', ['big.bin'], 'BIG', null],
+  ['flat.d88', 'add', ['hello.txt'], 'ｶﾅ', 'Added hello.txt to image 1.'],
+  ['flat.d88', 'remove', ['HI'], '', 'Removed HI from image 1.'],
+  ['fat.d88', 'add', ['hello.txt', '漢字.TXT'], '', 'Added hello.txt, 漢字.TXT to image 0.'],
+  ['fat.d88', 'add', ['big.bin'], '', null],
+  ['fat.d88', 'add', ['€.txt'], '', null],
+  ['fat.d88', 'remove', ['hello.txt'], '', 'Removed hello.txt from image 0.'],
+  ['fat.d88', 'mkdir', ['DOCS'], '', 'Made the folder DOCS on image 0.'],
+  ['fat.d88', 'add', ['HI', 'hello.txt'], 'DOCS', 'Added HI, hello.txt to image 0.'],
+  ['fat.d88', 'rmdir', ['DOCS/'], '', null],
+  ['fat.d88', 'remove', ['DOCS/HI'], '', 'Removed DOCS/HI from image 0.'],
+  ['fat.d88', 'mkdir', ['OLD'], '', 'Made the folder OLD on image 0.'],
+  ['fat.d88', 'rmdir', ['OLD/'], '', 'Removed OLD/ from image 0.'],
+];
+
+// d88 on this machine in the page's time zone (in POSIX's words, which
+// need no tzdata) and a UTF-8 locale, as a user who types Japanese names
+// runs it; in the folder of the host files.
+const TIME_ZONE = 'Asia/Tokyo';
+const host = path.join(scratch, 'host');
+const cli = (...args) => spawnSync(path.join(native, 'd88'), args,
+  { cwd: host, env: { ...process.env, TZ: 'JST-9', LC_ALL: 'C.UTF-8' } });
+
+// The disk of each container edited.
+const EDITED = { 'flat.d88': 1, 'fat.d88': 0 };
+
+// The paths d88 list shows of disk k, folders with their slash.
+const listed = (container, k) => cli('list', '-i', String(k), container).stdout.toString().split('\n')
+  .filter((line) => line !== '' && !/^image \d/.test(line)).map((line) => line.split(' ')[0]);
+
+// Each edit of EDITS in the page and by d88 on a copy of its own: the page
+// says what d88 says, shows the files d88 lists, and hands out the
+// container d88 writes (but for the times of new folders).  Then the FAT12
+// volume passes fsck.fat and gives mtools the files added.
+async function checkEdits(openPage) {
+  fs.mkdirSync(host);
+  const when = new Date('2024-03-05T06:07:08Z');
+  const hostFiles = { HI: 'hi\n', 'hello.txt': 'hello, disk\r\n', '漢字.TXT': 'kanji', '€.txt': 'euro', 'big.bin': Buffer.alloc(1300000, 0xe5) };
+  for (const [name, bytes] of Object.entries(hostFiles)) {
+    fs.writeFileSync(path.join(host, name), bytes);
+    fs.utimesSync(path.join(host, name), when, when);
+  }
+  const pages = {};
+  assert.equal(cli('new', '-m', '2HD', 'blank.d88').status, 0);
+  assert.equal(cli('join', '../flat.d88', '../sample-2hd.d88', 'blank.d88').status, 0);
+  assert.equal(cli('new', '-f', 'fat12', '-m', '2HD', '../fat.d88').status, 0);
+  for (const disk of Object.keys(EDITED)) {
+    fs.copyFileSync(path.join(scratch, disk), path.join(scratch, `cli-${disk}`));
+    pages[disk] = await openPage();
+    await drop(pages[disk], [[disk, sampleBytes(disk)]]);
+  }
+  const changed = async (disk) => {
+    const bytes = await downloaded(pages[disk], () => pages[disk].getByRole('button', { name: 'Download changed container' }).click(), disk);
+    fs.writeFileSync(path.join(scratch, `page-${disk}`), bytes);
+    return bytes;
+  };
+  const cliBytes = (disk) => fs.readFileSync(path.join(scratch, `cli-${disk}`));
+  const firstFolder = EDITS.find(([, change]) => change === 'mkdir');
+  for (const edit of EDITS) {
+    if (edit === firstFolder) assert.deepEqual(await changed('fat.d88'), cliBytes('fat.d88'), 'fat.d88 as d88 writes it');
+    await checkEdit(pages[edit[0]], edit);
+  }
+  assert.deepEqual(await changed('flat.d88'), cliBytes('flat.d88'), 'flat.d88 as d88 writes it');
+  await changed('fat.d88');
+  for (const [disk, name, file] of [['flat.d88', 'ｶﾅ', 'hello.txt'], ['fat.d88', '漢字.TXT', '漢字.TXT'], ['fat.d88', 'DOCS/hello.txt', 'hello.txt']]) {
+    assert.deepEqual(cli('cat', '-i', String(EDITED[disk]), `../page-${disk}`, name).stdout, Buffer.from(hostFiles[file]), `d88 cat ${disk} ${name}`);
+  }
+  assert.equal(cli('export', '-f', 'raw', '../page-fat.d88', '../page-fat.raw').status, 0);
+  const raw = path.join(scratch, 'page-fat.raw');
+  const fsck = spawnSync('fsck.fat', ['-n', raw]);
+  assert.deepEqual([fsck.status, fsck.stdout.toString().split('\n').length], [0, 3], `fsck.fat: ${fsck.stdout}${fsck.stderr}`);
+  assert.deepEqual(execFileSync('mdir', ['-/', '-b', '-i', raw, '::/DOCS']).toString().trim().split('\n'), ['::/DOCS/hello.txt']);
+  assert.deepEqual(execFileSync('mcopy', ['-i', raw, '::/DOCS/hello.txt', '-']), Buffer.from(hostFiles['hello.txt']), 'mcopy');
+  await pages['fat.d88'].screenshot({ path: path.join(web, 'page-edit-1400-light.png'), fullPage: true });
+  for (const page of Object.values(pages)) await page.close();
+}
+
+// One edit of EDITS (on the disk shown in page), made by d88 on its copy too.
+async function checkEdit(page, [disk, change, items, field, said]) {
+  const k = EDITED[disk];
+  const section = page.locator('section.image').nth(k);
+  const what = `${disk} ${change} ${items}`;
+  const fat = disk === 'fat.d88';
+  const args = {
+    add: () => [...items, ...(field === '' ? [] : ['--as', fat ? `${field}/` : field])],
+    remove: () => items,
+    mkdir: () => items,
+    rmdir: () => items.map((folder) => folder.replace(/\/$/, '')),
+  }[change]();
+  const run = cli(change === 'remove' ? 'rm' : change, '-i', String(k), `../cli-${disk}`, ...args);
+  const shown = section.locator('.edit-status');
+  await shown.evaluate((line) => { line.textContent = ''; });
+  if (change === 'add') {
+    await section.getByLabel('Files to add').setInputFiles(items.map((name) => path.join(host, name)));
+    await section.getByLabel(fat ? 'Into the folder (optional)' : 'Name on the disk (optional, one file)').fill(field);
+    await section.getByRole('button', { name: `Add to image ${k}` }).click();
+  } else if (change === 'mkdir') {
+    await section.getByLabel('New folder').fill(items[0]);
+    await section.getByRole('button', { name: 'Make folder' }).click();
+  } else {
+    await section.getByRole('button', { name: `Remove ${items[0]} from image ${k}`, exact: true }).click();
+  }
+  for (let tries = 0; tries < 250 && await shown.textContent() === ''; tries++) await new Promise((resolve) => setTimeout(resolve, 20));
+  assert.equal(await shown.textContent(), said ?? run.stderr.toString().trim(), what);
+  assert.equal(run.status, said === null ? 1 : 0, `${what}: d88 says ${run.stderr}`);
+  assert.deepEqual(await section.locator('tbody th').allTextContents(), listed(`../cli-${disk}`, k), `${what}: rows`);
+}
+
 async function main() {
   const server = http.createServer((request, response) => {
     const file = path.join(site, path.normalize(decodeURIComponent(request.url.split('?')[0])));
@@ -319,6 +436,7 @@ async function main() {
       '--disable-background-networking', '--disable-component-update', '--disable-sync'],
     acceptDownloads: true,
     viewport: { width: 1400, height: 900 },
+    timezoneId: TIME_ZONE,
   });
   const requests = [];
   const errors = [];
@@ -365,6 +483,7 @@ async function main() {
     assert.match(await article.locator('.problem').textContent(), message, name);
   }
   await checkWork(await openPage());
+  await checkEdits(openPage);
   page = await openPage();
   await drop(page, [['sample-damaged.d88', fs.readFileSync(path.join(scratch, 'sample-damaged.d88'))]]);
   // On a 360-pixel screen the map's legend is whole, a bad sector's mark

@@ -2,12 +2,18 @@
 // WebAssembly module.  The page hands the container over as the file
 // /container; each function writes its answer to standard output, which
 // the page collects, and returns a status.  The same survey and views as
-// d88's verbs, so the page shows what the program prints.
+// d88's verbs, so the page shows what the program prints; the same editor
+// as d88's add, rm, mkdir and rmdir, writing its copy to /copy.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <iterator>
 
+#include "change/Editor.h"
 #include "diskimage/DiskImage.h"
 #include "filesystem/FileSystem.h"
+#include "output/Cp932Table.h"
 #include "output/NameText.h"
 #include "output/Sink.h"
 #include "survey/FileSystems.h"
@@ -36,6 +42,20 @@ survey::Tally listed;             // what the last list of the container found
 char containerName[1024];         // the container's file name, UTF-8, as the page has it
 web::StoredZip zip(stdout);
 std::uint8_t fileBytes[survey::kDataBytes];  // one file read through its file system
+
+// An edit's items, as the page hands them over: their names back to back,
+// each with its terminator (host files for an add, paths on the disk
+// otherwise); for an add, the host files' bytes back to back, their sizes
+// and times; the path the added file takes (empty: its own name).
+constexpr int kMostItems = 64;
+char itemText[kMostItems * 256];
+const char* items[kMostItems];
+std::uint8_t hostBytes[survey::kDataBytes];
+double hostSizes[kMostItems];  // bytes
+double hostTimes[kMostItems];  // seconds since 1970, as the page's local time reads in UTC
+char diskPath[change::kPathBytes];
+diskimage::DiskImage checkDisk;  // the copy's reader
+change::Outcome editOutcome;     // the last edit's
 
 // Surveys image k into disk unless it is there; false when there is no
 // image k.
@@ -129,6 +149,121 @@ ZipFate FateInZip(int i) {
 // them: the stretch of the loaded disk the entry covers.
 tool::DataRange FileRange(int i) {
   return tool::EntryDataRange(disk.files[i].entry, *disk.image.medium, tool::kLargestDiskBytes);
+}
+
+// The host files of an add, from the bytes the page put in hostBytes.
+class HostFilesInMemory final : public change::HostFiles {
+ public:
+  explicit HostFilesInMemory(int count) : count_(count) {}
+
+  bool Open(const char* item, change::HostFile* file, change::Outcome*) override {
+    open_ = 0;
+    offset_ = 0;
+    while (open_ + 1 < count_ && items[open_] != item) offset_ += Size(open_++);
+    *file = change::HostFile{static_cast<long long>(Size(open_)),
+                             static_cast<std::time_t>(hostTimes[open_])};
+    return true;
+  }
+
+  bool Read(const char* item, std::uint8_t* to, change::Outcome* outcome) override {
+    const std::size_t size = Size(open_);
+    if (offset_ + size > sizeof hostBytes)
+      return change::Fail(outcome, "no room for %s (%zu bytes); nothing written",
+                          change::Shown(item), size);
+    std::memcpy(to, hostBytes + offset_, size);
+    return true;
+  }
+
+  void Close() override {}
+
+ private:
+  static std::size_t Size(int i) { return static_cast<std::size_t>(hostSizes[i]); }
+
+  int count_;
+  int open_ = 0;
+  std::size_t offset_ = 0;
+};
+
+// The copy's stream, into /copy.
+class FileSink final : public change::CopySink {
+ public:
+  explicit FileSink(std::FILE* file) : file_(file) {}
+  bool Write(const std::uint8_t* bytes, std::size_t length) override {
+    return std::fwrite(bytes, 1, length, file_) == length;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+// Names typed in the page (UTF-8) into Shift_JIS, as d88 converts them.
+change::Conversion ToShiftJis(const char* text, char* out, int outSize) {
+  return output::EncodeCp932(text, out, static_cast<std::size_t>(outSize))
+             ? change::Conversion::kDone
+             : change::Conversion::kNoForm;
+}
+
+// Writes the container with the planned change to /copy and reads it back;
+// null when the copy is whole and as planned, else why not.
+const char* WriteAndCheck(change::Editor& editor) {
+  std::FILE* source = std::fopen("/container", "rb");
+  std::FILE* target = std::fopen("/copy", "wb");
+  const char* problem = source == nullptr || target == nullptr ? std::strerror(errno) : nullptr;
+  if (problem == nullptr) {
+    FileSink sink(target);
+    problem = editor.WriteCopy(source, sink);
+  }
+  if (source != nullptr) std::fclose(source);
+  if (target != nullptr && std::fclose(target) != 0 && problem == nullptr)
+    problem = std::strerror(errno);
+  if (problem != nullptr) return problem;
+  const bool same = checkDisk.Open("/copy") && editor.ReadsBack(container, checkDisk);
+  checkDisk.Open(nullptr);
+  return same ? nullptr : "the copy does not read back as planned";
+}
+
+// Carries out an edit of image k with the count items in itemText: the
+// checked copy in /copy.  Returns 0 then; 1 after d88's message on
+// standard error, as d88 prints it (with the disk's warnings, as there).
+int Edit(int k, int count, bool remove, bool folders, double now) {
+  static change::Editor editor;
+  change::Begin(&editOutcome);
+  output::Sink err(stderr);
+  // The walk over the names ends within their buffer.
+  itemText[sizeof itemText - 1] = '\0';
+  int found = 0;
+  for (const char* at = itemText; found < count && found < kMostItems && at < std::end(itemText);
+       at += std::strlen(at) + 1)
+    items[found++] = at;
+  if (count < 1) err.Puts("d88: no name given\n");
+  if (count >= 1 && found < count)
+    err.Printf("d88: too many files or names at once (at most %d)\n", kMostItems);
+  if (count < 1 || found < count) return Finish(err, 1);
+  change::Request request{};
+  request.container = containerName;
+  request.image = k;
+  request.remove = remove;
+  request.items = items;
+  request.itemCount = count;
+  request.diskName = diskPath[0] != '\0' ? diskPath : nullptr;
+  request.folders = folders;
+  request.now = static_cast<std::time_t>(now);
+  request.toShiftJis = ToShiftJis;
+  surveyed = -1;  // the editor moves the reader
+  HostFilesInMemory files(count);
+  bool done = editor.Plan(container, request, files, &editOutcome);
+  if (done) {
+    const char* problem = WriteAndCheck(editor);
+    done = problem == nullptr || change::Fail(&editOutcome, "cannot write %s: %s; nothing written",
+                                              change::Shown(containerName), problem);
+  }
+  if (editOutcome.surveyed) {
+    views::PrintMediumWarning(err, editOutcome.image);
+    views::PrintSizeWarning(err, editOutcome.image);
+    views::PrintCutShort(err, editOutcome.image, true);
+  }
+  if (!done) err.Printf("d88: %s\n", editOutcome.message);
+  return Finish(err, done ? 0 : 1);
 }
 
 }  // namespace
@@ -329,3 +464,27 @@ D88_EXPORT(d88_zip) int ZipFiles(int k) {
   }
   return zip.Finish() && written ? 0 : 1;
 }
+
+// Where the page puts an edit's items (names, each with its terminator),
+// the host files' bytes, sizes and times, and the path an added file
+// takes; and the room of each.
+D88_EXPORT(d88_items_buffer) char* ItemsBuffer() { return itemText; }
+D88_EXPORT(d88_items_capacity) int ItemsCapacity() { return sizeof itemText; }
+D88_EXPORT(d88_most_items) int MostItems() { return kMostItems; }
+D88_EXPORT(d88_host_buffer) std::uint8_t* HostBuffer() { return hostBytes; }
+D88_EXPORT(d88_host_capacity) int HostCapacity() { return sizeof hostBytes; }
+D88_EXPORT(d88_host_sizes) double* HostSizes() { return hostSizes; }
+D88_EXPORT(d88_host_times) double* HostTimes() { return hostTimes; }
+D88_EXPORT(d88_path_buffer) char* PathBuffer() { return diskPath; }
+D88_EXPORT(d88_path_capacity) int PathCapacity() { return sizeof diskPath; }
+
+// As d88 add, rm, mkdir and rmdir on image k with the count items: the
+// container with the change, read back, in /copy.  now: the time a new
+// folder takes (seconds, as the host files' times).  Returns 0; 1 when
+// refused, d88's message on standard error.
+D88_EXPORT(d88_add) int Add(int k, int count) { return Edit(k, count, false, false, 0); }
+D88_EXPORT(d88_remove) int Remove(int k, int count) { return Edit(k, count, true, false, 0); }
+D88_EXPORT(d88_mkdir) int MakeFolder(int k, int count, double now) {
+  return Edit(k, count, false, true, now);
+}
+D88_EXPORT(d88_rmdir) int RemoveFolder(int k, int count) { return Edit(k, count, true, true, 0); }
