@@ -66,7 +66,8 @@ bool WriteBlankDisk(const char* path, const BlankDisk& disk, const char* name, O
   if (existing != ENOENT)
     return Fail(outcome, "cannot make %s: %s", Shown(path), std::strerror(existing));
   IgnoreFileSizeSignal();
-  const int fd = CreateTemp(path, 0666);
+  TempFile temp;
+  const int fd = temp.Create(path, 0666);
   if (fd < 0) return Fail(outcome, "cannot make %s: %s", Shown(path), std::strerror(errno));
   bool written = WriteAll(fd, header, sizeof header);
   std::size_t sectorAt = 0;  // the bytes of the disk before the sector written next
@@ -104,12 +105,12 @@ bool WriteBlankDisk(const char* path, const BlankDisk& disk, const char* name, O
   if (written && !Flush(fd)) error = errno;
   if (!platform::Close(fd) && error == 0) error = errno;
   if (error != 0) {
-    DropTemp();
+    temp.Drop();
     return Fail(outcome, "cannot write %s: %s", Shown(path), std::strerror(error));
   }
-  if (!PublishTemp(path, outcome, "make")) return false;
+  if (!temp.Publish(path, outcome, "make")) return false;
   outcome->changed = true;
-  ReleaseTemp();
+  temp.Release();
   return !FlushFailed(path, outcome);
 }
 

@@ -11,20 +11,21 @@
 
 namespace edit {
 
-bool OpenLocked(diskimage::DiskImage& original, const char* container, Outcome* outcome) {
+bool OpenLocked(diskimage::DiskImage& original, const ContainerLock& lock, const char* container,
+                Outcome* outcome) {
   // The survey reads the file locked, whatever the path names by now;
   // where an open file cannot be replaced, it keeps no second one open.
-  const bool opened = platform::kOpenFilesReplaceable ? original.OpenDescriptor(LockedDescriptor())
+  const bool opened = platform::kOpenFilesReplaceable ? original.OpenDescriptor(lock.Descriptor())
                                                       : OpenContainerFile(original, container);
   if (!opened) return Fail(outcome, "cannot open %s: %s", Shown(container), std::strerror(errno));
   return true;
 }
 
-bool WriteProducedCopy(diskimage::DiskImage& original, const char* container, const char* output,
-                       const CopyProducer& producer, Outcome* outcome) {
+bool WriteProducedCopy(diskimage::DiskImage& original, ContainerLock& lock, const char* container,
+                       const char* output, const CopyProducer& producer, Outcome* outcome) {
   const bool inPlace = output == nullptr;
   const char* target = inPlace ? container : output;
-  const platform::FileIdentity& locked = LockedIdentity();
+  const platform::FileIdentity& locked = lock.Identity();
   if (inPlace && platform::IsLink(container))
     return Fail(outcome,
                 "%s is a symbolic link, which replacing would cut; write the result with -o OUT; "
@@ -53,7 +54,8 @@ bool WriteProducedCopy(diskimage::DiskImage& original, const char* container, co
   }
   IgnoreFileSizeSignal();
   FindLeftover(target, outcome->leftover);
-  const int fd = CreateTemp(target, streamed.mode);
+  TempFile temp;
+  const int fd = temp.Create(target, streamed.mode);
   if (fd < 0) {
     const int error = errno;
     std::fclose(source);
@@ -66,7 +68,7 @@ bool WriteProducedCopy(diskimage::DiskImage& original, const char* container, co
   if (problem == nullptr && !Flush(fd)) problem = std::strerror(errno);
   if (!platform::Close(fd) && problem == nullptr) problem = std::strerror(errno);
   platform::FileIdentity now;
-  if (problem == nullptr) problem = producer.check(producer.context, TempPath());
+  if (problem == nullptr) problem = producer.check(producer.context, temp.Path());
   if (problem != nullptr) {
     // Its own message stands.
   } else if (!platform::IdentityOfPath(container, &now) || !platform::SameFile(now, locked)) {
@@ -75,24 +77,24 @@ bool WriteProducedCopy(diskimage::DiskImage& original, const char* container, co
     problem = "the container cannot be closed";
   }
   if (problem != nullptr) {
-    DropTemp();
+    temp.Drop();
     return Fail(outcome, "cannot write %s: %s; nothing written", Shown(target), problem);
   }
   if (!inPlace) {
-    if (!PublishTemp(target, outcome, "write")) return false;
+    if (!temp.Publish(target, outcome, "write")) return false;
   } else {
     // The last check of the file is done; its open lock would stop the move.
-    if (!platform::kOpenFilesReplaceable) UnlockContainer();
+    if (!platform::kOpenFilesReplaceable) lock.Release();
     // Moved over target, flushed to the disk.
-    if (!platform::Rename(TempPath(), target)) {
+    if (!platform::Rename(temp.Path(), target)) {
       const int failure = errno;
-      DropTemp();
+      temp.Drop();
       return Fail(outcome, "cannot write %s: %s; nothing written", Shown(target),
                   std::strerror(failure));
     }
   }
   outcome->changed = true;
-  ReleaseTemp();
+  temp.Release();
   return !FlushFailed(target, outcome);
 }
 

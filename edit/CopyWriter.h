@@ -24,16 +24,17 @@ struct CopyProducer {
   void* context;
 };
 
-// With container locked (LockContainer) and original reading it, writes
-// producer's file beside output (a new file; null: over container) under
-// a temporary name, flushed and checked, then publishes it: renamed over
-// the container, or moved to output where nothing stands.  False with the
+// With container held by lock and original reading it, writes producer's
+// file beside output (a new file; null: over container) under a temporary
+// name, flushed and checked, then publishes it: renamed over the
+// container, or moved to output where nothing stands.  False with the
 // message when a step fails; nothing changed unless outcome->changed.
-bool WriteProducedCopy(diskimage::DiskImage& original, const char* container, const char* output,
-                       const CopyProducer& producer, Outcome* outcome);
+bool WriteProducedCopy(diskimage::DiskImage& original, ContainerLock& lock, const char* container,
+                       const char* output, const CopyProducer& producer, Outcome* outcome);
 
-// Opens the locked container with original; false after the message.
-bool OpenLocked(diskimage::DiskImage& original, const char* container, Outcome* outcome);
+// Opens the container lock holds with original; false after the message.
+bool OpenLocked(diskimage::DiskImage& original, const ContainerLock& lock, const char* container,
+                Outcome* outcome);
 
 }  // namespace edit
 

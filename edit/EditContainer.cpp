@@ -95,16 +95,16 @@ const char* CheckEdit(void* context, const char* path) {
 bool EditContainer(change::Editor& editor, diskimage::DiskImage& original,
                    diskimage::DiskImage& check, const EditRequest& request, Outcome* outcome) {
   change::Begin(outcome);
-  if (!LockContainer(request.container, outcome)) return false;
+  ContainerLock lock;
+  if (!lock.Take(request.container, outcome)) return false;
   HostFilesOnDisk files;
   EditCopy copy{&editor, &original, &check};
-  const bool done = OpenLocked(original, request.container, outcome) &&
+  const bool done = OpenLocked(original, lock, request.container, outcome) &&
                     editor.Plan(original, request, files, outcome) &&
-                    WriteProducedCopy(original, request.container, request.output,
+                    WriteProducedCopy(original, lock, request.container, request.output,
                                       CopyProducer{WriteEdit, CheckEdit, &copy}, outcome);
   files.Close();
   original.Open(nullptr);
-  UnlockContainer();
   return done;
 }
 

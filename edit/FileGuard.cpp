@@ -29,9 +29,6 @@ constexpr char kTempEnd[] = ".tmp";
 // replacing it.
 constexpr int kLockAttempts = 5;
 
-platform::FileIdentity locked;  // the container's identity when it was locked
-int lockDescriptor = -1;
-
 // The longest name the folder of path takes.
 long NameLimit(const char* path) {
   char folder[kPathBytes];
@@ -44,29 +41,29 @@ long NameLimit(const char* path) {
 
 }  // namespace
 
-bool LockContainer(const char* path, Outcome* outcome) {
+bool ContainerLock::Take(const char* path, Outcome* outcome) {
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-    lockDescriptor = platform::OpenToLock(path);
-    if (lockDescriptor < 0)
+    descriptor_ = platform::OpenToLock(path);
+    if (descriptor_ < 0)
       return Fail(outcome, "cannot open %s: %s", Shown(path), std::strerror(errno));
-    if (!platform::IdentityOfDescriptor(lockDescriptor, &locked)) {
+    if (!platform::IdentityOfDescriptor(descriptor_, &identity_)) {
       const int error = errno;
-      UnlockContainer();
+      Release();
       return Fail(outcome, "cannot open %s: %s", Shown(path), std::strerror(error));
     }
-    if (locked.kind == platform::Kind::kFolder) {
-      UnlockContainer();
+    if (identity_.kind == platform::Kind::kFolder) {
+      Release();
       return Fail(outcome, "cannot open %s: %s", Shown(path), std::strerror(EISDIR));
     }
-    if (locked.kind != platform::Kind::kFile) {
-      UnlockContainer();
+    if (identity_.kind != platform::Kind::kFile) {
+      Release();
       return Fail(outcome,
                   "%s is not a regular file (a pipe, a device or a socket); nothing written",
                   Shown(path));
     }
-    if (!platform::LockWithoutWaiting(lockDescriptor)) {
+    if (!platform::LockWithoutWaiting(descriptor_)) {
       const int error = errno;
-      UnlockContainer();
+      Release();
       if (error == EWOULDBLOCK)
         return Fail(outcome, "%s is being edited by another d88; nothing written", Shown(path));
       return Fail(outcome, "cannot lock %s: %s; nothing written", Shown(path),
@@ -74,26 +71,22 @@ bool LockContainer(const char* path, Outcome* outcome) {
     }
     // The file may have changed before the lock was taken.
     platform::FileIdentity now;
-    if (!platform::IdentityOfDescriptor(lockDescriptor, &locked) ||
+    if (!platform::IdentityOfDescriptor(descriptor_, &identity_) ||
         !platform::IdentityOfPath(path, &now)) {
       const int error = errno;
-      UnlockContainer();
+      Release();
       return Fail(outcome, "cannot open %s: %s", Shown(path), std::strerror(error));
     }
-    if (platform::SameFile(now, locked)) return true;
+    if (platform::SameFile(now, identity_)) return true;
     // Another editor put its result in place meanwhile: lock that one.
-    UnlockContainer();
+    Release();
   }
   return Fail(outcome, "%s keeps being replaced by other programs; nothing written", Shown(path));
 }
 
-const platform::FileIdentity& LockedIdentity() { return locked; }
-
-int LockedDescriptor() { return lockDescriptor; }
-
-void UnlockContainer() {
-  if (lockDescriptor >= 0) platform::Close(lockDescriptor);
-  lockDescriptor = -1;
+void ContainerLock::Release() {
+  if (descriptor_ >= 0) platform::Close(descriptor_);
+  descriptor_ = -1;
 }
 
 bool MakeTempPath(const char* target, int n, char (&path)[kPathBytes]) {

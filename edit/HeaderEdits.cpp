@@ -117,9 +117,9 @@ bool PlanPatch(const diskimage::DiskImage& original, const HeaderChange& change,
 
 HeaderPatch headerPatch;
 
-bool SetLocked(diskimage::DiskImage& original, diskimage::DiskImage& check,
+bool SetLocked(diskimage::DiskImage& original, diskimage::DiskImage& check, ContainerLock& lock,
                const HeaderChange& change, Outcome* outcome) {
-  if (!OpenLocked(original, change.container, outcome)) return false;
+  if (!OpenLocked(original, lock, change.container, outcome)) return false;
   const int images = survey::CountImages(original);
   const bool selected = change.image < images && original.Select(change.image);
   if (original.GetReadError() != 0)
@@ -132,7 +132,7 @@ bool SetLocked(diskimage::DiskImage& original, diskimage::DiskImage& check,
   patchedContainer = change.container;
   originalDisk = &original;
   checkDisk = &check;
-  return WriteProducedCopy(original, change.container, change.output,
+  return WriteProducedCopy(original, lock, change.container, change.output,
                            CopyProducer{WritePatchedHeader, CheckPatchedHeader, &headerPatch},
                            outcome);
 }
@@ -166,10 +166,10 @@ int ParseMediaByte(const char* text) {
 bool SetHeader(diskimage::DiskImage& original, diskimage::DiskImage& check,
                const HeaderChange& change, Outcome* outcome) {
   change::Begin(outcome);
-  if (!LockContainer(change.container, outcome)) return false;
-  const bool done = SetLocked(original, check, change, outcome);
+  ContainerLock lock;
+  if (!lock.Take(change.container, outcome)) return false;
+  const bool done = SetLocked(original, check, lock, change, outcome);
   original.Open(nullptr);
-  UnlockContainer();
   return done;
 }
 

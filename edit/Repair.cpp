@@ -360,9 +360,9 @@ const char* CheckRepaired(void* context, const char* path) {
   return same ? nullptr : "the copy does not read back as the original";
 }
 
-bool FixLocked(diskimage::DiskImage& original, diskimage::DiskImage& check, const char* container,
-               const char* output, Outcome* outcome) {
-  if (!OpenLocked(original, container, outcome)) return false;
+bool FixLocked(diskimage::DiskImage& original, diskimage::DiskImage& check, ContainerLock& lock,
+               const char* container, const char* output, Outcome* outcome) {
+  if (!OpenLocked(original, lock, container, outcome)) return false;
   planCount = survey::CountImages(original);
   fileEnd = original.GetFileSize();
   if (planCount == 0) return Fail(outcome, "%s holds no disk image", Shown(container));
@@ -398,7 +398,7 @@ bool FixLocked(diskimage::DiskImage& original, diskimage::DiskImage& check, cons
   std::sort(cuts, cuts + cutCount,
             [](const Cut& a, const Cut& b) { return a.position < b.position; });
   Readers readers{&original, &check};
-  return WriteProducedCopy(original, container, output,
+  return WriteProducedCopy(original, lock, container, output,
                            CopyProducer{WriteRepaired, CheckRepaired, &readers}, outcome);
 }
 
@@ -409,10 +409,10 @@ bool FixContainer(diskimage::DiskImage& original, diskimage::DiskImage& check,
   change::Begin(outcome);
   repairs->count = repairs->noteCount = 0;
   told = repairs;
-  if (!LockContainer(container, outcome)) return false;
-  const bool done = FixLocked(original, check, container, output, outcome);
+  ContainerLock lock;
+  if (!lock.Take(container, outcome)) return false;
+  const bool done = FixLocked(original, check, lock, container, output, outcome);
   original.Open(nullptr);
-  UnlockContainer();
   return done;
 }
 

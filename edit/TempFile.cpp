@@ -9,13 +9,6 @@
 
 namespace edit {
 
-namespace {
-
-// The copy's path beside its target.
-char tempPath[kPathBytes];
-
-}  // namespace
-
 // Flushes the directory that holds path, so that a rename into it
 // outlasts a crash.  False with errno when it fails.
 bool FlushDirectoryOf(const char* path) {
@@ -30,36 +23,28 @@ bool FlushDirectoryOf(const char* path) {
   return platform::FlushFolder(directory);
 }
 
-// The temporary file's lock, held until it is published or removed.
-namespace {
-int tempLock = -1;
-}  // namespace
-
-void ReleaseTemp() {
-  if (tempLock >= 0) platform::Close(tempLock);
-  tempLock = -1;
+void TempFile::Release() {
+  if (lock_ >= 0) platform::Close(lock_);
+  lock_ = -1;
 }
 
-// Creates the temporary file beside target, exclusively, with mode's
-// permission bits, and locks it.
-int CreateTemp(const char* target, int mode) {
+int TempFile::Create(const char* target, int mode) {
   for (int n = 0; n < 100; ++n) {
-    if (!MakeTempPath(target, n, tempPath)) {
+    if (!MakeTempPath(target, n, path_)) {
       errno = ENAMETOOLONG;
       return -1;
     }
-    const int fd = platform::CreateExclusive(tempPath, mode);
+    const int fd = platform::CreateExclusive(path_, mode);
     if (fd < 0 && errno == EEXIST) continue;
-    if (fd >= 0 && platform::LockWithoutWaiting(fd)) tempLock = platform::DuplicateLock(fd);
+    if (fd >= 0 && platform::LockWithoutWaiting(fd)) lock_ = platform::DuplicateLock(fd);
     return fd;
   }
   return -1;
 }
 
-// Removes the temporary file after a failure.
-void DropTemp() {
-  platform::Remove(tempPath);
-  ReleaseTemp();
+void TempFile::Drop() {
+  platform::Remove(path_);
+  Release();
 }
 
 // Says in outcome that target was changed, but its folder could not be
@@ -71,24 +56,19 @@ bool FlushFailed(const char* target, Outcome* outcome) {
   return true;
 }
 
-// Publishes the temporary file as target, which must not exist; true when
-// it is there.  Its failure after the file came to stand under two names
-// leaves outcome->changed set.
-bool PublishTemp(const char* target, Outcome* outcome, const char* verb) {
-  const platform::Published published = platform::PublishNew(tempPath, target);
+bool TempFile::Publish(const char* target, Outcome* outcome, const char* verb) {
+  const platform::Published published = platform::PublishNew(path_, target);
   if (published == platform::Published::kDone) return true;
   const int error = errno;
   if (published == platform::Published::kTwoNames) {
     outcome->changed = true;
-    ReleaseTemp();
+    Release();
     return Fail(outcome, "%s was written, but is also named %s, which could not be removed: %s",
-                Shown(target), Shown(tempPath), std::strerror(error));
+                Shown(target), Shown(path_), std::strerror(error));
   }
-  DropTemp();
+  Drop();
   return Fail(outcome, "cannot %s %s: %s%s", verb, Shown(target), std::strerror(error),
               verb[0] == 'w' ? "; nothing written" : "");
 }
-
-const char* TempPath() { return tempPath; }
 
 }  // namespace edit

@@ -150,14 +150,14 @@ bool CopySpan(std::FILE* from, Span span, int fd, std::FILE* check, std::int64_t
 
 // Makes the temporary file of target, which must not exist; its
 // descriptor, -1 after the message.
-int StartOutput(const char* target, Outcome* outcome) {
+int StartOutput(TempFile& temp, const char* target, Outcome* outcome) {
   const int existing = LookAt(target);
   if (existing != ENOENT) {
     Fail(outcome, "cannot write %s: %s; nothing written", Shown(target), std::strerror(existing));
     return -1;
   }
   IgnoreFileSizeSignal();
-  const int fd = CreateTemp(target, 0666);
+  const int fd = temp.Create(target, 0666);
   if (fd < 0)
     Fail(outcome, "cannot write %s: %s; nothing written", Shown(target), std::strerror(errno));
   return fd;
@@ -166,16 +166,16 @@ int StartOutput(const char* target, Outcome* outcome) {
 // Publishes the temporary file of target when it was written without
 // error and read back the same; else removes it, the message saying why
 // (mismatch when it read back otherwise).  False after the message.
-bool FinishOutput(const char* target, int error, bool same, const char* mismatch,
+bool FinishOutput(TempFile& temp, const char* target, int error, bool same, const char* mismatch,
                   Outcome* outcome) {
   if (error != 0 || !same) {
-    DropTemp();
+    temp.Drop();
     return Fail(outcome, "cannot write %s: %s; nothing written", Shown(target),
                 error != 0 ? std::strerror(error) : mismatch);
   }
-  if (!PublishTemp(target, outcome, "write")) return false;
+  if (!temp.Publish(target, outcome, "write")) return false;
   outcome->changed = true;
-  ReleaseTemp();
+  temp.Release();
   return true;
 }
 
@@ -184,14 +184,15 @@ bool FinishOutput(const char* target, int error, bool same, const char* mismatch
 // against them and publishes it.  False after the message, nothing left.
 bool WriteSpans(const char* target, const char* const* paths, const Span* const* spanList,
                 const int* spanCount, int files, Outcome* outcome) {
-  const int fd = StartOutput(target, outcome);
+  TempFile temp;
+  const int fd = StartOutput(temp, target, outcome);
   if (fd < 0) return false;
   // Write, then compare the whole temporary file with the sources again.
   std::int64_t total = 0;
   int error = 0;
   bool same = true;
   for (int pass = 0; pass < 2 && error == 0 && same; ++pass) {
-    Input written(pass == 1 ? TempPath() : nullptr);
+    Input written(pass == 1 ? temp.Path() : nullptr);
     if (pass == 1 && written.get() == nullptr) error = errno;
     std::int64_t at = 0;
     for (int i = 0; i < files && error == 0 && same; ++i) {
@@ -216,7 +217,8 @@ bool WriteSpans(const char* target, const char* const* paths, const Span* const*
       same = false;
     }
   }
-  return FinishOutput(target, error, same, "the copy does not read back as its sources", outcome);
+  return FinishOutput(temp, target, error, same, "the copy does not read back as its sources",
+                      outcome);
 }
 
 // The outputs of split.
@@ -328,14 +330,15 @@ void MakeFdiHeader(const geometry::DiskShape& s, std::uint8_t* header) {
 // back and compares, and publishes it.  False after the message.
 bool WriteChecked(const char* target, const std::uint8_t* bytes, std::size_t length,
                   Outcome* outcome) {
-  const int fd = StartOutput(target, outcome);
+  TempFile temp;
+  const int fd = StartOutput(temp, target, outcome);
   if (fd < 0) return false;
   int error = WriteAll(fd, bytes, length) ? 0 : errno;
   if (error == 0 && !Flush(fd)) error = errno;
   if (!platform::Close(fd) && error == 0) error = errno;
   bool same = false;
   if (error == 0) {
-    Input written(TempPath());
+    Input written(temp.Path());
     if (written.get() == nullptr) error = errno;
     same = error == 0 && platform::StreamSize(written.get()) == static_cast<std::int64_t>(length);
     for (std::size_t at = 0; same && at < length; at += sizeof buffer[1]) {
@@ -347,7 +350,7 @@ bool WriteChecked(const char* target, const std::uint8_t* bytes, std::size_t len
           got == static_cast<std::int64_t>(chunk) && std::memcmp(buffer[1], bytes + at, chunk) == 0;
     }
   }
-  return FinishOutput(target, error, same, "the file does not read back as written", outcome);
+  return FinishOutput(temp, target, error, same, "the file does not read back as written", outcome);
 }
 
 // --- Export ----------------------------------------------------------------
@@ -601,11 +604,11 @@ bool ImportShape(std::FILE* file, const ImportRequest& request, geometry::DiskSh
   return ShapeFits(*s) || RefuseShape(*s, outcome);
 }
 
-// True when the container just written reads back, through the survey, as
-// a disk of shape s whose sectors hold data.
-bool ReadsBack(diskimage::DiskImage& check, const geometry::DiskShape& s,
+// True when the container just written at path reads back, through the
+// survey, as a disk of shape s whose sectors hold data.
+bool ReadsBack(diskimage::DiskImage& check, const char* path, const geometry::DiskShape& s,
                const std::uint8_t* data) {
-  if (!OpenContainerFile(check, TempPath()) || survey::CountImages(check) != 1 ||
+  if (!OpenContainerFile(check, path) || survey::CountImages(check) != 1 ||
       !survey::SurveyDisk(check, 0, &readBack) || check.GetReadError() != 0)
     return false;
   const survey::DiskShape& g = readBack.shape;
@@ -695,15 +698,16 @@ bool ImportOpen(diskimage::DiskImage& check, const ImportRequest& request, Outco
   if (got < 0) return CannotRead(request.input, errno, outcome);
   if (got != static_cast<std::int64_t>(length) || std::fgetc(file.get()) != EOF)
     return Fail(outcome, "%s changed while it was read; nothing written", Shown(request.input));
-  const int fd = StartOutput(request.output, outcome);
+  TempFile temp;
+  const int fd = StartOutput(temp, request.output, outcome);
   if (fd < 0) return false;
   int error = WriteContainer(fd, s, sectors, name) ? 0 : errno;
   if (error == 0 && !Flush(fd)) error = errno;
   if (!platform::Close(fd) && error == 0) error = errno;
-  const bool same = error == 0 && ReadsBack(check, s, sectors);
+  const bool same = error == 0 && ReadsBack(check, temp.Path(), s, sectors);
   check.Open(nullptr);
-  return FinishOutput(request.output, error, same, "the container does not read back as the disk",
-                      outcome);
+  return FinishOutput(temp, request.output, error, same,
+                      "the container does not read back as the disk", outcome);
 }
 
 }  // namespace
