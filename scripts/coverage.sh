@@ -11,4 +11,4 @@ if [ -d build-coverage ]; then find build-coverage -name '*.gcda' -delete; fi
 cmake --workflow --preset coverage
 gcovr --root . --object-directory build-coverage --filter 'diskimage/' --filter 'tool/' \
   --filter 'geometry/' --filter 'filesystem/' --filter 'fat12/' --filter 'flat/' \
-  --filter 'survey/' --filter 'views/' --filter 'output/' --filter 'edit/' --filter 'd88/' --exclude-unreachable-branches --print-summary "$@"
+  --filter 'survey/' --filter 'views/' --filter 'output/' --filter 'change/' --filter 'edit/' --filter 'platform/' --filter 'd88/' --exclude-unreachable-branches --print-summary "$@"

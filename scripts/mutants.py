@@ -5,8 +5,9 @@ Usage: scripts/mutants.py [--list] [--sample N] [--seed S] [--timeout SEC]
        scripts/mutants.py --fault FILE LINE TEXT   (one fault of your own)
 
 Each mutant is one simple fault put into one line of a source or header
-file (*.cpp, *.h) of diskimage/, geometry/, fat12/, flat/, tool/, survey/, views/, output/ or edit/: a
-comparison flipped (< <=, > >=, == !=), a bound
+file (*.cpp, *.h) of diskimage/, geometry/, fat12/, flat/, tool/,
+survey/, views/, output/, change/, edit/ or platform/ (or only those
+--under names): a comparison flipped (< <=, > >=, == !=), a bound
 moved by one (+ 1), && and || swapped, a boolean result inverted, a
 statement dropped.  Preprocessor lines (include guards among them),
 comments and code only Windows compiles are left alone, and only
@@ -50,7 +51,8 @@ CONFIGURE = ["-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_CXX_FLAGS_RELEASE=-O1", "-DD
              "-DD88_STRACE=OFF"]
 BUILD_TESTS = ["cmake", "--build", BUILD, "--target", "d88tests", "fat12tests", "d88", "d88extract",
                "-j2"]
-FOLDERS = ("diskimage", "geometry", "fat12", "flat", "tool", "survey", "views", "output", "edit")
+FOLDERS = ["diskimage", "geometry", "fat12", "flat", "tool", "survey", "views", "output", "change", "edit",
+           "platform"]
 
 # (kind, pattern, replacement): each match on a line is one mutant.
 SWAPS = [
@@ -225,9 +227,12 @@ def main():
     ap.add_argument("--sample", type=int, default=80, help="mutants to try (default 80)")
     ap.add_argument("--seed", type=int, default=1, help="seed of the sample (default 1)")
     ap.add_argument("--timeout", type=int, default=10, help="seconds per test (default 10)")
+    ap.add_argument("--under", action="append", choices=FOLDERS, help="only this folder (repeatable)")
     ap.add_argument("--fault", nargs=3, metavar=("FILE", "LINE", "TEXT"), help="run one fault of your own")
     args = ap.parse_args()
 
+    if args.under:
+        FOLDERS[:] = args.under
     chosen = sample(source_files(), args.sample, args.seed)
     if args.fault:
         chosen = [(args.fault[0], int(args.fault[1]) - 1, "fault", args.fault[2])]
