@@ -176,9 +176,7 @@ bool SurveyChosenImage(diskimage::DiskImage& disk, const Options& options, Sinks
     return false;
   }
   const survey::ImageSummary& image = diskSurvey.image;
-  views::PrintMediumWarning(sinks.err, image);
-  views::PrintSizeWarning(sinks.err, image);
-  views::PrintCutShort(sinks.err, image, true);
+  views::PrintImageWarnings(sinks.err, image, true);
   if (diskSurvey.slots == 0) {
     sinks.err.Printf("d88: image %d: medium unknown (media byte 0x%02x)\n", image.index,
                      image.mediaByte);

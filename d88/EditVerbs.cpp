@@ -69,11 +69,7 @@ int RunEditVerb(diskimage::DiskImage& disk, const Options& options, output::Sink
     // Made on first use: the other verbs need none of its storage.
     static change::Editor editor;
     done = edit::EditContainer(editor, disk, checkDisk, request, &outcome);
-    if (outcome.surveyed) {
-      views::PrintMediumWarning(err, outcome.image);
-      views::PrintSizeWarning(err, outcome.image);
-      views::PrintCutShort(err, outcome.image, true);
-    }
+    if (outcome.surveyed) views::PrintImageWarnings(err, outcome.image, true);
   }
   return EditStatus(outcome, done, err);
 }

@@ -126,6 +126,12 @@ void PrintCutShort(output::Sink& out, const survey::ImageSummary& image, bool wa
              static_cast<unsigned long>(image.size));
 }
 
+void PrintImageWarnings(output::Sink& out, const survey::ImageSummary& image, bool warning) {
+  PrintMediumWarning(out, image);
+  PrintSizeWarning(out, image);
+  PrintCutShort(out, image, warning);
+}
+
 void PrintDirectoryDamage(output::Sink& out, const survey::DiskSurvey& disk) {
   if (disk.directoryDamage.count == 0) return;
   out.Printf("image %d: directory ", disk.image.index);

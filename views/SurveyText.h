@@ -29,6 +29,10 @@ void PrintSizeWarning(output::Sink& err, const survey::ImageSummary& image);
 // file; nothing otherwise.
 void PrintCutShort(output::Sink& out, const survey::ImageSummary& image, bool warning);
 
+// Writes the three above in turn, the cut short one as a warning when
+// warning says so.
+void PrintImageWarnings(output::Sink& out, const survey::ImageSummary& image, bool warning);
+
 // Writes "image K: directory damaged: ..." when a directory sector is
 // missing, cut, short or has a bad status; nothing otherwise.
 void PrintDirectoryDamage(output::Sink& out, const survey::DiskSurvey& disk);

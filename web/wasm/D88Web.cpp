@@ -257,11 +257,7 @@ int Edit(int k, int count, bool remove, bool folders, double now) {
     done = problem == nullptr || change::Fail(&editOutcome, "cannot write %s: %s; nothing written",
                                               change::Shown(containerName), problem);
   }
-  if (editOutcome.surveyed) {
-    views::PrintMediumWarning(err, editOutcome.image);
-    views::PrintSizeWarning(err, editOutcome.image);
-    views::PrintCutShort(err, editOutcome.image, true);
-  }
+  if (editOutcome.surveyed) views::PrintImageWarnings(err, editOutcome.image, true);
   if (!done) err.Printf("d88: %s\n", editOutcome.message);
   return Finish(err, done ? 0 : 1);
 }
@@ -363,9 +359,7 @@ D88_EXPORT(d88_zip_fate) int ZipFateOf(int k, int i) {
 D88_EXPORT(d88_image) int ImageNotes(int k) {
   if (!SurveyImage(k)) return 1;
   output::Sink out(stdout);
-  views::PrintMediumWarning(out, disk.image);
-  views::PrintSizeWarning(out, disk.image);
-  views::PrintCutShort(out, disk.image, false);
+  views::PrintImageWarnings(out, disk.image, false);
   views::PrintDirectoryDamage(out, disk);
   out.Puts("\n");  // the notes end; the files' states follow
   // As d88 list, a disk of unknown medium where no file system is found
